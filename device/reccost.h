@@ -1,0 +1,28 @@
+// The board's timing: the cost table and the record cost.
+//
+// One copy of the table, used by the configuration step (the period check),
+// the period hint on the panel and the board model.
+#pragma once
+
+#include <cstdint>
+
+// The costs, in microseconds, of one row of the table.
+struct CostRow {
+    uint32_t ev;    // base cost of an even channel count (covers the first two)
+    uint32_t odd;   // base cost of an odd channel count (covers the first one)
+    uint32_t step;  // each further pair of channels
+    uint32_t dig;   // the status byte
+};
+
+// The row for an acquisition baud rate: 115200, 57600, or any other rate.
+CostRow costrow(uint32_t baudr);
+
+// The time the board spends on one record, in microseconds. Unsigned 32-bit
+// arithmetic, as the period check expects; num_ch 1..8, di 0 or 1.
+uint32_t reccost(uint32_t num_ch, uint32_t di, const CostRow& row);
+inline uint32_t reccost(uint32_t num_ch, uint32_t di, uint32_t baudr) {
+    return reccost(num_ch, di, costrow(baudr));
+}
+
+// Bytes of one record on the wire: the packed 12-bit samples and the status byte.
+inline uint32_t reclen(uint32_t num_ch, uint32_t di) { return di + (3 * num_ch + 1) / 2; }

@@ -1,0 +1,136 @@
+// The run-time layer: the one interface through which app/, device/ and
+// acquisition/ reach the panel, the event loop, serial ports, delays and the
+// thread pool. Nothing above this layer includes Qt or termios headers.
+//
+// The calls keep the names and argument order of the instrument run-time
+// engine the program was first written against, so the program reads as a
+// plain procedural program. Everything behind them is ours.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+// ---------------------------------------------------------------------------
+// Panel callbacks
+
+enum {
+    EVENT_COMMIT = 1,      // the user committed a value or pressed a button
+    EVENT_LEFT_CLICK = 3,  // a left mouse press on a control
+};
+
+using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
+                                int eventData1, int eventData2);
+
+// One entry of the table that binds the callback names in the panel file to
+// the program's functions.
+struct CallbackBinding {
+    const char* name;
+    CtrlCallbackPtr function;
+};
+
+// The program's table of callbacks. The program (and each test program that
+// loads panels) defines these two; LoadPanel binds every callback name found in
+// the panel file through them.
+extern const CallbackBinding ProgramCallbacks[];
+extern const int ProgramCallbackCount;
+
+// ---------------------------------------------------------------------------
+// Start-up, panel and event loop (main thread only, unless said otherwise)
+
+// Takes the argument vector (null-terminated, as main receives it). Understands
+// --com N=DEVICE, --script FILE, --help, --version and hands the rest to Qt.
+// Returns 1 on success, 0 on failure (an unknown option, a bad value: a one-line
+// reason on stderr). --help and --version print and exit the process with 0;
+// a script that does not parse is reported with its line number and exits
+// the process with status 2.
+int InitRunTime(void* instance, char** argv, void* reserved);
+
+// Loads panel `resourceId` from the Qt Designer file `file`, found beside the
+// executable. Returns a panel handle (> 0) or a negative value with a one-line
+// reason on stderr.
+int LoadPanel(int parent, const char* file, int resourceId);
+int DisplayPanel(int panel);
+int DiscardPanel(int panel);
+
+// Runs the event loop until a callback calls QuitUserInterface; the loop ends
+// after that callback has returned.
+int RunUserInterface();
+int QuitUserInterface(int returnCode);
+
+// Integer and text values of the controls of panel `panel` (a resource id or
+// a handle: one panel is loaded). GetCtrlVal runs on the main thread;
+// SetCtrlVal is safe from any thread.
+int GetCtrlVal(int panel, int control, unsigned int* value);
+int GetCtrlVal(int panel, int control, int* value);
+int SetCtrlVal(int panel, int control, const char* text);
+int SetCtrlVal(int panel, int control, int value);
+
+// Result codes of the panel calls.
+enum {
+    UIE_NO_ERROR = 0,
+    UIE_BAD_PANEL = -1,
+    UIE_BAD_CONTROL = -2,
+    UIE_BAD_TYPE = -3,
+};
+
+// ---------------------------------------------------------------------------
+// Serial ports, by number. A number maps to a device through --com N=DEVICE,
+// or through the default table (see README); an empty device name means that
+// mapping. DEVICE "virtual" is the built-in board model.
+
+// Result codes: bytes and counts are >= 0, failures negative.
+enum {
+    COM_ERR_NOT_OPEN = -3,      // the port number is not open
+    COM_ERR_OPEN = -2,          // the device cannot be opened (missing, busy)
+    COM_ERR_CONFIG = -4,        // the device refuses the link setting
+    COM_ERR_IO = -6,            // the device failed or went away
+    COM_ERR_BAD_ARG = -7,
+    COM_ERR_TIMEOUT = -99,      // nothing arrived within the read time-out
+    COM_ERR_CANCELLED = -100,   // CancelComRd cut the read short
+};
+
+// Parity codes: 0 none, 1 odd, 2 even.
+int OpenComConfig(int port, const char* deviceName, long baud, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+int CloseCom(int port);
+int FlushInQ(int port);
+int ComBreak(int port, int milliseconds);
+// Reads up to `count` bytes; returns when all have arrived or the read time-out
+// has passed. Returns the number read (>= 0) or a negative code.
+int ComRd(int port, void* buffer, int count);
+// The next byte (0..255) or a negative code.
+int ComRdByte(int port);
+int ComWrtByte(int port, int byte);
+// The read time-out of an open port (seconds). A port opens with the default,
+// DEFAULT_COM_TIMEOUT.
+int SetComTime(int port, double seconds);
+// Wakes a read blocked on `port` (from another thread) and makes further reads
+// fail with COM_ERR_CANCELLED until the port is reopened.
+int CancelComRd(int port);
+// A text for a negative serial result, for messages.
+const char* ComErrorText(int code);
+
+constexpr double DEFAULT_COM_TIMEOUT = 1.0;
+
+// ---------------------------------------------------------------------------
+// Delays and the default thread pool
+
+// Blocks the calling thread. On the main thread, a text set just before is
+// on screen first.
+void Delay(double seconds);
+
+constexpr int DEFAULT_THREAD_POOL_HANDLE = -1;
+using ThreadFunctionPtr = int (*)(void* functionData);
+
+// Runs `function(data)` on a thread of its own; its id (> 0) goes to *id.
+int CmtScheduleThreadPoolFunction(int pool, ThreadFunctionPtr function, void* data, int* id);
+// Blocks until the function has returned. Id 0 returns at once.
+int CmtWaitForThreadPoolFunctionCompletion(int pool, int id, int options);
+// As above, but gives up after `seconds`: 1 when the function has returned,
+// 0 when it is still running.
+int CmtWaitForThreadPoolFunctionTimed(int pool, int id, double seconds);
+// Forgets a returned function's id. Id 0 returns at once.
+int CmtReleaseThreadPoolFunctionID(int pool, int id);
