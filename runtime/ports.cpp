@@ -1,0 +1,291 @@
+// Port numbers to devices, and the list of ports the panel offers.
+//
+// The default table, used for every number that no --com entry takes:
+//
+//   Linux    1-16   /dev/ttyS0  .. /dev/ttyS15    (built-in UARTs)
+//            17-32  /dev/ttyUSB0 .. /dev/ttyUSB15 (USB-serial adapters)
+//            33-48  /dev/ttyACM0 .. /dev/ttyACM15 (USB CDC-ACM devices)
+//   macOS    1-...  the /dev/cu.* devices, numbered from 1 in name order
+//   Windows  N      COMN
+//   all      99     the built-in virtual board
+//
+// The table is fixed rather than first-come numbering so that a port keeps its
+// number when another adapter is plugged in or removed.
+#include "com_table.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <set>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <fstream>
+#endif
+
+namespace tarvo::rt {
+
+namespace {
+
+struct ComEntries {
+    std::mutex mutex;
+    std::map<int, std::string> devices;  // ordered: listPorts shows them by number
+};
+
+ComEntries& comEntries() {
+    static ComEntries entries;
+    return entries;
+}
+
+bool isVirtual(const std::string& device) { return device == kVirtualDevice; }
+
+#if !defined(_WIN32)
+// The same device under another name (a /dev/serial/by-id link) is one device.
+std::string canonical(const std::string& device) {
+    char resolved[PATH_MAX];
+    return ::realpath(device.c_str(), resolved) ? std::string(resolved) : device;
+}
+#else
+std::string canonical(const std::string& device) { return device; }
+#endif
+
+#if defined(__linux__)
+
+struct DefaultRange {
+    int first;           // first port number
+    const char* prefix;  // device name without its index
+};
+// Sixteen numbers per family.
+constexpr DefaultRange kDefaultRanges[] = {
+    {1, "ttyS"},
+    {17, "ttyUSB"},
+    {33, "ttyACM"},
+};
+constexpr int kPerFamily = 16;
+
+std::string defaultDevice(int port) {
+    for (const auto& r : kDefaultRanges)
+        if (port >= r.first && port < r.first + kPerFamily)
+            return "/dev/" + std::string(r.prefix) + std::to_string(port - r.first);
+    return {};
+}
+
+// Reverse of defaultDevice for a name such as "ttyUSB3"; 0 when it has no number.
+int defaultNumber(const std::string& name) {
+    for (const auto& r : kDefaultRanges) {
+        const std::string prefix = r.prefix;
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string digits = name.substr(prefix.size());
+        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        if (digits.size() > 2) return 0;
+        const int index = std::stoi(digits);
+        return index < kPerFamily ? r.first + index : 0;
+    }
+    return 0;
+}
+
+std::string readLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    return line;
+}
+
+std::string realPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (!::realpath(path.c_str(), resolved)) return {};
+    return resolved;
+}
+
+bool exists(const std::string& path) { return !realPath(path).empty(); }
+
+// A USB tty's sysfs device is an interface (or a port below one); the USB
+// device with the manufacturer and product strings is the first ancestor that
+// has an idVendor file.
+std::string usbDescription(const std::string& ttyName) {
+    std::string dir = realPath("/sys/class/tty/" + ttyName + "/device");
+    for (int depth = 0; depth < 4 && !dir.empty() && dir != "/sys"; ++depth) {
+        if (exists(dir + "/idVendor")) {
+            std::string text = readLine(dir + "/manufacturer");
+            const std::string product = readLine(dir + "/product");
+            if (!product.empty()) text += (text.empty() ? "" : " ") + product;
+            if (text.empty())
+                text = readLine(dir + "/idVendor") + ":" + readLine(dir + "/idProduct");
+            return "USB adapter: " + text;
+        }
+        dir = dir.substr(0, dir.rfind('/'));
+    }
+    return "USB adapter";
+}
+
+// The 8250 driver registers every ttyS it might have, present or not. One
+// that is really there has a driver bound to its device and a known UART type
+// (the type file holds the kernel's PORT_* number; 0 is PORT_UNKNOWN).
+bool uartPresent(const std::string& ttyName) {
+    const std::string base = "/sys/class/tty/" + ttyName;
+    if (!exists(base + "/device/driver")) return false;
+    const std::string type = readLine(base + "/type");
+    return !type.empty() && type != "0";
+}
+
+struct MachinePort {
+    std::string name;  // "ttyUSB0"
+    std::string description;
+};
+
+std::vector<MachinePort> machinePorts() {
+    std::vector<MachinePort> found;
+    DIR* dir = ::opendir("/sys/class/tty");
+    if (!dir) return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (defaultNumber(name) == 0) continue;
+        if (name.rfind("ttyS", 0) == 0) {
+            if (uartPresent(name)) found.push_back({name, "serial port"});
+        } else {
+            found.push_back({name, usbDescription(name)});
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// The sysfs name of a device path, following links such as /dev/serial/by-id/...
+std::string ttyNameOf(const std::string& device) {
+    std::string path = realPath(device);
+    if (path.empty()) path = device;
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string describeDevice(const std::string& device) {
+    const std::string name = ttyNameOf(device);
+    if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) return usbDescription(name);
+    if (name.rfind("ttyS", 0) == 0) return "serial port";
+    return "serial device";
+}
+
+#elif defined(__APPLE__)
+
+std::vector<std::string> callOutDevices() {
+    std::vector<std::string> found;
+    if (DIR* dir = ::opendir("/dev")) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.rfind("cu.", 0) == 0) found.push_back("/dev/" + name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string defaultDevice(int port) {
+    const auto devices = callOutDevices();
+    return port >= 1 && port <= static_cast<int>(devices.size()) ? devices[port - 1] : std::string();
+}
+
+std::string describeDevice(const std::string& device) {
+    return device.find("usb") != std::string::npos ? "USB adapter: " + device.substr(8) : "serial port";
+}
+
+#elif defined(_WIN32)
+
+std::string defaultDevice(int port) { return port >= 1 ? "COM" + std::to_string(port) : std::string(); }
+
+// A COM name the system knows has a DOS device behind it.
+bool comExists(int port) {
+    char target[512];
+    const std::string name = "COM" + std::to_string(port);
+    return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+}
+
+std::string describeDevice(const std::string&) { return "serial port"; }
+
+#else
+
+std::string defaultDevice(int) { return {}; }
+std::string describeDevice(const std::string&) { return "serial device"; }
+
+#endif
+
+}  // namespace
+
+void setComDevice(int port, const std::string& device) {
+    auto& e = comEntries();
+    std::lock_guard lock(e.mutex);
+    e.devices[port] = device;
+}
+
+void clearComDevices() {
+    auto& e = comEntries();
+    std::lock_guard lock(e.mutex);
+    e.devices.clear();
+}
+
+std::string comDevice(int port) {
+    {
+        auto& e = comEntries();
+        std::lock_guard lock(e.mutex);
+        if (auto it = e.devices.find(port); it != e.devices.end()) return it->second;
+    }
+    if (port == kVirtualPortNumber) return kVirtualDevice;
+    return defaultDevice(port);
+}
+
+std::vector<PortInfo> listPorts() {
+    std::vector<PortInfo> ports;
+    std::set<int> numbers;
+    std::set<std::string> devices;  // a device given by --com is not listed again
+    bool virtualListed = false;
+
+    std::map<int, std::string> entries;
+    {
+        auto& e = comEntries();
+        std::lock_guard lock(e.mutex);
+        entries = e.devices;
+    }
+    for (const auto& [number, device] : entries) {
+        const bool virt = isVirtual(device);
+        virtualListed |= virt;
+        ports.push_back({number, device, virt ? "virtual board" : describeDevice(device)});
+        numbers.insert(number);
+        devices.insert(virt ? device : canonical(device));
+    }
+
+    auto addMachinePort = [&](int number, const std::string& device, const std::string& text) {
+        if (number <= 0 || numbers.count(number) || devices.count(canonical(device))) return;
+        ports.push_back({number, device, text});
+        numbers.insert(number);
+        devices.insert(device);
+    };
+
+#if defined(__linux__)
+    auto found = machinePorts();
+    std::sort(found.begin(), found.end(), [](const MachinePort& a, const MachinePort& b) {
+        return defaultNumber(a.name) < defaultNumber(b.name);
+    });
+    for (const auto& p : found) addMachinePort(defaultNumber(p.name), "/dev/" + p.name, p.description);
+#elif defined(__APPLE__)
+    const auto found = callOutDevices();
+    for (std::size_t i = 0; i < found.size(); ++i)
+        addMachinePort(static_cast<int>(i) + 1, found[i], describeDevice(found[i]));
+#elif defined(_WIN32)
+    for (int n = 1; n <= 256; ++n)
+        if (comExists(n)) addMachinePort(n, defaultDevice(n), "serial port");
+#endif
+
+    // Number 99 shows the virtual board unless a --com entry took that number
+    // (then the board is reachable only through an entry naming it).
+    if (!virtualListed && !numbers.count(kVirtualPortNumber))
+        ports.push_back({kVirtualPortNumber, kVirtualDevice, "virtual board"});
+    return ports;
+}
+
+}  // namespace tarvo::rt
