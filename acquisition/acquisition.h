@@ -1,0 +1,29 @@
+// The acquisition run: Start, the sampling function, Stop.
+#pragma once
+
+// Panel callbacks.
+int start(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int stop(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+
+// The sampling function, run on the default thread pool from Start until the
+// run flag is cleared.
+int sample(void* functionData);
+
+// Ends a run in progress without the run report (Quit, closing the window, a
+// termination signal): sampling returns, the data file and the port are
+// closed. Does nothing when no run is in progress.
+void endrun(void);
+
+// Waits for the sampling function to return after the run flag was cleared.
+// The record in progress is completed when the board still sends; a read
+// that keeps waiting on a silent board is cut short.
+void waitsampling(void);
+
+// Formats one record in integer columns into `line` (at least 64 bytes) and
+// returns the length, line end included. Reads cc, num_ch, di, digf, rec_c,
+// RecLen.
+int recordline(const unsigned char* rec, char* line);
+
+// The messages of a run.
+extern const char MSG_SAMPLING[];
+extern const char MSG_DATALOSS[];

@@ -1,0 +1,169 @@
+#include "acquisition.h"
+
+#include "ctrlids.h"
+#include "runtime.h"
+#include "state.h"
+
+const char MSG_DATALOSS[] = " WARNING: data loss...Sampling continue!";
+static const char MSG_SILENT[] = " WARNING: No data from the board...Sampling continue!";
+static const char MSG_PORTFAIL[] = " ERROR: The serial port failed! Sampling stopped.";
+static const char MSG_WRITEFAIL[] = " ERROR: Cannot write DATA.TXT! Sampling stopped.";
+
+// The message this thread last put on the message line. The line is only
+// written when the text changes: the loss warning would otherwise be set
+// again for every record once a record was lost.
+static const char* shown;
+static int lossseen;  // a record was lost in this run
+
+static void show(const char* text)
+{
+    if (shown != text) {
+        SetCtrlVal(PANEL, PANEL_MESSAGE, text);
+        shown = text;
+    }
+}
+
+// The data file reaches the disk at least once a second while records come
+// in, so a run that is killed outright loses at most the last second. At long
+// periods every record is flushed: a second may hold just one.
+static time_t lastflush;
+static int flusheach;
+
+static int flushdue(void)
+{
+    time_t now = time(NULL);
+    if (flusheach || now != lastflush) {
+        lastflush = now;
+        // A full disk shows here: stop rather than drop records unseen.
+        if (fflush(fout) != 0 || ferror(fout)) {
+            show(MSG_WRITEFAIL);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+static char* putint(char* p, unsigned int v)
+{
+    char tmp[10];
+    int n = 0;
+    do {
+        tmp[n++] = '0' + v % 10;
+        v /= 10;
+    } while (v != 0);
+    while (n > 0)
+        *p++ = tmp[--n];
+    return p;
+}
+
+int recordline(const unsigned char* rec, char* line)
+{
+    char* p = line;
+    for (unsigned int i = 0; i < num_ch; i++) {
+        unsigned int k = (3 * i) / 2;
+        unsigned int value;
+        if (i % 2 == 0)
+            value = 16 * rec[k] + (rec[k + 1] & 15);
+        else
+            value = 16 * rec[k + 1] + (rec[k] & 240) / 16;
+        if (i != 0) *p++ = ',';
+        p = putint(p, value);
+    }
+    if (di != 0) {
+        unsigned char s = rec[RecLen - 1];
+        if (digf != 0) {
+            for (int bit = 7; bit >= 4; bit--) {
+                *p++ = ',';
+                *p++ = (s >> bit) & 1 ? '1' : '0';
+            }
+        }
+        if (rec_c != 0) {
+            *p++ = ',';
+            p = putint(p, s & 15);
+        }
+    }
+    *p++ = '\n';
+    return (int)(p - line);
+}
+
+// The counter test: the board counts its records modulo 16, and the count
+// expected next follows its own sequence, never the received one.
+static void countertest(void)
+{
+    d = cc[RecLen - 1];
+    if ((d & 15) != RecCount) {
+        lossseen = 1;
+        show(MSG_DATALOSS);
+    }
+    RecCount = (RecCount + 1) & 15;
+}
+
+// The next byte of the record. A board that falls silent is waited for: a
+// time-out adds no byte to the record (it would be data the board never
+// sent). Returns -1 when the record cannot be completed: the port failed, or
+// the run was stopped while the board was silent.
+static int nextbyte(void)
+{
+    for (;;) {
+        int b = ComRdByte(com);
+        if (b >= 0) {
+            if (shown == MSG_SILENT) show(lossseen ? MSG_DATALOSS : MSG_SAMPLING);
+            return b;
+        }
+        if (b == COM_ERR_TIMEOUT) {
+            if (stopp != 1) return -1;
+            show(MSG_SILENT);
+            fflush(fout);
+            continue;
+        }
+        if (b != COM_ERR_CANCELLED) show(MSG_PORTFAIL);
+        return -1;
+    }
+}
+
+static void columns(void)
+{
+    char line[64];
+    for (;;) {
+        if (stopp != 1) return;
+        tot_data.store(tot_data.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        for (unsigned int j = 0; j < RecLen; j++) {
+            int b = nextbyte();
+            if (b < 0) return;
+            cc[j] = b;
+        }
+        fwrite(line, 1, recordline(cc, line), fout);
+        if (di != 0) countertest();
+        if (flushdue() < 0) return;
+    }
+}
+
+static void rawbytes(void)
+{
+    for (;;) {
+        if (stopp != 1) return;
+        tot_data.store(tot_data.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        for (unsigned int j = 0; j < RecLen; j++) {
+            int b = nextbyte();
+            if (b < 0) return;
+            cc[j] = b;
+            putc(cc[j], fout);
+        }
+        if (di != 0) countertest();
+        if (flushdue() < 0) return;
+    }
+}
+
+int sample(void* functionData)
+{
+    (void)functionData;
+    shown = MSG_SAMPLING;
+    lastflush = time(NULL);
+    flusheach = SampPer >= 100000;
+    if (wfile != 0)
+        columns();
+    else
+        rawbytes();
+    fflush(fout);  // what was recorded is on disk even if the port failed
+    return 0;
+}

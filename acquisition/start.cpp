@@ -1,0 +1,98 @@
+#include "acquisition.h"
+
+#include "buildconf.h"
+#include "ctrlids.h"
+#include "runtime.h"
+#include "sendconf.h"
+#include "state.h"
+
+const char MSG_SAMPLING[] = "Sampling...";
+
+// How long a read in the run waits before the board counts as silent: two
+// periods and a second. A time-out shorter than the period would take every
+// gap between records for silence.
+static double acqtimeout(void)
+{
+    return 2.0 * SampPer / 1e6 + 1.0;
+}
+
+int start(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
+{
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+    switch (event) {
+    case EVENT_COMMIT:
+        // One run per process: a Start while the run goes on is ignored, so
+        // the settings, the port and the data file stay the run's own.
+        if (functionId != 0)
+            break;
+
+        stopp = 1;
+        bconf = buildconf();
+        if (bconf == -1) {
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The sampling period results too short!");
+            stopp = 0;
+            break;
+        }
+        if (bconf == -2) {
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The sampling period is too long!");
+            stopp = 0;
+            break;
+        }
+
+        sconf = sendconf();
+        if (sconf == -1) {
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Unknown device!");
+            Delay(2.0);
+            stopp = 0;
+            QuitUserInterface(0);
+            break;
+        }
+        if (sconf == -2) {
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: bad CHK!");
+            stopp = 0;
+            Delay(2.0);
+            QuitUserInterface(0);
+            break;
+        }
+
+        fout = fopen("data.txt", "w");
+        if (fout == NULL) {
+            // Nothing to record into: leave the board alone and stay ready.
+            CloseCom(com);
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot create DATA.TXT!");
+            stopp = 0;
+            break;
+        }
+        // Records are written a line at a time; a large buffer keeps the
+        // writes few, and the sampling loop flushes it every second.
+        setvbuf(fout, NULL, _IOFBF, 1 << 16);
+
+        CloseCom(com);
+        if (OpenComConfig(com, "", baudr, 2, 8, 1, RecLen, RecLen) < 0) {
+            fclose(fout);
+            fout = NULL;
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot open the serial port for sampling!");
+            stopp = 0;
+            break;
+        }
+        SetComTime(com, acqtimeout());
+        FlushInQ(com);  // nothing of the handshake reaches the sampling function
+
+        SetCtrlVal(PANEL, PANEL_MESSAGE, MSG_SAMPLING);
+        time(&rawtime);
+        timestart = localtime(&rawtime);
+        ComWrtByte(com, 0);  // the start byte: the board begins streaming
+        if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, NULL, &functionId) < 0) {
+            functionId = 0;
+            stopp = 0;
+            CloseCom(com);
+            fclose(fout);
+            fout = NULL;
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot start the sampling thread!");
+        }
+        break;
+    case EVENT_LEFT_CLICK:
+        break;
+    }
+    return 0;
+}

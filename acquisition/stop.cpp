@@ -1,0 +1,92 @@
+#include "acquisition.h"
+
+#include "ctrlids.h"
+#include "runtime.h"
+#include "state.h"
+
+void waitsampling(void)
+{
+    if (functionId == 0)
+        return;
+    // A record under way is read to its end while the board sends; one that
+    // waits on a silent board is cut short after a second.
+    if (CmtWaitForThreadPoolFunctionTimed(DEFAULT_THREAD_POOL_HANDLE, functionId, 1.0) == 0) {
+        CancelComRd(com);
+        CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
+    }
+}
+
+void endrun(void)
+{
+    if (functionId == 0 || fout == NULL)
+        return;
+    stopp = 0;
+    waitsampling();
+    CloseCom(com);
+    fclose(fout);
+    fout = NULL;
+}
+
+static void writereport(void)
+{
+    FILE* frep = fopen("config.txt", "w");
+    if (frep == NULL) {
+        SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot create CONFIG.TXT!");
+        return;
+    }
+    fprintf(frep, "A genuine device had sampled data in file DATA.TXT as:");
+    fprintf(frep, "\n");
+    fprintf(frep, "\n");
+    if (wfile != 0)
+        fprintf(frep, "Colums of int...");
+    else
+        fprintf(frep, "Array of char...");
+    fprintf(frep, "\n");
+    fprintf(frep, "\n");
+    fprintf(frep, "The start flag date/time was sent at:");
+    // Without a run there is no start time; the line keeps its place.
+    fprintf(frep, "%s", timestart != NULL ? asctime(timestart) : "never (no run was started)\n");
+    fprintf(frep, "\n");
+    fprintf(frep, "With the configuration parameters:");
+    fprintf(frep, "\n");
+    fprintf(frep, "Number of Analogical channels:  ");
+    fprintf(frep, "%u", num_ch);
+    fprintf(frep, "\n");
+    if (digf != 0)
+        fprintf(frep, "And 4 digital channels");
+    if (rec_c != 0)
+        fprintf(frep, "The last colum is the record counter 0-15");
+    fprintf(frep, "\n");
+    fprintf(frep, "with a sample period of [us]:  ");
+    fprintf(frep, "%u", SampPer);
+    fprintf(frep, "\n");
+    fprintf(frep, "The number of samples for every channel is:  ");
+    fprintf(frep, "%u", tot_data.load());
+    if (fclose(frep) != 0)
+        SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot write CONFIG.TXT!");
+}
+
+int stop(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
+{
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+    switch (event) {
+    case EVENT_COMMIT:
+        stopp = 0;
+        Delay(0.25);
+        // The port and the data file stay open until sampling has returned.
+        waitsampling();
+        CloseCom(com);
+        if (fout != NULL) {
+            fclose(fout);
+            fout = NULL;
+        }
+        SetCtrlVal(PANEL, PANEL_MESSAGE, "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
+        writereport();
+        Delay(2.0);
+        QuitUserInterface(0);
+        break;
+    case EVENT_LEFT_CLICK:
+        break;
+    }
+    return 0;
+}

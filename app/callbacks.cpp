@@ -1,0 +1,47 @@
+// The panel's callbacks: Quit, the commands of the run, and the settings
+// controls, which do nothing when changed (Start reads the settings).
+#include "acquisition.h"
+#include "runtime.h"
+
+int quit(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
+{
+    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
+    switch (event) {
+    case EVENT_COMMIT:
+        // Quit during a run (also closing the window, or a termination
+        // signal) ends the run first, so data.txt is complete and closed.
+        endrun();
+        QuitUserInterface(0);
+        break;
+    case EVENT_LEFT_CLICK:
+        break;
+    }
+    return 0;
+}
+
+#define INERT_CALLBACK(name)                                                             \
+    int name(int panel, int control, int event, void* callbackData, int eventData1,      \
+             int eventData2)                                                             \
+    {                                                                                    \
+        (void)panel, (void)control, (void)event, (void)callbackData, (void)eventData1,   \
+            (void)eventData2;                                                            \
+        return 0;                                                                        \
+    }
+
+INERT_CALLBACK(comport)
+INERT_CALLBACK(disp)
+INERT_CALLBACK(pic)
+INERT_CALLBACK(comvel)
+INERT_CALLBACK(dig)
+INERT_CALLBACK(freq)
+INERT_CALLBACK(recdig)
+INERT_CALLBACK(rec_control)
+INERT_CALLBACK(writef)
+
+const CallbackBinding ProgramCallbacks[] = {
+    {"start", start},   {"stop", stop},     {"quit", quit},
+    {"comport", comport}, {"disp", disp},   {"pic", pic},
+    {"comvel", comvel}, {"dig", dig},       {"freq", freq},
+    {"recdig", recdig}, {"rec_control", rec_control}, {"writef", writef},
+};
+const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];

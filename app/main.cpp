@@ -1,0 +1,18 @@
+#include "runtime.h"
+#include "state.h"
+
+int main(int argc, char* argv[])
+{
+    (void)argc;
+    if (InitRunTime(0, argv, 0) == 0)
+        return -1;
+    if ((panelHandle = LoadPanel(0, "tarvo.uir", 1)) < 0)
+        return -1;
+    DisplayPanel(panelHandle);
+    RunUserInterface();
+    // Id 0 (no run was started) returns at once.
+    CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
+    CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
+    DiscardPanel(panelHandle);
+    return 0;
+}
