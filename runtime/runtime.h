@@ -67,6 +67,7 @@ int GetCtrlVal(int panel, int control, unsigned int* value);
 int GetCtrlVal(int panel, int control, int* value);
 int SetCtrlVal(int panel, int control, const char* text);
 int SetCtrlVal(int panel, int control, int value);
+int SetCtrlVal(int panel, int control, unsigned int value);
 
 // Result codes of the panel calls.
 enum {
