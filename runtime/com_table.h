@@ -20,6 +20,10 @@ void clearComDevices();
 // the number maps to nothing.
 std::string comDevice(int port);
 
+// The reason the last OpenComConfig on port N failed (a device path and
+// why), for messages; empty after a successful open.
+std::string lastComError(int port);
+
 struct PortInfo {
     int number;
     std::string device;       // a path, COMn, or "virtual"
