@@ -1,0 +1,146 @@
+#include "support.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+std::vector<Call> calls;
+std::function<void(const Call&)> onCall;
+
+namespace {
+
+int record(const char* name, int panel, int control, int event)
+{
+    calls.push_back({name, panel, control, event});
+    if (onCall)
+        onCall(calls.back());
+    return 0;
+}
+
+}  // namespace
+
+#define RECORDING_CALLBACK(name)                                                          \
+    int name(int panel, int control, int event, void*, int, int)                          \
+    {                                                                                     \
+        return record(#name, panel, control, event);                                      \
+    }
+
+RECORDING_CALLBACK(start)
+RECORDING_CALLBACK(stop)
+RECORDING_CALLBACK(quit)
+RECORDING_CALLBACK(comport)
+RECORDING_CALLBACK(disp)
+RECORDING_CALLBACK(pic)
+RECORDING_CALLBACK(comvel)
+RECORDING_CALLBACK(dig)
+RECORDING_CALLBACK(freq)
+RECORDING_CALLBACK(recdig)
+RECORDING_CALLBACK(rec_control)
+RECORDING_CALLBACK(writef)
+RECORDING_CALLBACK(other)
+
+const CallbackBinding ProgramCallbacks[] = {
+    {"start", start},     {"stop", stop},     {"quit", quit},   {"comport", comport},
+    {"disp", disp},       {"pic", pic},       {"comvel", comvel}, {"dig", dig},
+    {"freq", freq},       {"recdig", recdig}, {"rec_control", rec_control},
+    {"writef", writef},   {"other", other},
+};
+const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
+
+int initRunTime(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "test_panel");
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return InitRunTime(nullptr, argv.data(), nullptr);
+}
+
+std::string panelXml(int panelId, const std::string& body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\">\n"
+           " <widget class=\"QWidget\" name=\"panel\">\n"
+           "  <property name=\"panelId\" stdset=\"0\"><number>" +
+           std::to_string(panelId) +
+           "</number></property>\n"
+           "  <layout class=\"QVBoxLayout\" name=\"layout\">\n" +
+           body + "  </layout>\n </widget>\n</ui>\n";
+}
+
+std::string controlXml(const std::string& cls, const std::string& name, int id,
+                       const std::string& callback, const std::string& more)
+{
+    std::string x = "   <item><widget class=\"" + cls + "\" name=\"" + name + "\">\n";
+    x += "    <property name=\"ctrlId\" stdset=\"0\"><number>" + std::to_string(id) +
+         "</number></property>\n";
+    if (!callback.empty())
+        x += "    <property name=\"callback\" stdset=\"0\"><string>" + callback +
+             "</string></property>\n";
+    x += more;
+    x += "   </widget></item>\n";
+    return x;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const std::string& text)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(text.data(), static_cast<qint64>(text.size()));
+    return path;
+}
+
+int runGuarded(double seconds)
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(kTimedOut); });
+    guard.start(static_cast<int>(seconds * 1000));
+    return RunUserInterface();
+}
+
+QWidget* widget(const char* name)
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == name)
+            return top;
+        if (auto* w = top->findChild<QWidget*>(name))
+            return w;
+    }
+    return nullptr;
+}
+
+StderrCapture::StderrCapture()
+{
+    std::fflush(stderr);
+    file_ = std::tmpfile();
+    saved_ = ::dup(2);
+    ::dup2(fileno(file_), 2);
+}
+
+StderrCapture::~StderrCapture()
+{
+    text();
+}
+
+std::string StderrCapture::text()
+{
+    if (done_)
+        return {};
+    done_ = true;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    std::string out;
+    std::rewind(file_);
+    char buf[512];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
+        out.append(buf, n);
+    std::fclose(file_);
+    return out;
+}
