@@ -1016,14 +1016,16 @@ private:
     std::optional<std::string> lastEcho_;
 };
 
-// The offscreen platform warns on every window shown that it cannot do what
-// only a window manager could (raise, size hints); that says nothing to a user
-// of an unattended run.
+// Two of Qt's warnings say nothing to a user and would spoil the one-line
+// reports of unattended runs: the offscreen platform cannot do what only a
+// window manager could (raise, size hints), and a machine without a session
+// has no XDG_RUNTIME_DIR.
 QtMessageHandler gQtHandler = nullptr;
 
-void quietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+void quietQt(QtMsgType type, const QMessageLogContext& context, const QString& msg)
 {
-    if (msg.startsWith("This plugin does not support"))
+    if (msg.startsWith("This plugin does not support") ||
+        msg.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
         return;
     if (gQtHandler)
         gQtHandler(type, context, msg);
@@ -1120,10 +1122,9 @@ int InitRunTime(void* instance, char** argv, void* reserved)
             qt->argv.push_back(s.data());
         qt->argv.push_back(nullptr);
         qt->argc = static_cast<int>(qt->store.size());
+        tarvo::rt::gQtHandler = qInstallMessageHandler(tarvo::rt::quietQt);
         auto* app = new QApplication(qt->argc, qt->argv.data());
         app->setQuitOnLastWindowClosed(false);
-        if (QGuiApplication::platformName() == "offscreen")
-            tarvo::rt::gQtHandler = qInstallMessageHandler(tarvo::rt::quietOffscreen);
     }
     if (!gRuntime)
         gRuntime = new Runtime;
