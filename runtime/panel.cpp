@@ -935,6 +935,12 @@ private:
     {
         if (!loopRunning_ || quitRequested_ || i >= script_.size())
             return;
+        if (dispatching_) {
+            // A callback runs a nested event loop: the next action, like any
+            // user action, waits until the callback has returned.
+            QTimer::singleShot(10, this, [this, i] { runScript(i); });
+            return;
+        }
         const ScriptAction& a = script_[i];
         int delayMs = 0;
         switch (a.verb) {

@@ -3,7 +3,9 @@
 #include "panel_internal.h"
 #include "support.h"
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -146,6 +148,28 @@ TEST_F(Unattended, SetPressAndWaitRunInOrderAndMessagesAreEchoed)
     EXPECT_EQ(echoed(), "message: Sampling...\n"
                         "message: Lost record after 5\n"
                         "message: Bye\n");
+}
+
+TEST_F(Unattended, TheNextActionWaitsForTheCallbackInProgress)
+{
+    start(script("wait 0.1\nset 6 2\npress quit\n"));
+    // The user presses Start just before the script's wait is over.
+    QTimer::singleShot(50, [] { qobject_cast<QAbstractButton*>(widget("go"))->click(); });
+    int channelsAtEnd = 0;
+    onCall = [&](const Call& c) {
+        if (c.name == "start") {
+            QTest::qWait(300);  // a nested event loop: the script's timers fire in it
+            channelsAtEnd = value(6);
+        } else if (c.name == "quit") {
+            QuitUserInterface(0);
+        }
+    };
+    EXPECT_EQ(runGuarded(), 0);
+    EXPECT_EQ(channelsAtEnd, 1) << "a setting changed under a running callback";
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].name, "start");
+    EXPECT_EQ(calls[1].name, "pic");
+    EXPECT_EQ(value(6), 2);
 }
 
 TEST_F(Unattended, WhenTheScriptRunsOutTheProgramRunsOn)
