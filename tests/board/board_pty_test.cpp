@@ -1,0 +1,438 @@
+// tarvo-board as a process on a pseudo-terminal, driven the way the recorder
+// drives a serial port: open, flush, (break), read, write, close, reopen.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_model.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+// 1 channel, third rate class, no status byte, 1 s per record: too slow to
+// see many records unless flooded.
+const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
+
+std::string tempPath(const std::string& name)
+{
+    return (std::filesystem::temp_directory_path() /
+            ("tarvo-board-" + std::to_string(getpid()) + "-" + name))
+        .string();
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// tarvo-board started with some options; SIGTERM at the end of the test.
+class BoardProcess {
+public:
+    explicit BoardProcess(std::vector<std::string> args)
+    {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv{const_cast<char*>(TARVO_BOARD_EXE)};
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(TARVO_BOARD_EXE, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        stdout_ = out[0];
+    }
+    ~BoardProcess()
+    {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGTERM);
+            wait(5s);
+            if (!exited_) kill(pid_, SIGKILL), wait(5s);
+        }
+        if (stdout_ >= 0) close(stdout_);
+    }
+    // The first line on stdout: the slave's path.
+    std::string path()
+    {
+        std::string line;
+        const auto end = Clock::now() + 5s;
+        char c;
+        while (Clock::now() < end) {
+            pollfd p{stdout_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            if (read(stdout_, &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+    // Exit status, or -1 if still running after `limit`.
+    int wait(std::chrono::milliseconds limit)
+    {
+        const auto end = Clock::now() + limit;
+        while (!exited_) {
+            int st = 0;
+            if (waitpid(pid_, &st, WNOHANG) == pid_) {
+                exited_ = true;
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            } else if (Clock::now() >= end) {
+                return -1;
+            } else {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        return status_;
+    }
+    int terminate()
+    {
+        kill(pid_, SIGTERM);
+        return wait(5s);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+};
+
+// The recorder's side of the line: plain termios on the slave.
+class Port {
+public:
+    explicit Port(const std::string& path, int tcsetattrWhen = TCSANOW)
+    {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0) return;
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        tcsetattr(fd_, tcsetattrWhen, &t);
+    }
+    ~Port()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    void flush() { tcflush(fd_, TCIFLUSH); }
+    void write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
+    // Up to n bytes, waiting at most `limit` for them. *ended tells whether the
+    // line was hung up (end of file or EIO).
+    Bytes read(std::size_t n, std::chrono::milliseconds limit, bool* ended = nullptr)
+    {
+        Bytes out;
+        const auto end = Clock::now() + limit;
+        while (out.size() < n) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, int(left.count())) <= 0) continue;
+            uint8_t buf[4096];
+            const ssize_t k = ::read(fd_, buf, std::min(sizeof buf, n - out.size()));
+            if (k < 0 && errno == EAGAIN) continue;
+            if (k <= 0) {
+                if (ended) *ended = k == 0 || errno == EIO;
+                break;
+            }
+            out.insert(out.end(), buf, buf + k);
+        }
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+// The recorder's handshake: flush (the break stand-in), a quarter second,
+// the identification, flush, block, checksum. Returns the checksum reply.
+Bytes handshake(Port& p, const Bytes& block, std::string* ident = nullptr)
+{
+    p.flush();
+    const auto flushed = Clock::now();
+    const Bytes id = p.read(14, 1s);
+    if (ident) *ident = text(id);
+    std::this_thread::sleep_until(flushed + 250ms);
+    p.flush();
+    p.write(block);
+    return p.read(1, 1s);
+}
+
+tarvo::board::BoardModel reference(const Bytes& block)
+{
+    tarvo::board::BoardModel b;
+    b.lineBreak();
+    b.receive(block.data(), block.size());
+    const uint8_t start = 0;
+    b.receive(&start, 1);
+    return b;
+}
+
+Bytes records(const tarvo::board::BoardModel& b, uint64_t first, uint64_t count)
+{
+    const unsigned len = b.config().recLen;
+    Bytes out(count * len);
+    for (uint64_t i = 0; i < count; ++i) b.makeRecord(first + i, out.data() + i * len);
+    return out;
+}
+
+}  // namespace
+
+TEST(Options, HelpListsEveryOption)
+{
+    FILE* f = popen(TARVO_BOARD_EXE " --help", "r");
+    ASSERT_NE(f, nullptr);
+    std::string help;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, f)) help += buf;
+    EXPECT_EQ(pclose(f), 0);
+    for (const char* opt :
+         {"--link", "--device", "--baud", "--other-baud", "--log", "--dump", "--wrong-id", "--lowercase-id",
+          "--short-id", "--zero-in-id", "--extra-after-id", "--noise", "--bad-checksum", "--no-checksum",
+          "--lose-record-every", "--lose-byte", "--silence-after", "--hangup-after", "--flood", "--records",
+          "--exit-when-done", "--once", "--help"})
+        EXPECT_NE(help.find(std::string("  ") + opt + " "), std::string::npos) << opt;
+}
+
+TEST(Options, BadOptionsExitWithStatusTwoAndAOneLineReason)
+{
+    for (const char* args : {"--bogus", "--lose-record-every 0", "--lose-byte x", "--records",
+                             "--wrong-id --short-id", "--exit-when-done", "--baud 19200"}) {
+        const std::string cmd = std::string(TARVO_BOARD_EXE " ") + args + " 2>&1 >/dev/null";
+        FILE* f = popen(cmd.c_str(), "r");
+        ASSERT_NE(f, nullptr);
+        std::string err;
+        char buf[512];
+        while (std::fgets(buf, sizeof buf, f)) err += buf;
+        const int st = pclose(f);
+        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 2) << args;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
+    }
+}
+
+TEST(PtyBoard, HandshakeThenPacedRecordsAndTheLogTellsWhatHappened)
+{
+    const std::string log = tempPath("log");
+    BoardProcess board({"--log", log});
+    const std::string path = board.path();
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    {
+        Port p(path);
+        ASSERT_TRUE(p.ok());
+        std::string ident;
+        EXPECT_EQ(handshake(p, kBlock2000, &ident), Bytes{0xEE});
+        EXPECT_EQ(ident, "KLVDAQ00730019");
+    }
+    // Reopened at the acquisition rate: flush, start byte, records.
+    Port p(path);
+    p.flush();
+    p.write({0x00});
+    const auto start = Clock::now();
+    const Bytes got = p.read(100 * 10, 10s);
+    const auto took = Clock::now() - start;
+    ASSERT_EQ(got.size(), 1000u);
+    EXPECT_EQ(got, records(reference(kBlock2000), 1, 100));
+    // Paced at 2000 us: the 100th record is not due before 99 periods.
+    EXPECT_GE(took, 99 * 2000us);
+
+    const std::string text = slurp(log);
+    EXPECT_NE(text.find("rx block 06 0A 08 06 04 02 00 00 00 7B CE FF FF 80"), std::string::npos) << text;
+    EXPECT_NE(text.find("tx checksum EE"), std::string::npos);
+    EXPECT_NE(text.find("streaming"), std::string::npos);
+    EXPECT_EQ(text.find("idle"), std::string::npos) << "the close and reopen before the start byte kept the board configured";
+    std::remove(log.c_str());
+}
+
+TEST(PtyBoard, NoiseWaitsBeforeTheFlushAndIsGoneAfterIt)
+{
+    BoardProcess board({"--noise"});
+    const std::string path = board.path();
+    tarvo::board::Faults f;
+    f.noise = true;
+    const Bytes noise = tarvo::board::BoardModel(f).takeOutput();
+
+    Port p(path);
+    EXPECT_EQ(p.read(noise.size(), 2s), noise);
+    p.flush();
+    const Bytes after = p.read(64, 1s);
+    EXPECT_EQ(text(after), "KLVDAQ00730019");
+}
+
+TEST(PtyBoard, FlushesRightAfterOpeningStillLeaveTheIdentification)
+{
+    // A port layer may flush when it sets the line up (TCSAFLUSH) and again
+    // before the break; the identification must survive both.
+    BoardProcess board({});
+    const std::string path = board.path();
+    Port p(path, TCSAFLUSH);
+    p.flush();
+    EXPECT_EQ(text(p.read(64, 1s)), "KLVDAQ00730019");
+}
+
+TEST(PtyBoard, IdentificationAndChecksumFaults)
+{
+    const struct {
+        const char* option;
+        std::string ident;
+        Bytes reply;
+    } cases[] = {
+        {"--wrong-id", "KLVDAQ00740019", {0xEE}},
+        {"--lowercase-id", "klvdaq00730019", {0xEE}},
+        {"--short-id", "KLVDAQ0073", {0xEE}},
+        {"--zero-in-id", std::string("KLVDAQ\0" "0730019", 14), {0xEE}},
+        {"--extra-after-id", "KLVDAQ00730019", {0xEE}},  // "\r\n" flushed before the block
+        {"--bad-checksum", "KLVDAQ00730019", {0x11}},
+        {"--no-checksum", "KLVDAQ00730019", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        BoardProcess board({c.option});
+        Port p(board.path());
+        std::string ident;
+        EXPECT_EQ(handshake(p, kBlock2000, &ident), c.reply);
+        EXPECT_EQ(ident, c.ident);
+    }
+    BoardProcess board({"--extra-after-id"});
+    Port p(board.path());
+    p.flush();
+    EXPECT_EQ(text(p.read(64, 1s)), "KLVDAQ00730019\r\n");
+}
+
+TEST(PtyBoard, RecordsStopAtTheLimitAndTheDumpHoldsExactlyWhatWasSent)
+{
+    const std::string dump = tempPath("dump");
+    BoardProcess board({"--dump", dump, "--records", "50", "--exit-when-done", "--lose-record-every", "7"});
+    const std::string path = board.path();
+    Port p(path);
+    ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+    p.flush();
+    p.write({0x00});
+    const Bytes got = p.read(100000, 3s);
+    EXPECT_EQ(board.wait(5s), 0);
+    EXPECT_EQ(got.size(), 43u * 10);  // records 7, 14, ..., 49 lost
+    EXPECT_EQ(slurp(dump), text(got));
+    // The counter jumps where a record was lost.
+    EXPECT_EQ(got[6 * 10 - 1] & 15, 6);
+    EXPECT_EQ(got[7 * 10 - 1] & 15, 8);
+    std::remove(dump.c_str());
+}
+
+TEST(PtyBoard, FloodModeSendsWithoutWaitingForThePeriod)
+{
+    BoardProcess board({"--flood"});
+    Port p(board.path());
+    ASSERT_EQ(handshake(p, kBlock1s), Bytes{0x99});
+    p.flush();
+    p.write({0x00});
+    // Paced, 20,000 records would take 20,000 s at this block's 1 s period.
+    const Bytes got = p.read(20000 * 2, 10s);
+    ASSERT_EQ(got.size(), 40000u);
+    EXPECT_EQ(got, records(reference(kBlock1s), 1, 20000));
+}
+
+TEST(PtyBoard, HangUpAfterNRecordsEndsTheLine)
+{
+    BoardProcess board({"--hangup-after", "5"});
+    Port p(board.path());
+    ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+    p.flush();
+    p.write({0x00});
+    bool ended = false;
+    const Bytes got = p.read(1000, 3s, &ended);
+    EXPECT_EQ(got.size(), 50u);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(board.wait(5s), 0);
+}
+
+TEST(PtyBoard, SilenceAfterNRecordsKeepsTheLineOpen)
+{
+    BoardProcess board({"--silence-after", "3"});
+    Port p(board.path());
+    ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+    p.flush();
+    p.write({0x00});
+    bool ended = false;
+    EXPECT_EQ(p.read(1000, 500ms, &ended).size(), 30u);
+    EXPECT_FALSE(ended);
+}
+
+TEST(PtyBoard, ANewRecorderCanRunAfterThePreviousOneClosed)
+{
+    BoardProcess board({});
+    const std::string path = board.path();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        {
+            Port p(path);
+            ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+        }
+        Port p(path);
+        p.flush();
+        p.write({0x00});
+        const Bytes got = p.read(30, 2s);
+        EXPECT_EQ(got, records(reference(kBlock2000), 1, 3));
+    }
+}
+
+TEST(PtyBoard, OnceExitsWhenTheRecorderClosesAfterItsRun)
+{
+    BoardProcess board({"--once"});
+    const std::string path = board.path();
+    {
+        Port p(path);
+        ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+    }
+    {
+        Port p(path);
+        p.flush();
+        p.write({0x00});
+        EXPECT_EQ(p.read(20, 2s).size(), 20u);
+    }
+    EXPECT_EQ(board.wait(5s), 0);
+}
+
+TEST(PtyBoard, LinkPointsAtTheSlaveAndGoesAwayAtTheEnd)
+{
+    const std::string link = tempPath("link");
+    BoardProcess board({"--link", link});
+    const std::string path = board.path();
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), path);
+    {
+        Port p(link);  // the recorder may open the link
+        p.flush();
+        EXPECT_EQ(text(p.read(14, 1s)), "KLVDAQ00730019");
+    }
+    EXPECT_EQ(board.terminate(), 0);
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
