@@ -1,0 +1,228 @@
+// The built-in virtual board through the numbered-port calls, as the
+// recorder uses it: handshake at 19200, reopen, start byte, records.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board_model.h"
+#include "runtime.h"
+#include "serial_virtual.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+using tarvo::board::Faults;
+
+namespace {
+
+constexpr int kPort = 7;
+
+const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
+// 1 channel with status byte at 115200: 3-byte records every 422 us, the
+// fastest stream with a counter.
+const Bytes kBlockFast = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x80};
+
+class VirtualBoard : public ::testing::Test {
+protected:
+    void SetUp() override { tarvo::rt::resetVirtualBoard(kPort); }
+    void TearDown() override { CloseCom(kPort); }
+
+    void reset(const Faults& f) { tarvo::rt::resetVirtualBoard(kPort, f); }
+
+    // The recorder's handshake; returns the checksum reply, or -1 for none.
+    int handshake(const Bytes& block, std::string* ident = nullptr)
+    {
+        EXPECT_EQ(OpenComConfig(kPort, "virtual", 19200, 0, 8, 1, 256, 256), 0);
+        FlushInQ(kPort);
+        ComBreak(kPort, 500);
+        char id[15] = {};
+        ComRd(kPort, id, 14);
+        if (ident) *ident = std::string(id, 14);
+        FlushInQ(kPort);
+        for (uint8_t b : block) ComWrtByte(kPort, b);
+        unsigned char c = 0;
+        return ComRd(kPort, &c, 1) == 1 ? c : -1;
+    }
+
+    // Close, reopen at the acquisition rate, flush, start byte.
+    void start(long baud = 115200)
+    {
+        CloseCom(kPort);
+        ASSERT_EQ(OpenComConfig(kPort, "virtual", baud, 2, 8, 1, 1, 1), 0);
+        FlushInQ(kPort);
+        ComWrtByte(kPort, 0x00);
+    }
+
+    Bytes readBytes(std::size_t n)
+    {
+        Bytes out;
+        for (std::size_t i = 0; i < n; ++i) {
+            const int b = ComRdByte(kPort);
+            if (b < 0) break;
+            out.push_back(uint8_t(b));
+        }
+        return out;
+    }
+
+    static Bytes expected(const Bytes& block, uint64_t first, uint64_t count)
+    {
+        tarvo::board::BoardModel b;
+        b.lineBreak();
+        b.receive(block.data(), block.size());
+        const unsigned len = b.config().recLen;
+        Bytes out(count * len);
+        for (uint64_t i = 0; i < count; ++i) b.makeRecord(first + i, out.data() + i * len);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(VirtualBoard, HandshakeThenPacedRecordsWithTheConfiguredLayout)
+{
+    std::string ident;
+    EXPECT_EQ(handshake(kBlock2000, &ident), 0xEE);
+    EXPECT_EQ(ident, "KLVDAQ00730019");
+    start();
+    const auto t = Clock::now();
+    const Bytes got = readBytes(100 * 10);
+    const auto took = Clock::now() - t;
+    EXPECT_EQ(got, expected(kBlock2000, 1, 100));
+    EXPECT_GE(took, 99 * 2000us) << "paced at the block's period";
+
+    tarvo::rt::inspectVirtualBoard(kPort, [](const tarvo::board::BoardModel& b) {
+        EXPECT_TRUE(b.streaming());
+        const auto& log = b.log();
+        EXPECT_NE(std::find(log.begin(), log.end(), "tx checksum EE"), log.end());
+        EXPECT_NE(std::find(log.begin(), log.end(), "line 115200 8E1"), log.end());
+    });
+}
+
+TEST_F(VirtualBoard, NoiseIsWaitingAtOpenAndTheFlushRemovesIt)
+{
+    Faults f;
+    f.noise = true;
+    reset(f);
+    const Bytes noise = tarvo::board::BoardModel(f).takeOutput();
+    ASSERT_EQ(OpenComConfig(kPort, "virtual", 19200, 0, 8, 1, 256, 256), 0);
+    Bytes got(noise.size());
+    EXPECT_EQ(ComRd(kPort, got.data(), int(got.size())), int(noise.size()));
+    EXPECT_EQ(got, noise);
+    CloseCom(kPort);
+    std::string ident;
+    EXPECT_EQ(handshake(kBlock2000, &ident), 0xEE);
+    EXPECT_EQ(ident, "KLVDAQ00730019");
+}
+
+TEST_F(VirtualBoard, WrongIdentificationAndMissingChecksum)
+{
+    Faults f;
+    f.ident = Faults::Ident::LowerCase;
+    reset(f);
+    std::string ident;
+    handshake(kBlock2000, &ident);
+    EXPECT_EQ(ident, "klvdaq00730019");
+
+    Faults g;
+    g.check = Faults::Check::None;
+    reset(g);
+    SetComTime(kPort, 0.2);
+    EXPECT_EQ(handshake(kBlock2000), -1);
+}
+
+TEST_F(VirtualBoard, SilenceTimesOutAndACancelWakesTheReader)
+{
+    Faults f;
+    f.silenceAfter = 2;
+    reset(f);
+    ASSERT_EQ(handshake(kBlock2000), 0xEE);
+    start();
+    SetComTime(kPort, 0.3);
+    EXPECT_EQ(readBytes(20).size(), 20u);
+    const auto t = Clock::now();
+    EXPECT_EQ(ComRdByte(kPort), COM_ERR_TIMEOUT);
+    EXPECT_LT(Clock::now() - t, 900ms);
+
+    SetComTime(kPort, 60);
+    int result = 0;
+    std::thread reader([&] { result = ComRdByte(kPort); });
+    std::this_thread::sleep_for(50ms);
+    const auto c = Clock::now();
+    CancelComRd(kPort);
+    reader.join();
+    EXPECT_EQ(result, COM_ERR_CANCELLED);
+    EXPECT_LT(Clock::now() - c, 5s);
+}
+
+TEST_F(VirtualBoard, HangUpFailsTheReadsAfterTheLastRecord)
+{
+    Faults f;
+    f.hangupAfter = 3;
+    reset(f);
+    ASSERT_EQ(handshake(kBlock2000), 0xEE);
+    start();
+    EXPECT_EQ(readBytes(30), expected(kBlock2000, 1, 3));
+    EXPECT_EQ(ComRdByte(kPort), COM_ERR_IO);
+    EXPECT_EQ(ComWrtByte(kPort, 0), COM_ERR_IO);
+}
+
+TEST_F(VirtualBoard, LostRecordsShowInTheCounter)
+{
+    Faults f;
+    f.loseRecordEvery = 4;
+    reset(f);
+    ASSERT_EQ(handshake(kBlock2000), 0xEE);
+    start();
+    const Bytes got = readBytes(6 * 10);
+    ASSERT_EQ(got.size(), 60u);
+    std::vector<int> counters;
+    for (std::size_t i = 9; i < got.size(); i += 10) counters.push_back(got[i] & 15);
+    EXPECT_EQ(counters, (std::vector<int>{1, 2, 3, 5, 6, 7}));
+}
+
+TEST_F(VirtualBoard, AReaderThatFallsBehindLosesTheOldestRecords)
+{
+    ASSERT_EQ(handshake(kBlockFast), tarvo::board::blockChecksum(kBlockFast.data(), kBlockFast.size()));
+    start();
+    EXPECT_EQ(readBytes(3), expected(kBlockFast, 1, 1));
+    // Over 4,000 records fall due meanwhile, more than a receiver holds.
+    std::this_thread::sleep_for(2s);
+    const Bytes got = readBytes(3 * 3000);
+    ASSERT_EQ(got.size(), 9000u);
+    EXPECT_NE(got, expected(kBlockFast, 2, 3000));
+    tarvo::rt::inspectVirtualBoard(kPort, [](const tarvo::board::BoardModel& b) {
+        EXPECT_GT(b.recordNumber(), 3001u);
+        const bool noted = std::any_of(b.log().begin(), b.log().end(),
+                                       [](const std::string& l) { return l.rfind("overrun: ", 0) == 0; });
+        EXPECT_TRUE(noted);
+    });
+}
+
+TEST_F(VirtualBoard, FloodSendsWithoutWaiting)
+{
+    Faults f;
+    f.flood = true;
+    reset(f);
+    ASSERT_EQ(handshake(kBlock1s), 0x99);
+    start(38400);
+    // 50,000 records of a 1 s period: only flood mode delivers them in time.
+    Bytes got(100000);
+    SetComTime(kPort, 5);
+    EXPECT_EQ(ComRd(kPort, got.data(), int(got.size())), 100000);
+    EXPECT_EQ(got, expected(kBlock1s, 1, 50000));
+}
+
+TEST_F(VirtualBoard, ANewRunAfterTheLastOneClosed)
+{
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(handshake(kBlock2000), 0xEE) << run;
+        start();
+        EXPECT_EQ(readBytes(20), expected(kBlock2000, 1, 2)) << run;
+        CloseCom(kPort);
+    }
+}
