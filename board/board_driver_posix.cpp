@@ -279,7 +279,11 @@ bool Driver::applyLine(Line line)
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, speedOf(baud));
     cfsetospeed(&t, speedOf(baud));
-    if (tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+    // tcsetattr fails when any setting was not taken (a pty drops PARENB and
+    // says EINVAL): the rate read back decides.
+    tcsetattr(fd_, TCSANOW, &t);
+    termios got{};
+    if (tcgetattr(fd_, &got) != 0 || cfgetospeed(&got) != speedOf(baud)) return false;
     line_ = line;
     model_.note(std::string("line ") + std::to_string(baud) +
                 (line == Line::Acquisition ? " 8E1" : " 8N1"));
@@ -465,6 +469,9 @@ void Driver::linkClosed()
 {
     const auto before = model_.state();
     model_.linkClosed();
+    // A recorder that died holding the port exclusively (TIOCEXCL) would lock
+    // out the next one: the tty stays open through our own descriptor.
+    if (slaveFd_ >= 0) ioctl(slaveFd_, TIOCNXCL);
     openTimer_.reset();
     if (model_.state() == BoardModel::State::Idle) {
         rec_.clear();
@@ -572,7 +579,9 @@ int Driver::run()
         if (done_) break;
 
         pollfd fds[2] = {{fd_, POLLIN, 0}, {inotifyFd_, POLLIN, 0}};
-        if (!hs_.empty() || recOff_ < rec_.size()) fds[0].events |= POLLOUT;
+        // Flood mode always has more to send: wake as soon as the line takes it.
+        const bool more = model_.streaming() && model_.flood() && !recordsDone();
+        if (!hs_.empty() || recOff_ < rec_.size() || more) fds[0].events |= POLLOUT;
         const auto wait = std::max(Clock::duration::zero(), nextWake() - Clock::now());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};

@@ -135,14 +135,19 @@ public:
     uint64_t recordsSent() const { return recordsSent_; }
     const Faults& faults() const { return faults_; }
 
-    // What happened, as text lines, for tests and the --log file:
-    //   "open", "close", "break", "flush (break stand-in)", "flush ignored (configured)",
-    //   "tx ident 4B 4C ...", "tx noise ...", "rx block 06 0A ...",
+    // What happened, one line per event, for tests and the --log file:
+    //   "open", "close", "break", "flush (break stand-in)", "open (break stand-in)",
+    //   "flush ignored (configured)", "flush discarded the identification",
+    //   "tx noise FF 00 ...", "tx ident 4B 4C ...", "rx block 06 0A ...",
     //   "config ok channels=6 status=1 baud=115200 reclen=10 count=49 period=2000",
-    //   "config refused: <reason>", "tx checksum EE", "rx start 00", "streaming",
-    //   "lost record N", "lost byte K (record N)", "silent after record N",
-    //   "hangup after record N", "idle after N records"
-    // Record bytes are not logged (see recordsSent and makeRecord).
+    //   "config refused: <reason>", "tx checksum EE", "checksum withheld",
+    //   "rx start 00", "streaming", "rx 41 ignored", "lost record N",
+    //   "lost byte K (record N)", "silent after record N", "hangup after record N",
+    //   "idle after N records (run over)", "idle (handshake abandoned)".
+    // Drivers add their own with note(): "line 115200 8E1",
+    // "overrun: N records not delivered", "done after record N", "hung up".
+    // Record bytes are not logged (see recordsSent and makeRecord). Undrained,
+    // the log keeps its last 10,000 lines.
     const std::deque<std::string>& log() const { return log_; }
     std::vector<std::string> takeLog();
     // Adds a driver's own event to the log.

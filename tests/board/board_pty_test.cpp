@@ -436,3 +436,39 @@ TEST(PtyBoard, LinkPointsAtTheSlaveAndGoesAwayAtTheEnd)
     struct stat st;
     EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
+
+TEST(DeviceBoard, AMissingDeviceIsReportedWithStatusOne)
+{
+    BoardProcess board({"--device", "/nonexistent/tty"});
+    EXPECT_EQ(board.wait(5s), 1);
+}
+
+TEST(DeviceBoard, OnATerminalDeviceA0xFFByteIsDataNotAMark)
+{
+    // Stand in for a serial port with the slave of a pty we hold the master of.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string log = tempPath("device-log");
+    BoardProcess board({"--device", ptsname(master), "--log", log});
+    std::string text;
+    const auto end = Clock::now() + 5s;
+    while (text.find("line 19200 8N1") == std::string::npos && Clock::now() < end) {
+        std::this_thread::sleep_for(20ms);
+        text = slurp(log);
+    }
+    ASSERT_NE(text.find("line 19200 8N1"), std::string::npos) << text;
+    const uint8_t bytes[] = {0xFF, 0x41};
+    ASSERT_EQ(write(master, bytes, 2), 2);
+    while (text.find("rx 41") == std::string::npos && Clock::now() < end) {
+        std::this_thread::sleep_for(20ms);
+        text = slurp(log);
+    }
+    // Idle without a break, the board ignores both, but sees them as the bytes they are.
+    EXPECT_NE(text.find("rx FF ignored"), std::string::npos) << text;
+    EXPECT_NE(text.find("rx 41 ignored"), std::string::npos) << text;
+    EXPECT_EQ(board.terminate(), 0);
+    close(master);
+    std::remove(log.c_str());
+}
