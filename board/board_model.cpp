@@ -283,6 +283,13 @@ void BoardModel::buildCycle()
     const std::size_t len = config_.recLen;
     cycle_.resize(kSignalCycle * len);
     for (uint64_t n = 0; n < kSignalCycle; ++n) makeRecord(n, cycle_.data() + n * len);
+    if (!faults_.records.empty()) {
+        // Record n of the given stream takes the place of record n.
+        const uint64_t count = std::min<uint64_t>(faults_.records.size() / len, kSignalCycle - 1);
+        for (uint64_t n = 1; n <= count; ++n)
+            std::copy_n(faults_.records.data() + (n - 1) * len, len, cycle_.data() + n * len);
+        if (faults_.silenceAfter == 0 || faults_.silenceAfter > count) faults_.silenceAfter = count;
+    }
 }
 
 void BoardModel::makeRecord(uint64_t n, uint8_t* out) const

@@ -49,6 +49,10 @@ struct Faults {
     uint64_t silenceAfter = 0;     // nothing more after record N (0: never)
     uint64_t hangupAfter = 0;      // the link is hung up after record N (0: never)
     bool flood = false;            // no pacing: records as fast as the link takes them
+    // When not empty: the record stream to send, record after record, in
+    // place of the test signals (whole records only, at most kSignalCycle - 1);
+    // the board falls silent after the last one.
+    std::vector<uint8_t> records;
 };
 
 // What the board made of a configuration block.

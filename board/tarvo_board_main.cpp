@@ -51,6 +51,8 @@ Faults:
   --silence-after N       send nothing after record N
   --hangup-after N        hang up the line after record N
   --flood                 no pacing: records as fast as the line takes them
+  --stream FILE           send the records in FILE (raw bytes, whole records)
+                          in place of the test signals, then fall silent
 
   --help                  this text
 
@@ -157,6 +159,14 @@ DriverOptions parse(int argc, char** argv)
             o.faults.silenceAfter = positive(opt, arg());
         } else if (opt == "--hangup-after") {
             o.faults.hangupAfter = positive(opt, arg());
+        } else if (opt == "--stream") {
+            const std::string path = arg();
+            std::FILE* f = std::fopen(path.c_str(), "rb");
+            if (!f) bad("--stream: cannot read " + path);
+            int ch;
+            while ((ch = std::fgetc(f)) != EOF) o.faults.records.push_back(uint8_t(ch));
+            std::fclose(f);
+            if (o.faults.records.empty()) bad("--stream: " + path + " is empty");
         } else if (opt == "--flood") {
             flag();
             o.faults.flood = true;

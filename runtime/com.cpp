@@ -79,6 +79,9 @@ bool closeLocked(Slot& slot) {
 
 std::string linkProblem(long baud, int parity, int dataBits, int stopBits) {
     if (baud <= 0) return "baud rate must be positive";
+    // The fastest USB-serial chips run at 12 Mbit/s; a larger number is a typing
+    // error that some drivers (and every pty) would accept without a word.
+    if (baud > 12'000'000) return "baud rate above 12,000,000 bit/s";
     if (parity < 0 || parity > 2) return "parity must be 0 (none), 1 (odd) or 2 (even)";
     if (dataBits < 5 || dataBits > 8) return "data bits must be 5 to 8";
     if (stopBits < 1 || stopBits > 2) return "stop bits must be 1 or 2";

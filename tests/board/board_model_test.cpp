@@ -506,3 +506,14 @@ TEST(Log, StaysBoundedWhenNobodyDrainsIt)
     EXPECT_FALSE(b.takeLog().empty());
     EXPECT_TRUE(b.log().empty());
 }
+
+TEST(Records, AGivenStreamTakesThePlaceOfTheSignalsThenTheBoardFallsSilent)
+{
+    Faults f;
+    f.records = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1, 0x12, 0x34, 0x56, 0x78, 0xFA, 0xA2, 0x99};
+    BoardModel b = streamingBoard(3, true, f);  // 6-byte records: the odd last byte is dropped
+    std::vector<uint8_t> out;
+    EXPECT_EQ(b.produce(&out, 100), 2u);
+    EXPECT_EQ(out, std::vector<uint8_t>(f.records.begin(), f.records.begin() + 12));
+    EXPECT_EQ(b.state(), BoardModel::State::Silent);
+}

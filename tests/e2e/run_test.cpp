@@ -162,6 +162,116 @@ TEST(Run, VirtualBoardRecordsWithoutHardware)
     expectReport(rec.config(), p, std::to_string(reportCount(rec.config())));
 }
 
+// --- records as the board sends them, line by line ---------------------------
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Runs with the board sending exactly these records, then falling silent.
+ProcResult recordStream(Recording& rec, const Panel& p, const std::vector<Bytes>& records)
+{
+    Bytes all;
+    for (const Bytes& r : records) all.insert(all.end(), r.begin(), r.end());
+    std::ofstream(rec.dir.file("stream"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(all.data()), all.size());
+    rec.startBoard({"--stream", rec.dir.file("stream")});
+    return rec.run(script(p, "press start\nwait 0.5\npress stop\n"));
+}
+
+const Bytes kThree = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1};
+
+}  // namespace
+
+TEST(Records, ThreeChannelsWithStatusByte)
+{
+    Recording rec;
+    Panel p;
+    p.num_ch = 3;
+    Bytes fa = kThree;
+    fa[4] = 0xFA;  // the free high nibble of an odd channel count changes nothing
+    fa[5] = 0xA2;
+    ProcResult r = recordStream(rec, p, {kThree, fa});
+    EXPECT_EQ(rec.data(), "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,2\n");
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
+}
+
+TEST(Records, DigitalLinesAndCounterFollowTheirSwitches)
+{
+    {
+        Recording rec;
+        Panel p;
+        p.num_ch = 3, p.digf = 0;
+        recordStream(rec, p, {kThree});
+        EXPECT_EQ(rec.data(), "292,1379,1930,1\n");
+    }
+    {
+        Recording rec;
+        Panel p;
+        p.num_ch = 3, p.rec_c = 0;
+        recordStream(rec, p, {kThree});
+        EXPECT_EQ(rec.data(), "292,1379,1930,1,0,1,0\n");
+    }
+}
+
+TEST(Records, TheSameRecordAsTheSecondOneWarnsButIsWritten)
+{
+    Recording rec;
+    Panel p;
+    p.num_ch = 3;
+    ProcResult r = recordStream(rec, p, {kThree, kThree});
+    EXPECT_EQ(rec.data(), "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,1\n");
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kLoss, kDone}));
+}
+
+TEST(Records, TwoChannelsWithoutStatusByteSpanTheRange)
+{
+    Recording rec;
+    Panel p;
+    p.num_ch = 2, p.di = 0;
+    ProcResult r = recordStream(rec, p, {{0xAB, 0x3C, 0x12}, {0xFF, 0xFF, 0xFF}, {0, 0, 0}});
+    EXPECT_EQ(rec.data(), "2748,291\n4095,4095\n0,0\n");
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
+}
+
+TEST(Records, SixChannelsAtCounter15ThenTheCounterWraps)
+{
+    Recording rec;
+    Panel p;  // 6 channels, status byte, lines and counter
+    std::vector<Bytes> records;
+    for (unsigned n = 1; n <= 14; n++) records.push_back({0, 0, 0, 0, 0, 0, 0, 0, 0, (unsigned char)n});
+    records.push_back({0x00, 0xF0, 0xFF, 0x80, 0x10, 0x00, 0x06, 0x04, 0xFA, 0x5F});
+    records.push_back({0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80});  // counter 0, line 1 set
+    ProcResult r = recordStream(rec, p, records);
+    std::vector<std::string> lines = splitlines(rec.data());
+    ASSERT_EQ(lines.size(), 16u);
+    EXPECT_EQ(lines[13], "0,0,0,0,0,0,0,0,0,0,14");
+    EXPECT_EQ(lines[14], "0,4095,2048,1,100,4000,0,1,0,1,15");
+    EXPECT_EQ(lines[15], "0,0,0,0,0,0,1,0,0,0,0");
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
+}
+
+TEST(Records, ABoardThatStartsAtCounter0WarnsFromTheFirstRecord)
+{
+    Recording rec;
+    Panel p;
+    p.num_ch = 1;
+    ProcResult r = recordStream(rec, p, {{0x10, 0x02, 0x00}, {0x10, 0x02, 0x01}});
+    EXPECT_EQ(rec.data(), "258,0,0,0,0,0\n258,0,0,0,0,1\n");
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kLoss, kDone}));
+}
+
+TEST(Records, RawBytesOfOneChannelWithStatusAreThreeBytesEach)
+{
+    Recording rec;
+    Panel p;
+    p.num_ch = 1, p.wfile = 0;
+    ProcResult r = recordStream(rec, p, {{0x0A, 0x00, 0x01}, {0x0D, 0x0A, 0x02}, {0xFF, 0x11, 0x04}});
+    EXPECT_EQ(rec.data(), std::string("\x0A\x00\x01\x0D\x0A\x02\xFF\x11\x04", 9));
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kLoss, kDone}));
+    expectReport(rec.config(), p, "4");  // the fourth record was begun and waited for
+}
+
 // --- the board loses something ----------------------------------------------
 
 TEST(Run, ALostRecordWarnsFromTheNextRecordOn)
@@ -298,6 +408,17 @@ TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
     EXPECT_EQ(messages(r.out), (std::vector<std::string>{" ERROR: Cannot create DATA.TXT!",
                                                          kSampling, kDone}));
     EXPECT_GT(splitlines(rec.data()).size(), 200u);
+}
+
+TEST(Run, PortThatCannotBeReopenedForSamplingIsSaid)
+{
+    Recording rec;  // the virtual board answers at 19200; no line runs at 999,999,999 baud
+    ProcResult r = rec.run(Panel().lines() + "set 8 999999999\nset 10 100000\npress start\n"
+                                             "wait 0.5\npress quit\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(messages(r.out),
+              (std::vector<std::string>{" ERROR: Cannot open the serial port for sampling!"}));
+    EXPECT_EQ(rec.data(), "");  // created before the port was reopened, and nothing in it
 }
 
 TEST(Run, ReportThatCannotBeCreatedIsSaid)

@@ -87,6 +87,7 @@ TEST_F(PtyPort, BadNumbersAndSettingsAreRejectedWithoutOpening) {
         EXPECT_EQ(CloseCom(bad), COM_ERR_BAD_ARG);
     }
     EXPECT_EQ(OpenComConfig(kPort, "", 0, 0, 8, 1, 256, 256), COM_ERR_BAD_ARG);
+    EXPECT_EQ(OpenComConfig(kPort, "", 12000001, 2, 8, 1, 256, 256), COM_ERR_BAD_ARG);
     EXPECT_EQ(OpenComConfig(kPort, "", 19200, 3, 8, 1, 256, 256), COM_ERR_BAD_ARG);
     EXPECT_TRUE(mentions(lastComError(kPort), "parity"));
     EXPECT_EQ(OpenComConfig(kPort, "", 19200, 0, 9, 1, 256, 256), COM_ERR_BAD_ARG);

@@ -1,0 +1,69 @@
+// The run report that Stop writes, byte for byte.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "acquisition.h"
+#include "pty.h"
+#include "runtime.h"
+#include "state.h"
+
+const CallbackBinding ProgramCallbacks[] = {{"none", nullptr}};
+const int ProgramCallbackCount = 0;
+
+namespace {
+
+// Stop, run in a directory of the test's own.
+std::string stopIn(const TempDir& dir)
+{
+    const auto here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    stop(1, 4, EVENT_COMMIT, nullptr, 0, 0);
+    std::filesystem::current_path(here);
+    return readfile(dir.file("config.txt"));
+}
+
+}  // namespace
+
+TEST(Report, TheWorkedExampleByteForByte)
+{
+    TempDir dir;
+    struct tm t = {};
+    t.tm_sec = 27, t.tm_min = 3, t.tm_hour = 14;
+    t.tm_mday = 15, t.tm_mon = 2, t.tm_year = 107, t.tm_wday = 4;  // Thu Mar 15 2007
+    timestart = &t;
+    wfile = 1, num_ch = 6, digf = 1, rec_c = 1, SampPer = 2000;
+    tot_data = 960;
+    EXPECT_EQ(stopIn(dir),
+              "A genuine device had sampled data in file DATA.TXT as:\n"
+              "\n"
+              "Colums of int...\n"
+              "\n"
+              "The start flag date/time was sent at:Thu Mar 15 14:03:27 2007\n"
+              "\n"
+              "With the configuration parameters:\n"
+              "Number of Analogical channels:  6\n"
+              "And 4 digital channelsThe last colum is the record counter 0-15\n"
+              "with a sample period of [us]:  2000\n"
+              "The number of samples for every channel is:  960");
+
+    // Raw bytes, neither lines nor counter, a one-digit day padded by asctime.
+    t.tm_mday = 5, t.tm_wday = 1;  // Mon Mar 5 2007
+    wfile = 0, num_ch = 1, digf = 0, rec_c = 0, SampPer = 167773664;
+    tot_data = 0;
+    EXPECT_EQ(stopIn(dir),
+              "A genuine device had sampled data in file DATA.TXT as:\n\nArray of char...\n\n"
+              "The start flag date/time was sent at:Mon Mar  5 14:03:27 2007\n\n"
+              "With the configuration parameters:\nNumber of Analogical channels:  1\n\n"
+              "with a sample period of [us]:  167773664\n"
+              "The number of samples for every channel is:  0");
+
+    // The counter alone.
+    wfile = 1, digf = 0, rec_c = 1;
+    std::string rc = stopIn(dir);
+    EXPECT_NE(rc.find("channels:  1\nThe last colum is the record counter 0-15\nwith"),
+              std::string::npos) << rc;
+    timestart = nullptr;
+}
