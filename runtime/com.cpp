@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -115,6 +116,9 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
 
     auto failWith = [&](int code, const std::string& why) {
         slot.lastError = why;
+        // The program's messages name no cause ("Unknown device!"): the user
+        // finds the reason here.
+        std::fprintf(stderr, "tarvo: port %d: %s\n", port, why.c_str());
         return code;
     };
     const std::string device =
