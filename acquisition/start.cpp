@@ -64,8 +64,10 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             break;
         }
         // Records are written a line at a time; a large buffer keeps the
-        // writes few, and the sampling loop flushes it every second.
-        setvbuf(fout, NULL, _IOFBF, 1 << 16);
+        // writes few, and the sampling loop flushes it every second. The
+        // buffer is given: with none, glibc ignores the size and uses 4 KiB.
+        static char foutbuf[1 << 16];
+        setvbuf(fout, foutbuf, _IOFBF, sizeof foutbuf);
 
         CloseCom(com);
         if (OpenComConfig(com, "", baudr, 2, 8, 1, RecLen, RecLen) < 0) {
