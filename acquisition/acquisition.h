@@ -27,3 +27,11 @@ int recordline(const unsigned char* rec, char* line);
 // The messages of a run.
 extern const char MSG_SAMPLING[];
 extern const char MSG_DATALOSS[];
+
+// The live view of a run (view.cpp): viewbegin hands the run's layout to the
+// chart and its counters to the run status, viewend shows the final numbers.
+// chartrecord hands the record in cc to the chart and returns how many records
+// the loop may pass over before the next one.
+void viewbegin(void);
+void viewend(void);
+int chartrecord(void);

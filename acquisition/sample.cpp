@@ -14,6 +14,8 @@ static const char MSG_WRITEFAIL[] = " ERROR: Cannot write DATA.TXT! Sampling sto
 // again for every record once a record was lost.
 static const char* shown;
 static int lossseen;  // a record was lost in this run
+static int lastcount;  // record counter of the last record received
+static int chartskip;  // records to pass over before the chart takes the next
 
 static void show(const char* text)
 {
@@ -91,6 +93,11 @@ int recordline(const unsigned char* rec, char* line)
 static void countertest(void)
 {
     d = cc[RecLen - 1];
+    // The run status counts the records missing between two received ones;
+    // the warning's own expected count never catches up after a loss.
+    unsigned int gap = (d - lastcount - 1) & 15;
+    if (gap != 0) lost_data.fetch_add(gap, std::memory_order_relaxed);
+    lastcount = d & 15;
     if ((d & 15) != RecCount) {
         lossseen = 1;
         show(MSG_DATALOSS);
@@ -134,6 +141,7 @@ static void columns(void)
         }
         fwrite(line, 1, recordline(cc, line), fout);
         if (di != 0) countertest();
+        if (chartskip-- == 0) chartskip = chartrecord();
         if (flushdue() < 0) return;
     }
 }
@@ -150,6 +158,7 @@ static void rawbytes(void)
             putc(cc[j], fout);
         }
         if (di != 0) countertest();
+        if (chartskip-- == 0) chartskip = chartrecord();
         if (flushdue() < 0) return;
     }
 }
@@ -160,10 +169,14 @@ int sample(void* functionData)
     shown = MSG_SAMPLING;
     lastflush = time(NULL);
     flusheach = SampPer >= 100000;
+    lastcount = (RecCount - 1) & 15;
+    chartskip = 0;
+    viewbegin();
     if (wfile != 0)
         columns();
     else
         rawbytes();
     fflush(fout);  // what was recorded is on disk even if the port failed
+    viewend();
     return 0;
 }

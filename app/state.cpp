@@ -16,6 +16,7 @@ time_t rawtime;
 struct tm* timestart = nullptr;
 int functionId;
 std::atomic<unsigned int> tot_data{0};
+std::atomic<unsigned int> lost_data{0};
 int RecCount = 1;
 
 unsigned char cc[256];

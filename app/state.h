@@ -44,6 +44,7 @@ extern time_t rawtime;                      // moment the start byte was sent
 extern struct tm* timestart;                // its local time, for the run report
 extern int functionId;                      // the sampling function's thread-pool id
 extern std::atomic<unsigned int> tot_data;  // records the sampling thread has begun
+extern std::atomic<unsigned int> lost_data; // records the board counted but never sent (run status)
 extern int RecCount;                        // record counter expected next, 0..15
 
 // Sampling buffers (sampling thread only).

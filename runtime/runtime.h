@@ -7,6 +7,7 @@
 // plain procedural program. Everything behind them is ours.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -135,3 +136,40 @@ int CmtWaitForThreadPoolFunctionCompletion(int pool, int id, int options);
 int CmtWaitForThreadPoolFunctionTimed(int pool, int id, double seconds);
 // Forgets a returned function's id. Id 0 returns at once.
 int CmtReleaseThreadPoolFunctionID(int pool, int id);
+
+// ---------------------------------------------------------------------------
+// Live view: the chart of the records and the run status beside the message
+// line. The panel shows them where its file has room for them (a frame with
+// the `chart` property, labels with a `runStatus` property); with none, or
+// with --no-chart, the calls cost next to nothing.
+
+// A new run's records are coming: `channels` analog values (0..4095) per
+// record, the four digital lines when `digital` is non-zero, one record every
+// `periodUs` microseconds (the chart's time axis). Any thread; the chart
+// forgets the previous run.
+void ChartBegin(int channels, int digital, unsigned int periodUs);
+// Hands record number `index` (counting from 1) to the chart: `values`, as
+// many as ChartBegin said, and its status byte (the digital lines in bits 7..4).
+// From the sampling thread only: it never waits; a record the chart has no
+// room for is left out of the view, and nothing else. Returns how many records
+// the caller may pass over before handing the next one: at high record rates
+// the chart takes only as many as it can draw.
+int ChartRecord(unsigned int index, const unsigned short* values, int status);
+
+// The run status follows two counters the sampling thread keeps (records
+// begun, records lost), the time since this call and the size of `fileName`.
+// The panel reads them several times a second; the thread only raises them.
+// Any thread; the counters must outlive the process's panel.
+void RunStatusBegin(const std::atomic<unsigned int>* records, const std::atomic<unsigned int>* lost,
+                    const char* fileName);
+// The run's final numbers: the status is read once more and then stays.
+void RunStatusEnd(void);
+
+// A hint: a text that the panel computes from the values of its controls and
+// shows in a text control, computed again whenever a control's value changes
+// (by the user, a script or the program). The function runs on the main
+// thread, reads controls with GetCtrlVal and changes none; it writes at most
+// `size` bytes (the terminating zero included) into `text` and returns 0, or
+// a negative value for no hint (the control is cleared).
+using HintFunctionPtr = int (*)(int panel, char* text, int size);
+int InstallHintFunction(int panel, int control, HintFunctionPtr function);

@@ -1,0 +1,35 @@
+// The run's side of the live view: the chart takes records from the sampling
+// loop, the run status reads the loop's counters. Nothing here waits on the
+// panel: a record the chart cannot take is left out of the picture, never out
+// of data.txt.
+#include "acquisition.h"
+
+#include "runtime.h"
+#include "state.h"
+
+void viewbegin(void)
+{
+    // The digital lines are charted where the data file holds them: raw
+    // records carry the whole status byte, columns only when asked to.
+    int lines = di != 0 && (wfile == 0 || digf != 0);
+    ChartBegin(num_ch, lines, SampPer);
+    RunStatusBegin(&tot_data, &lost_data, "data.txt");
+}
+
+void viewend(void)
+{
+    RunStatusEnd();
+}
+
+int chartrecord(void)
+{
+    unsigned short values[8];
+    for (unsigned int i = 0; i < num_ch; i++) {
+        unsigned int k = (3 * i) / 2;
+        if (i % 2 == 0)
+            values[i] = 16 * cc[k] + (cc[k + 1] & 15);
+        else
+            values[i] = 16 * cc[k + 1] + (cc[k] & 240) / 16;
+    }
+    return ChartRecord(tot_data.load(std::memory_order_relaxed), values, di != 0 ? cc[RecLen - 1] : 0);
+}
