@@ -13,4 +13,5 @@ enum {
     PANEL_DIGITAL = 11,    // record the four digital lines, 0/1
     PANEL_COUNTER = 12,    // record the record counter, 0/1
     PANEL_FORMAT = 13,     // data file format: 1 integer columns, 0 raw bytes
+    PANEL_PERIODHINT = 14, // the shortest period the settings allow (a hint, text)
 };

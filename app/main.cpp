@@ -1,3 +1,5 @@
+#include "ctrlids.h"
+#include "hint.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -8,6 +10,7 @@ int main(int argc, char* argv[])
         return -1;
     if ((panelHandle = LoadPanel(0, "tarvo.uir", 1)) < 0)
         return -1;
+    InstallHintFunction(panelHandle, PANEL_PERIODHINT, periodhint);
     DisplayPanel(panelHandle);
     RunUserInterface();
     // Id 0 (no run was started) returns at once.

@@ -49,7 +49,8 @@ ChartLayout ChartFeed::layout() const
 void StatusFeed::begin(const std::atomic<unsigned>* records, const std::atomic<unsigned>* lost,
                        const char* fileName)
 {
-    std::string file = fileName ? fileName : "";
+    const std::string name = fileName ? fileName : "";
+    std::string file = name;
     if (!file.empty()) {
         std::error_code ec;
         const auto absolute = std::filesystem::absolute(file, ec);
@@ -59,6 +60,7 @@ void StatusFeed::begin(const std::atomic<unsigned>* records, const std::atomic<u
     std::lock_guard lock(mutex_);
     records_ = records;
     lost_ = lost;
+    name_ = name;
     file_ = std::move(file);
     begun_ = Clock::now();
     phase_ = StatusSample::Phase::Running;
@@ -91,6 +93,7 @@ StatusSample StatusFeed::sample() const
         const auto until = phase_ == StatusSample::Phase::Ended ? ended_ : Clock::now();
         s.elapsed = std::chrono::duration<double>(until - begun_).count();
         file = file_;
+        s.fileName = name_;
     }
     // What is on disk: the stream's buffer reaches it at least once a second.
     std::error_code ec;

@@ -74,6 +74,7 @@ struct StatusSample {
     unsigned records = 0;
     unsigned lost = 0;
     double elapsed = 0;        // seconds since the run began (to its end, once ended)
+    std::string fileName;         // as the run named it
     std::int64_t fileBytes = -1;  // -1: the file cannot be read
     unsigned run = 0;          // counts RunStatusBegin calls
 };
@@ -91,6 +92,7 @@ private:
     mutable std::mutex mutex_;
     const std::atomic<unsigned>* records_ = nullptr;
     const std::atomic<unsigned>* lost_ = nullptr;
+    std::string name_;  // as given
     std::string file_;  // absolute: the current directory may change during the run
     Clock::time_point begun_, ended_;
     StatusSample::Phase phase_ = StatusSample::Phase::Idle;

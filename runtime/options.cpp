@@ -169,6 +169,10 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
             o.version = true;
             break;
         }
+        if (arg == "--no-chart") {
+            o.noChart = true;
+            continue;
+        }
         if (arg == "--com" || arg.starts_with("--com=")) {
             std::string_view value;
             if (arg == "--com") {
@@ -225,7 +229,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
 
 std::string usageText()
 {
-    return R"(Usage: tarvo [--com N=DEVICE]... [--script FILE] [Qt options]
+    return R"(Usage: tarvo [--com N=DEVICE]... [--script FILE] [--no-chart] [Qt options]
 
 Records the analog channels, digital lines and record counter of the serial
 acquisition board: set the parameters on the panel, press Start, press Stop.
@@ -248,6 +252,10 @@ Options:
                    reported as FILE:LINE with exit status 2. Every new text of
                    the message line is written to stdout as "message: TEXT".
                    When the script ends, the program runs on as a user left it.
+  --no-chart       no live chart of the records during a run (the run status
+                   beside the message line stays): the sampling thread then
+                   hands nothing to the window, e.g. to measure what the chart
+                   costs.
   --help           show this help and exit
   --version        show the version and exit
 

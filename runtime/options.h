@@ -22,6 +22,7 @@ struct Options {
     std::string scriptFile;         // empty: interactive
     bool help = false;
     bool version = false;
+    bool noChart = false;           // --no-chart: no live chart (the run status stays)
     bool platformGiven = false;     // -platform was among the Qt options
     std::vector<std::string> qtArgs;  // argv[0] and every Qt option, in order
 };

@@ -5,14 +5,20 @@
 // a dynamic property `ctrlId`, each optionally naming a program callback in
 // `callback`. A combo box with `portList` set lists the serial ports, a button
 // with `portRefresh` set reads that list again, and the control with
-// `messageLine` set is echoed to stdout in unattended mode.
+// `messageLine` set is echoed to stdout in unattended mode. The live chart
+// goes into the widget with `chart` set, the run status into the labels with
+// a `runStatus` property (see run_status.h); a hint function installed on a
+// text control is computed again whenever a control's value changes.
 //
 // Callbacks run on the main thread, one at a time and only while
 // RunUserInterface runs: an event that arrives while a callback runs (from a
 // nested event loop, or one the callback provokes) waits behind it.
+#include "chart.h"
 #include "com_table.h"
+#include "live_feed.h"
 #include "options.h"
 #include "panel_internal.h"
+#include "run_status.h"
 #include "runtime.h"
 
 #include <QAbstractButton>
@@ -34,6 +40,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUiLoader>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include <algorithm>
@@ -333,6 +340,7 @@ public:
         }
         controls_.clear();
         controlOf_.clear();
+        hints_.clear();
         handle_ = resourceId_ = 0;
         if (dispatching_) {
             // A callback is discarding its own panel: the widget whose signal
@@ -458,6 +466,25 @@ public:
             }
         }
         return {};
+    }
+
+    int installHint(int panel, int control, HintFunctionPtr function)
+    {
+        if (!onMainThread())
+            return UIE_BAD_PANEL;
+        int err = UIE_NO_ERROR;
+        Control* c = find(panel, control, err);
+        if (!c)
+            return err;
+        if (c->kind != Kind::Text)
+            return UIE_BAD_TYPE;
+        std::erase_if(hints_, [control](const Hint& h) { return h.control == control; });
+        if (function)
+            hints_.push_back({control, function});
+        else
+            applyText(*c, QString());
+        refreshHints();
+        return UIE_NO_ERROR;
     }
 
     void setEchoStream(std::FILE* f)
@@ -588,28 +615,36 @@ private:
                 if (!applying_)
                     dispatch(cid, EVENT_COMMIT);
             };
+            // Hints follow every change of a value, the program's included,
+            // and a typed text as it is typed.
+            auto changed = [this] { refreshHints(); };
             switch (c.kind) {
             case Kind::Button:
             case Kind::Check:
                 // clicked, unlike toggled, comes from the user only.
                 connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, w, commit);
+                connect(static_cast<QAbstractButton*>(w), &QAbstractButton::toggled, w, changed);
                 break;
             case Kind::Spin: {
                 auto* box = static_cast<QSpinBox*>(w);
                 // Typing commits on Enter or on leaving the box, an arrow at once.
                 box->setKeyboardTracking(false);
                 connect(box, &QSpinBox::valueChanged, w, commit);
+                connect(box, &QSpinBox::valueChanged, w, changed);
                 break;
             }
             case Kind::DoubleSpin: {
                 auto* box = static_cast<QDoubleSpinBox*>(w);
                 box->setKeyboardTracking(false);
                 connect(box, &QDoubleSpinBox::valueChanged, w, commit);
+                connect(box, &QDoubleSpinBox::valueChanged, w, changed);
                 break;
             }
             case Kind::Combo: {
                 auto* box = static_cast<QComboBox*>(w);
                 connect(box, &QComboBox::activated, w, [this, cid] { commitCombo(cid, true); });
+                connect(box, &QComboBox::currentIndexChanged, w, changed);
+                connect(box, &QComboBox::editTextChanged, w, changed);
                 if (box->isEditable()) {
                     // Other values may be typed; they stay out of the list.
                     box->setInsertPolicy(QComboBox::NoInsert);
@@ -633,6 +668,63 @@ private:
         for (QAbstractButton* b : root_->findChildren<QAbstractButton*>())
             if (b->property("portRefresh").toBool())
                 connect(b, &QAbstractButton::clicked, b, [this] { refreshPortLists(); });
+        attachLiveView();
+    }
+
+    // The chart into the frame the panel file keeps for it, the run status
+    // into its labels.
+    void attachLiveView()
+    {
+        QWidget* host = nullptr;
+        for (QWidget* w : root_->findChildren<QWidget*>())
+            if (w->property("chart").toBool()) {
+                host = w;
+                break;
+            }
+        if (host) {
+            QLayout* layout = host->layout();
+            if (!layout)
+                layout = new QVBoxLayout(host);
+            if (options_.noChart) {
+                auto* off = new QLabel("The live chart is off (--no-chart).", host);
+                off->setObjectName("liveChartOff");
+                off->setAlignment(Qt::AlignCenter);
+                off->setEnabled(false);
+                layout->addWidget(off);
+            } else {
+                layout->addWidget(new StripChart(chartFeed(), host));
+            }
+        }
+        new RunStatusView(statusFeed(), root_.get());
+    }
+
+    void refreshHints()
+    {
+        if (hints_.empty())
+            return;
+        if (inHints_) {
+            hintsAgain_ = true;  // a value changed while a hint read the controls
+            return;
+        }
+        inHints_ = true;
+        // A hint reads controls, which may bring in values other threads
+        // set; a few rounds settle it, and a hint that keeps changing values
+        // cannot loop for ever.
+        for (int round = 0; round < 3; ++round) {
+            hintsAgain_ = false;
+            for (const Hint& h : std::vector<Hint>(hints_)) {
+                auto it = controls_.find(h.control);
+                if (it == controls_.end() || !it->second.widget)
+                    continue;
+                char text[256] = {};
+                const int r = h.function(handle_, text, sizeof text);
+                text[sizeof text - 1] = 0;
+                applyText(it->second, r < 0 ? QString() : QString::fromUtf8(text));
+            }
+            if (!hintsAgain_)
+                break;
+        }
+        inHints_ = false;
     }
 
     void commitCombo(int id, bool always)
@@ -1005,6 +1097,14 @@ private:
     std::map<QObject*, int> controlOf_;  // a control and its parts, for clicks
     bool applying_ = false;              // the program, not the user, sets a value
 
+    struct Hint {
+        int control;
+        HintFunctionPtr function;
+    };
+    std::vector<Hint> hints_;
+    bool inHints_ = false;
+    bool hintsAgain_ = false;
+
     std::deque<std::pair<int, int>> queue_;
     bool dispatching_ = false;
     bool loopRunning_ = false;
@@ -1206,4 +1306,9 @@ int SetCtrlVal(int panel, int control, int value)
 int SetCtrlVal(int panel, int control, unsigned int value)
 {
     return gRuntime ? gRuntime->setNumber(panel, control, value, false) : UIE_BAD_PANEL;
+}
+
+int InstallHintFunction(int panel, int control, HintFunctionPtr function)
+{
+    return gRuntime ? gRuntime->installHint(panel, control, function) : UIE_BAD_PANEL;
 }

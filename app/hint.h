@@ -1,0 +1,8 @@
+// The hint beside the period control: the shortest period that the channels,
+// baud rate and status byte now on the panel allow.
+#pragma once
+
+// A hint function (see InstallHintFunction): reads the three settings from
+// the panel and writes the record cost. Changes no setting: Start alone reads
+// them into the program's state.
+int periodhint(int panel, char* text, int size);

@@ -1,0 +1,108 @@
+#include "run_status.h"
+
+#include <QLocale>
+
+#include <cmath>
+
+namespace tarvo::rt {
+
+namespace {
+
+QString grouped(double v)
+{
+    return QLocale(QLocale::English).toString(v, 'f', 0);
+}
+
+QString clockText(double seconds)
+{
+    const auto s = static_cast<long long>(seconds);
+    return QString("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QChar('0'))
+        .arg(s % 60, 2, 10, QChar('0'));
+}
+
+QString bytesText(std::int64_t bytes)
+{
+    if (bytes < 0)
+        return "-";
+    if (bytes < 1024)
+        return QString("%1 bytes").arg(bytes);
+    const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double v = double(bytes) / 1024;
+    int u = 0;
+    while (v >= 1024 && u < 3) {
+        v /= 1024;
+        ++u;
+    }
+    return QString("%1 %2").arg(v, 0, 'f', v < 10 ? 2 : 1).arg(units[u]);
+}
+
+}  // namespace
+
+RunStatusView::RunStatusView(StatusFeed& feed, QWidget* panel) : QObject(panel), feed_(feed)
+{
+    const std::pair<const char*, Role> roles[] = {
+        {"records", Role::Records}, {"rate", Role::Rate}, {"elapsed", Role::Elapsed},
+        {"lost", Role::Lost},       {"file", Role::File},
+    };
+    for (QLabel* label : panel->findChildren<QLabel*>()) {
+        const QString name = label->property("runStatus").toString();
+        for (const auto& [n, role] : roles)
+            if (name == n)
+                labels_.emplace_back(role, label);
+    }
+    connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+    if (!labels_.empty())
+        timer_.start(kPollMs);
+}
+
+void RunStatusView::show(Role role, const QString& text, const QVariant& value)
+{
+    for (auto& [r, label] : labels_) {
+        if (r != role || !label)
+            continue;
+        label->setProperty("value", value);
+        if (label->text() != text)
+            label->setText(text);
+    }
+}
+
+void RunStatusView::poll()
+{
+    const StatusSample s = feed_.sample();
+    if (s.phase == StatusSample::Phase::Idle)
+        return;
+    if (s.run != run_) {
+        run_ = s.run;
+        final_ = false;
+        recent_.clear();
+    }
+    if (final_)
+        return;
+    const bool ended = s.phase == StatusSample::Phase::Ended;
+
+    // The rate over the last second while the run goes on; at its end, over
+    // the whole run.
+    double rate = 0;
+    if (ended) {
+        rate = s.elapsed > 0 ? s.records / s.elapsed : 0;
+    } else {
+        recent_.emplace_back(s.elapsed, s.records);
+        while (recent_.size() > 2 && s.elapsed - recent_[1].first >= 1.0)
+            recent_.pop_front();
+        const auto& [t0, n0] = recent_.front();
+        if (s.elapsed > t0)
+            rate = (s.records - n0) / (s.elapsed - t0);
+    }
+
+    show(Role::Records, grouped(s.records) + (s.records == 1 ? " record" : " records"),
+         QVariant::fromValue<qulonglong>(s.records));
+    show(Role::Rate, grouped(std::round(rate)) + " records/s", rate);
+    show(Role::Elapsed, clockText(s.elapsed), s.elapsed);
+    show(Role::Lost, grouped(s.lost) + " lost", QVariant::fromValue<qulonglong>(s.lost));
+    show(Role::File, QString::fromStdString(s.fileName) + " " + bytesText(s.fileBytes), QVariant::fromValue<qlonglong>(s.fileBytes));
+    final_ = ended;
+}
+
+}  // namespace tarvo::rt
