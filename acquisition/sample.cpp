@@ -36,11 +36,14 @@ static int flushdue(void)
     time_t now = time(NULL);
     if (flusheach || now != lastflush) {
         lastflush = now;
-        // A full disk shows here: stop rather than drop records unseen.
-        if (fflush(fout) != 0 || ferror(fout)) {
-            show(MSG_WRITEFAIL);
-            return -1;
-        }
+        fflush(fout);
+    }
+    // A full disk shows at the first write that fails, a flush or the
+    // buffer written because it was full: stop rather than drop records
+    // unseen (a board that falls silent next would never show it).
+    if (ferror(fout)) {
+        show(MSG_WRITEFAIL);
+        return -1;
     }
     return 0;
 }
@@ -120,7 +123,10 @@ static int nextbyte(void)
         if (b == COM_ERR_TIMEOUT) {
             if (stopp != 1) return -1;
             show(MSG_SILENT);
-            fflush(fout);
+            if (fflush(fout) != 0) {
+                show(MSG_WRITEFAIL);
+                return -1;
+            }
             continue;
         }
         if (b != COM_ERR_CANCELLED) show(MSG_PORTFAIL);
@@ -176,7 +182,8 @@ int sample(void* functionData)
         columns();
     else
         rawbytes();
-    fflush(fout);  // what was recorded is on disk even if the port failed
+    // What was recorded is on disk even if the port failed.
+    if (fflush(fout) != 0 && shown != MSG_WRITEFAIL) show(MSG_WRITEFAIL);
     viewend();
     return 0;
 }

@@ -7,6 +7,7 @@
 // (settings left by the previous user of the device persist otherwise).
 #include "runtime.h"
 #include "serial_baud.h"
+#include "serial_lock.h"
 #include "serial_port.h"
 
 #include <algorithm>
@@ -161,8 +162,9 @@ std::string settingsDiffer(const termios& want, const termios& got, bool checkSp
 
 class PosixPort final : public SerialPort {
 public:
-    PosixPort(int fd, int cancelRead, int cancelWrite, long baud)
-        : fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite), baud_(baud) {}
+    PosixPort(int fd, int cancelRead, int cancelWrite, long baud, DeviceLockFile lock)
+        : fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite), baud_(baud),
+          lock_(std::move(lock)) {}
 
     ~PosixPort() override {
         // TIOCEXCL outlives this descriptor on some systems: give the device
@@ -171,6 +173,7 @@ public:
         ::close(fd_);
         ::close(cancelRead_);
         if (cancelWrite_ != cancelRead_) ::close(cancelWrite_);
+        // The lock file goes last, when the device is free.
     }
 
     int write(const uint8_t* src, std::size_t n) override {
@@ -285,6 +288,7 @@ private:
     long baud_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> failed_{false};
+    DeviceLockFile lock_;
 };
 
 // One descriptor (an eventfd) or a pipe's two ends for waking a read.
@@ -351,6 +355,12 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
     if (link.dataBits < 5 || link.dataBits > 8) return refuse(COM_ERR_BAD_ARG, "data bits must be 5 to 8");
     if (link.stopBits < 1 || link.stopBits > 2) return refuse(COM_ERR_BAD_ARG, "stop bits must be 1 or 2");
 
+    // The serial tools' lock file first: a program that holds the port that
+    // way (minicom, cu) neither flocks it nor sets TIOCEXCL, and the device
+    // is not touched (opening raises DTR) while another program has it.
+    DeviceLockFile lock;
+    if (std::string busy = lock.acquire(device); !busy.empty()) return refuse(COM_ERR_OPEN, busy);
+
     // O_NOCTTY: the device must never become this process's controlling
     // terminal. O_NONBLOCK: the open does not wait for carrier, and reads and
     // writes wait in poll() where they can be bounded and cancelled.
@@ -414,7 +424,8 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
         return refuseSettings("cannot create a wake-up descriptor: " + errnoText(errno));
     // The input and output queue sizes of the caller are not used: the
     // kernel keeps its own queues and the port's 64 KiB buffer serves reads.
-    return std::make_unique<PosixPort>(fd.release(), cancelRead, cancelWrite, link.baud);
+    return std::make_unique<PosixPort>(fd.release(), cancelRead, cancelWrite, link.baud,
+                                       std::move(lock));
 }
 
 }  // namespace tarvo::rt
