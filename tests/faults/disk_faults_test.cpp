@@ -1,0 +1,140 @@
+// Faults of the disk and the working directory, end to end: a disk that
+// fills up during a run, a directory tarvo may not write to, a data file it
+// may not overwrite. Permission bits do not stop root, so when the tests run
+// as root tarvo runs as nobody for the permission cases.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "faults.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kSampling[] = "Sampling...";
+const char kDone[] = "Data recorded in DATA.TXT, config parameter in CONFIG.TXT";
+const char kWriteFail[] = " ERROR: Cannot write DATA.TXT! Sampling stopped.";
+const char kNoData[] = " ERROR: Cannot create DATA.TXT!";
+const char kNoReport[] = " ERROR: Cannot create CONFIG.TXT!";
+
+using Strings = std::vector<std::string>;
+
+// What every disk-full run must show: the error once, the records up to the
+// point where the disk took no more exactly as the board sent them, and a
+// program that still answers Stop.
+void expectStoppedCleanly(const ProcResult& r, const std::string& data, const Recording& rec,
+                          const Panel& p, size_t capacity, const std::string& name)
+{
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(r.timedOut);
+    Strings m = messages(r.out);
+    ASSERT_GE(m.size(), 3u) << r.out;
+    EXPECT_EQ(m[0], kSampling);
+    EXPECT_EQ(m[1], kWriteFail);
+    EXPECT_EQ(m[2], kDone);
+    Compared c = compareWithBoard(data, decode(rec.boardDump(), p));
+    // The disk was filled: what fitted was written, nothing dropped before.
+    EXPECT_GT(data.size() + 4096, capacity) << data.size() << " bytes on a disk of " << capacity;
+    EXPECT_GT(c.whole, 1000u);
+    figures(name, r.seconds,
+            std::to_string(c.whole) + " whole records compared, " + std::to_string(data.size()) +
+                " bytes written");
+}
+
+}  // namespace
+
+// A file-size limit gives the write the error a full disk gives (EFBIG for
+// ENOSPC), and works without privileges.
+TEST(DiskFaults, TheDiskFillsUpDuringARun)
+{
+    constexpr size_t kLimit = 200000;
+    Recording rec;
+    rec.startBoard({"--flood", "--records", "100000"});
+    Panel p;
+    std::unique_ptr<Proc> t = spawnWrapped(
+        rec, p.lines() + "press start\nwait 2\npress stop\n",
+        {"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), "--", "/bin/sh", "-c",
+         "trap '' XFSZ; exec \"$@\"", "sh"});
+    ProcResult r = t->wait(60);
+    rec.stopBoard();
+    expectStoppedCleanly(r, rec.data(), rec, p, kLimit, "disk full (file-size limit)");
+    Strings m = messages(r.out);
+    EXPECT_EQ(m.size(), 3u);  // the small report still fits
+    EXPECT_NE(rec.config().find("The number of samples"), std::string::npos);
+}
+
+// A real full file system: a small tmpfs over the working directory, in a
+// mount namespace of tarvo's own (root only).
+TEST(DiskFaults, ASmallFileSystemRunsFull)
+{
+    if (geteuid() != 0 || std::system("unshare -m true 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs root and mount namespaces; the file-size limit case stands in";
+    constexpr size_t kSize = 256 * 1024;
+    Recording rec;
+    rec.startBoard({"--flood", "--records", "100000"});
+    Panel p;
+    fs::create_directories(rec.dir.file("out"));
+    fs::create_directories(rec.work());
+    // tarvo's files are copied out before the namespace, and the tmpfs, end.
+    const std::string sh =
+        "mount -t tmpfs -o size=" + std::to_string(kSize) + " tarvo-full \"$0\" && cd \"$0\" && "
+        "\"$@\"; st=$?; cp data.txt config.txt \"$0/../out/\" 2>/dev/null; exit $st";
+    std::unique_ptr<Proc> t =
+        spawnWrapped(rec, p.lines() + "press start\nwait 2\npress stop\n",
+                     {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", sh,
+                      rec.work()});
+    ProcResult r = t->wait(60);
+    rec.stopBoard();
+    const std::string data = readfile(rec.dir.file("out/data.txt"));
+    expectStoppedCleanly(r, data, rec, p, kSize, "disk full (tmpfs)");
+    // The report found no room either, and says so.
+    Strings m = messages(r.out);
+    ASSERT_EQ(m.size(), 4u) << r.out;
+    EXPECT_EQ(m[3], " ERROR: Cannot write CONFIG.TXT!");
+}
+
+TEST(DiskFaults, AWorkingDirectoryThatCannotBeWrittenLeavesTheProgramUsable)
+{
+    Recording rec;  // the virtual board
+    const std::string bin = publicCopy(rec.dir);
+    fs::create_directories(rec.work());
+    ::chmod(rec.work().c_str(), 0555);
+    std::unique_ptr<Proc> t = spawnWrapped(
+        rec, Panel().lines() + "press start\nwait 0.5\npress start\nwait 0.5\npress stop\n",
+        unprivileged(), bin);
+    ProcResult r = t->wait(60);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(r.timedOut);
+    Strings m = messages(r.out);
+    ASSERT_GE(m.size(), 3u) << r.out;
+    // Each Start says it, and the program goes on to Stop.
+    EXPECT_EQ(m.front(), kNoData);
+    EXPECT_EQ(m[m.size() - 2], kDone);
+    EXPECT_EQ(m.back(), kNoReport);
+    EXPECT_TRUE(fs::is_empty(rec.work()));
+    figures("working directory not writable", r.seconds, "no file created, exit status 0");
+}
+
+TEST(DiskFaults, AReadOnlyDataFileIsNeitherOverwrittenNorLost)
+{
+    Recording rec;
+    const std::string bin = publicCopy(rec.dir);
+    fs::create_directories(rec.work());
+    ::chmod(rec.work().c_str(), 0777);  // the report may be written
+    const std::string earlier = "an earlier run\n1,2,3\n";
+    std::ofstream(rec.work() + "/data.txt") << earlier;
+    ::chmod((rec.work() + "/data.txt").c_str(), 0444);
+    std::unique_ptr<Proc> t = spawnWrapped(
+        rec, Panel().lines() + "press start\nwait 0.5\npress stop\n", unprivileged(), bin);
+    ProcResult r = t->wait(60);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(messages(r.out), (Strings{kNoData, kDone}));
+    EXPECT_EQ(rec.data(), earlier);
+    EXPECT_TRUE(rec.exists("config.txt"));
+    figures("read-only data.txt", r.seconds, "data.txt unchanged, report written");
+}
