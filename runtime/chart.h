@@ -23,6 +23,8 @@
 namespace tarvo::rt {
 
 class StripChart final : public QWidget {
+    Q_OBJECT
+
 public:
     static constexpr double kWindowSeconds = 5.0;
     static constexpr int kColumns = 1000;    // time columns per window

@@ -1,0 +1,588 @@
+// The live view on the real panel with the program's own callbacks, offscreen,
+// in runs on the virtual board: the chart gets the records of every channel
+// (in both file formats), the run status agrees with data.txt, the period
+// hint is the record cost of the settings on the panel, and the port list is
+// read again on a refresh.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "board_model.h"
+#include "buildconf.h"
+#include "chart.h"
+#include "com_table.h"
+#include "ctrlids.h"
+#include "hint.h"
+#include "live_feed.h"
+#include "pty.h"
+#include "reccost.h"
+#include "run_status.h"
+#include "runtime.h"
+#include "serial_virtual.h"
+#include "state.h"
+
+using tarvo::rt::StripChart;
+
+namespace {
+
+constexpr int kBoardPort = 1;  // --com 1=virtual
+
+struct Settings {
+    unsigned num_ch = 6, baudr = 115200, di = 1, SampPer = 2000, digf = 1, rec_c = 1, wfile = 1;
+};
+
+template <typename T>
+T* child(const char* name)
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->objectName() == name)
+            if (T* w = qobject_cast<T*>(top))
+                return w;
+        if (T* w = top->findChild<T*>(name))
+            return w;
+    }
+    return nullptr;
+}
+
+QPushButton* buttonFor(const char* callback)
+{
+    for (QWidget* top : QApplication::topLevelWidgets())
+        for (QPushButton* b : top->findChildren<QPushButton*>())
+            if (b->property("callback").toString() == callback)
+                return b;
+    return nullptr;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t nl = text.find('\n', at);
+        out.push_back(text.substr(at, nl - at));
+        at = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return out;
+}
+
+class LiveView : public ::testing::Test {
+protected:
+    void open(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
+        panel = LoadPanel(0, "tarvo.uir", 1);
+        ASSERT_GT(panel, 0);
+        // As main does.
+        ASSERT_EQ(InstallHintFunction(panel, PANEL_PERIODHINT, periodhint), UIE_NO_ERROR);
+        DisplayPanel(panel);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(child<QWidget>("tarvoPanel")));
+    }
+
+    void TearDown() override
+    {
+        if (panel > 0)
+            DiscardPanel(panel);
+        fresh();
+        tarvo::rt::resetVirtualBoard(kBoardPort);
+    }
+
+    // What a new process starts with: one run per process, and these tests
+    // make several.
+    static void fresh()
+    {
+        if (functionId != 0) {
+            CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
+            CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
+        }
+        functionId = 0;
+        tot_data = 0;
+        lost_data = 0;
+        RecCount = 1;
+        stopp = 1;
+        timestart = nullptr;
+    }
+
+    void put(const Settings& s)
+    {
+        const std::pair<int, unsigned> values[] = {
+            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, s.num_ch}, {PANEL_BAUD, s.baudr},
+            {PANEL_STATUSBYTE, s.di},    {PANEL_PERIOD, s.SampPer}, {PANEL_DIGITAL, s.digf},
+            {PANEL_COUNTER, s.rec_c},    {PANEL_FORMAT, s.wfile},
+        };
+        for (auto [id, v] : values)
+            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+    }
+
+    // A run as a user makes it: Start, `seconds` of recording, then the
+    // button bound to `end` (quit or stop). `during` runs inside the event
+    // loop `at` seconds into the recording. Returns data.txt.
+    std::string run(const Settings& s, double seconds, const char* end = "quit",
+                    std::function<void()> during = {}, double at = 0)
+    {
+        fresh();
+        put(s);
+        QPushButton* start = buttonFor("start");
+        QPushButton* last = buttonFor(end);
+        EXPECT_NE(start, nullptr);
+        EXPECT_NE(last, nullptr);
+        if (!start || !last)
+            return {};
+        const auto here = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+        QTimer::singleShot(0, start, [=] {
+            start->click();  // returns with the run going (the handshake takes about a second)
+            if (during)
+                QTimer::singleShot(int(at * 1000), start, during);
+            QTimer::singleShot(int(seconds * 1000), last, [last] { last->click(); });
+        });
+        // Against a hang: the run would end long before.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
+        guard.start(int(seconds * 1000) + 30000);
+        EXPECT_EQ(RunUserInterface(), 0);
+        CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
+        std::filesystem::current_path(here);
+        EXPECT_NE(functionId, 0) << "no run was started";
+        EXPECT_EQ(fout, nullptr) << "the data file was left open";
+        return readfile(dir.file("data.txt"));
+    }
+
+    StripChart* chart() { return child<StripChart>("liveChart"); }
+
+    // The chart's picture, as the window would show it.
+    QImage picture()
+    {
+        StripChart* c = chart();
+        return c ? c->grab().toImage() : QImage();
+    }
+
+    static int pixelsOf(const QImage& image, QColor colour)
+    {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor p = image.pixelColor(x, y);
+                if (std::abs(p.red() - colour.red()) < 24 && std::abs(p.green() - colour.green()) < 24 &&
+                    std::abs(p.blue() - colour.blue()) < 24)
+                    ++n;
+            }
+        return n;
+    }
+
+    int panel = 0;
+    TempDir dir;
+};
+
+const QColor kCh1(0x1f, 0x77, 0xb4), kCh6(0x8c, 0x56, 0x4b), kCh7(0xe3, 0x77, 0xc2);
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The chart
+
+TEST_F(LiveView, TheChartGetsEveryRecordOfEveryChannelWithTheDigitalLines)
+{
+    open();
+    ASSERT_NE(chart(), nullptr);
+    const auto droppedBefore = tarvo::rt::chartFeed().dropped();
+    StripChart::Received midway;
+    tarvo::rt::ChartLayout layout;
+    QImage image;
+    const std::string data = run({}, 1.6, "quit", [&] {
+        midway = chart()->received();
+        layout = chart()->layout();
+        image = picture();
+    }, 1.2);
+
+    // Midway through the run the chart has points, and they are the board's.
+    EXPECT_EQ(layout.channels, 6);
+    EXPECT_TRUE(layout.digital);
+    EXPECT_EQ(layout.periodUs, 2000u);
+    ASSERT_GT(midway.points, 100u);  // about 600 by then
+    const std::uint32_t n = midway.lastIndex;
+    for (unsigned ch = 0; ch < 6; ++ch)
+        EXPECT_EQ(midway.lastValues[ch], tarvo::board::sampleValue(ch, n)) << "channel " << ch + 1;
+    EXPECT_EQ(midway.lastStatus, tarvo::board::statusByte(n));
+    // Drawn: the first and the sixth trace (a slow ramp) are on the picture,
+    // a seventh is not.
+    EXPECT_GT(pixelsOf(image, kCh1), 200);
+    EXPECT_GT(pixelsOf(image, kCh6), 50);
+    EXPECT_LT(pixelsOf(image, kCh7), 10);
+
+    // At 500 records a second the chart takes every record, and the file has
+    // them all.
+    chart()->drain();
+    const auto rows = lines(data);
+    EXPECT_EQ(rows.size(), tot_data.load());
+    EXPECT_EQ(chart()->received().points, tot_data.load());
+    EXPECT_EQ(chart()->received().lastIndex, tot_data.load());
+    EXPECT_EQ(tarvo::rt::chartFeed().dropped(), droppedBefore);
+    EXPECT_EQ(tarvo::rt::chartFeed().skip(), 0);
+}
+
+TEST_F(LiveView, RawRecordsAndRecordsWithoutDigitalLinesAreChartedToo)
+{
+    open();
+    ASSERT_NE(chart(), nullptr);
+    struct Case {
+        Settings s;
+        bool digital;  // the lines are charted where the file holds them
+    };
+    const Case cases[] = {
+        {{3, 57600, 1, 2000, 0, 0, 0}, true},     // raw bytes: the status byte is in the file
+        {{3, 115200, 1, 2000, 0, 1, 1}, false},   // columns without the lines
+        {{1, 115200, 0, 1000, 1, 1, 1}, false},   // no status byte at all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.s.num_ch << " ch, status " << c.s.di << ", format "
+                                        << c.s.wfile << ", lines " << c.s.digf);
+        const std::string data = run(c.s, 0.8);
+        chart()->drain();
+        const auto& got = chart()->received();
+        EXPECT_EQ(chart()->layout().channels, int(c.s.num_ch));
+        EXPECT_EQ(chart()->layout().digital, c.digital);
+        ASSERT_GT(got.points, 50u);
+        EXPECT_EQ(got.points, tot_data.load());
+        for (unsigned ch = 0; ch < c.s.num_ch; ++ch)
+            EXPECT_EQ(got.lastValues[ch], tarvo::board::sampleValue(ch, got.lastIndex)) << ch;
+        if (c.s.wfile == 0)
+            EXPECT_EQ(data.size(), tot_data.load() * reclen(c.s.num_ch, c.s.di));
+        else
+            EXPECT_EQ(lines(data).size(), tot_data.load());
+        tarvo::rt::resetVirtualBoard(kBoardPort);
+    }
+}
+
+TEST_F(LiveView, AFloodIsThinnedForTheChartNeverForTheFile)
+{
+    open();
+    ASSERT_NE(chart(), nullptr);
+    tarvo::board::Faults flood;
+    flood.flood = true;
+    tarvo::rt::resetVirtualBoard(kBoardPort, flood);
+    int ticks = 0;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&ticks] { ++ticks; });
+    beat.start(50);
+    const std::string data = run({1, 115200, 0, 2000, 0, 0, 1}, 1.2);
+    beat.stop();
+    chart()->drain();
+
+    const unsigned records = tot_data.load();
+    ASSERT_GT(records, 200000u) << "the virtual board did not flood";
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), long(records));
+    EXPECT_GT(tarvo::rt::chartFeed().skip(), 0);
+    EXPECT_GT(chart()->received().points, 100u);
+    EXPECT_LT(chart()->received().points, records / 4);
+    // The window stayed responsive (a bound against a stall, not a timing).
+    EXPECT_GE(ticks, 6);
+}
+
+TEST_F(LiveView, WithNoChartTheRunHandsNothingToTheWindow)
+{
+    open({"--no-chart"});
+    EXPECT_EQ(chart(), nullptr);
+    QLabel* off = child<QLabel>("liveChartOff");
+    ASSERT_NE(off, nullptr);
+    EXPECT_TRUE(off->text().contains("--no-chart"));
+    const auto offered = tarvo::rt::chartFeed().offered();
+    const std::string data = run({}, 0.8);
+    EXPECT_GT(lines(data).size(), 200u);
+    EXPECT_EQ(lines(data).size(), tot_data.load());
+    EXPECT_EQ(tarvo::rt::chartFeed().offered(), offered);
+}
+
+// ---------------------------------------------------------------------------
+// The run status
+
+TEST_F(LiveView, TheStatusAgreesWithTheDataFileAndTheReportAtTheEnd)
+{
+    open();
+    QLabel* records = child<QLabel>("statusRecords");
+    QLabel* rate = child<QLabel>("statusRate");
+    QLabel* elapsed = child<QLabel>("statusElapsed");
+    QLabel* lost = child<QLabel>("statusLost");
+    QLabel* file = child<QLabel>("statusFile");
+    ASSERT_TRUE(records && rate && elapsed && lost && file);
+
+    std::vector<qulonglong> seen;  // the records label, sampled during the run
+    std::function<void()> sample = [&] {
+        seen.push_back(records->property("value").toULongLong());
+        if (seen.size() < 4)
+            QTimer::singleShot(300, records, sample);
+    };
+    const std::string data = run({}, 1.8, "stop", sample, 0.5);
+    QTest::qWait(3 * tarvo::rt::RunStatusView::kPollMs);  // the final reading
+
+    // Updated during the run, several times a second.
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_GT(seen[0], 0u);
+    EXPECT_LT(seen[0], seen[1]);
+    EXPECT_LT(seen[1], seen[2]);
+    EXPECT_LT(seen[2], seen[3]);
+
+    const auto rows = lines(data);
+    const qulonglong n = rows.size();
+    EXPECT_EQ(records->property("value").toULongLong(), n);
+    EXPECT_EQ(n, tot_data.load());
+    EXPECT_EQ(records->text(), QLocale(QLocale::English).toString(n) + " records");
+    EXPECT_EQ(lost->property("value").toULongLong(), 0u);
+    EXPECT_EQ(lost->text(), "0 lost");
+    EXPECT_EQ(file->property("value").toLongLong(), qlonglong(data.size()));
+    EXPECT_TRUE(file->text().startsWith("data.txt ")) << file->text().toStdString();
+    const double seconds = elapsed->property("value").toDouble();
+    EXPECT_GT(seconds, 1.5);
+    EXPECT_LT(seconds, 30);
+    EXPECT_EQ(elapsed->text(), "0:00:0" + QString::number(int(seconds)));
+    EXPECT_NEAR(rate->property("value").toDouble(), n / seconds, 1e-6 * n);
+    EXPECT_NEAR(rate->property("value").toDouble(), 500, 60);  // one record every 2000 us
+
+    // The report counts what the status showed.
+    const auto report = lines(readfile(dir.file("config.txt")));
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(report.back(), "The number of samples for every channel is:  " + std::to_string(n));
+}
+
+TEST_F(LiveView, TheStatusCountsTheRecordsTheBoardLost)
+{
+    open();
+    tarvo::board::Faults faults;
+    faults.loseRecordEvery = 40;
+    tarvo::rt::resetVirtualBoard(kBoardPort, faults);
+    const std::string data = run({4, 115200, 1, 1200, 1, 1, 1}, 1.2);
+    QTest::qWait(3 * tarvo::rt::RunStatusView::kPollMs);
+
+    // Records 40, 80, ... never came: the last record received, read from its
+    // counter column and the count of records, tells how many are missing.
+    const auto rows = lines(data);
+    const unsigned received = rows.size();
+    ASSERT_GT(received, 400u);
+    unsigned last = received;
+    while (last - last / 40 != received || last % 40 == 0)
+        ++last;
+    EXPECT_EQ(std::stoul(rows.back().substr(rows.back().rfind(',') + 1)), last % 16);
+    const unsigned missing = last / 40;
+    EXPECT_EQ(lost_data.load(), missing);
+    EXPECT_EQ(child<QLabel>("statusLost")->property("value").toULongLong(), missing);
+    EXPECT_EQ(child<QLabel>("statusRecords")->property("value").toULongLong(), received);
+    QLineEdit* message = child<QLineEdit>("message");
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text(), " WARNING: data loss...Sampling continue!");
+}
+
+// ---------------------------------------------------------------------------
+// The period hint
+
+namespace {
+
+std::string hintFor(unsigned cost, unsigned period)
+{
+    std::string verdict;
+    if (period < cost)
+        verdict = ": too short";
+    else if ((period - cost) / 10 > 0xFFFFFF)
+        verdict = ": too long";
+    return "shortest " + std::to_string(cost) + " \xC2\xB5s" + verdict;
+}
+
+}  // namespace
+
+TEST_F(LiveView, TheHintIsTheRecordCostOfTheSettingsOnThePanel)
+{
+    open();
+    QLabel* hint = child<QLabel>("periodHint");
+    ASSERT_NE(hint, nullptr);
+    struct Case {
+        unsigned ch, baud, di, cost;
+    };
+    // The table's extremes and the fastest rows of each rate.
+    const Case cases[] = {
+        {1, 115200, 0, 311}, {8, 9600, 1, 4441}, {8, 115200, 1, 1958}, {8, 57600, 1, 3219},
+        {6, 115200, 1, 1505}, {2, 57600, 0, 779}, {7, 38400, 0, 3771}, {5, 250000, 1, 3047},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(reccost(c.ch, c.di, c.baud), c.cost) << c.ch << "/" << c.baud << "/" << c.di;
+        SetCtrlVal(panel, PANEL_NUMCH, c.ch);
+        SetCtrlVal(panel, PANEL_BAUD, c.baud);
+        SetCtrlVal(panel, PANEL_STATUSBYTE, c.di);
+        EXPECT_EQ(hint->text().toStdString(), hintFor(c.cost, 2000)) << c.ch << "/" << c.baud << "/" << c.di;
+    }
+    // Every setting of the panel's rates.
+    for (unsigned baud : {115200u, 57600u, 38400u, 19200u, 9600u})
+        for (unsigned ch = 1; ch <= 8; ++ch)
+            for (unsigned di = 0; di <= 1; ++di) {
+                SetCtrlVal(panel, PANEL_NUMCH, ch);
+                SetCtrlVal(panel, PANEL_BAUD, baud);
+                SetCtrlVal(panel, PANEL_STATUSBYTE, di);
+                EXPECT_EQ(hint->text().toStdString(), hintFor(reccost(ch, di, baud), 2000))
+                    << ch << "/" << baud << "/" << di;
+            }
+}
+
+TEST_F(LiveView, TheHintSaysWhatTheConfigurationStepWillSayOfThePeriod)
+{
+    open();
+    QLabel* hint = child<QLabel>("periodHint");
+    ASSERT_NE(hint, nullptr);
+    SetCtrlVal(panel, PANEL_NUMCH, 8);
+    SetCtrlVal(panel, PANEL_BAUD, 115200);
+    SetCtrlVal(panel, PANEL_STATUSBYTE, 1);
+    // 1958 us is the cost; the count of 10 us steps has 24 bits.
+    const std::pair<unsigned, int> periods[] = {
+        {1957, -1}, {1958, 0}, {1967, 0}, {1958 + 167772159, 0}, {1958 + 167772160, -2}, {4294967295u, -2},
+    };
+    for (auto [period, expected] : periods) {
+        SetCtrlVal(panel, PANEL_PERIOD, period);
+        const std::string text = hint->text().toStdString();
+        EXPECT_EQ(text, hintFor(1958, period)) << period;
+        // Start's own check of the same settings agrees.
+        EXPECT_EQ(buildconf(), expected) << period;
+        EXPECT_EQ(text.find("too short") != std::string::npos, expected == -1) << period;
+        EXPECT_EQ(text.find("too long") != std::string::npos, expected == -2) << period;
+    }
+}
+
+TEST_F(LiveView, TheHintFollowsTheUserAndLeavesTheSettingsToStart)
+{
+    open();
+    num_ch = baudr = di = SampPer = 0;  // as before any Start
+    QLabel* hint = child<QLabel>("periodHint");
+    auto* channels = child<QSpinBox>("channels");
+    auto* baud = child<QComboBox>("baudRate");
+    auto* status = child<QCheckBox>("statusByte");
+    ASSERT_TRUE(hint && channels && baud && status);
+    EXPECT_EQ(hint->text().toStdString(), hintFor(1505, 2000));  // the panel's defaults: 6, 115200, status
+
+    channels->setFocus();
+    QTest::keyClick(channels, Qt::Key_Up);
+    QTest::keyClick(channels, Qt::Key_Up);
+    EXPECT_EQ(hint->text().toStdString(), hintFor(1958, 2000));
+    QTest::mouseClick(status, Qt::LeftButton, {}, QPoint(5, status->height() / 2));
+    EXPECT_FALSE(status->isChecked());
+    EXPECT_EQ(hint->text().toStdString(), hintFor(1847, 2000));
+    // A typed rate counts as it is typed, before Enter.
+    baud->lineEdit()->selectAll();
+    QTest::keyClicks(baud->lineEdit(), "9600");
+    EXPECT_EQ(hint->text().toStdString(), hintFor(reccost(8, 0, 9600), 2000));
+    QTest::keyClick(baud->lineEdit(), Qt::Key_Backspace);  // "960": any other rate
+    EXPECT_EQ(hint->text().toStdString(), hintFor(reccost(8, 0, 960), 2000));
+
+    // The settings controls' callbacks stayed inert: the program's settings
+    // are still those before any Start.
+    EXPECT_EQ(num_ch, 0u);
+    EXPECT_EQ(baudr, 0u);
+    EXPECT_EQ(di, 0u);
+    EXPECT_EQ(SampPer, 0u);
+}
+
+namespace {
+
+int fixedHint(int, char* text, int size)
+{
+    std::snprintf(text, size, "%s", "a very long hint that is cut at the size the runtime gives");
+    return 0;
+}
+
+int noHint(int, char*, int)
+{
+    return -1;
+}
+
+}  // namespace
+
+TEST_F(LiveView, AHintGoesOnlyOnATextControlOfTheLoadedPanel)
+{
+    open();
+    EXPECT_EQ(InstallHintFunction(panel + 100, PANEL_PERIODHINT, periodhint), UIE_BAD_PANEL);
+    EXPECT_EQ(InstallHintFunction(panel, 999, periodhint), UIE_BAD_CONTROL);
+    EXPECT_EQ(InstallHintFunction(panel, PANEL_NUMCH, periodhint), UIE_BAD_TYPE);
+    QLabel* hint = child<QLabel>("periodHint");
+    EXPECT_EQ(InstallHintFunction(panel, PANEL_PERIODHINT, fixedHint), UIE_NO_ERROR);
+    EXPECT_TRUE(hint->text().startsWith("a very long hint"));
+    EXPECT_EQ(InstallHintFunction(panel, PANEL_PERIODHINT, noHint), UIE_NO_ERROR);
+    EXPECT_EQ(hint->text(), "");
+    EXPECT_EQ(InstallHintFunction(panel, PANEL_PERIODHINT, periodhint), UIE_NO_ERROR);
+    EXPECT_FALSE(hint->text().isEmpty());
+    EXPECT_EQ(InstallHintFunction(panel, PANEL_PERIODHINT, nullptr), UIE_NO_ERROR);
+    SetCtrlVal(panel, PANEL_NUMCH, 1);
+    EXPECT_EQ(hint->text(), "");  // removed: nothing computes it any more
+}
+
+// ---------------------------------------------------------------------------
+// The port list
+
+TEST_F(LiveView, ThePortListShowsWhatTheMachineHasAndIsReadAgainOnRefresh)
+{
+    open();
+    auto* box = child<QComboBox>("comPort");
+    QToolButton* refresh = child<QToolButton>("refreshPorts");
+    ASSERT_TRUE(box && refresh);
+
+    // Every port of the list, with its number and its device or description.
+    auto check = [box] {
+        const auto ports = tarvo::rt::listPorts();
+        ASSERT_EQ(box->count(), int(ports.size()));
+        for (int i = 0; i < box->count(); ++i) {
+            const auto& p = ports[i];
+            EXPECT_EQ(box->itemData(i).toInt(), p.number);
+            const QString text = box->itemText(i);
+            EXPECT_TRUE(text.startsWith(QString("COM%1  ").arg(p.number))) << text.toStdString();
+            if (p.device != "virtual") {
+                EXPECT_TRUE(text.contains(QString::fromStdString(p.device))) << text.toStdString();
+            }
+            if (!p.description.empty()) {
+                EXPECT_TRUE(text.contains(QString::fromStdString(p.description))) << text.toStdString();
+            }
+        }
+    };
+    check();
+    EXPECT_EQ(box->currentData().toInt(), kBoardPort);
+    EXPECT_EQ(box->itemText(box->currentIndex()), "COM1  virtual board");
+
+    // A port that appears is listed after a refresh; the choice stays.
+    Pty adapter;
+    tarvo::rt::setComDevice(23, adapter.slavePath());
+    EXPECT_EQ(box->findData(23), -1);
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    check();
+    ASSERT_GE(box->findData(23), 0);
+    EXPECT_TRUE(box->itemText(box->findData(23)).startsWith(QString::fromStdString("COM23  " + adapter.slavePath())));
+    unsigned value = 0;
+    ASSERT_EQ(GetCtrlVal(panel, PANEL_COMPORT, &value), UIE_NO_ERROR);
+    EXPECT_EQ(value, unsigned(kBoardPort));
+
+    // The chosen port goes away: the choice falls back to a listed one.
+    ASSERT_EQ(SetCtrlVal(panel, PANEL_COMPORT, 23), UIE_NO_ERROR);
+    tarvo::rt::clearComDevices();
+    tarvo::rt::setComDevice(kBoardPort, "virtual");
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    check();
+    EXPECT_EQ(box->findData(23), -1);
+    ASSERT_EQ(GetCtrlVal(panel, PANEL_COMPORT, &value), UIE_NO_ERROR);
+    EXPECT_GE(box->findData(int(value)), 0);
+}
