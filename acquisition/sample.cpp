@@ -48,16 +48,40 @@ static int flushdue(void)
     return 0;
 }
 
+// The values are 12-bit samples and 4-bit counters: at most four digits,
+// written two at a time from this table rather than one division each.
+static const char digitpairs[] =
+    "0001020304050607080910111213141516171819"
+    "2021222324252627282930313233343536373839"
+    "4041424344454647484950515253545556575859"
+    "6061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 static char* putint(char* p, unsigned int v)
 {
-    char tmp[10];
-    int n = 0;
-    do {
-        tmp[n++] = '0' + v % 10;
-        v /= 10;
-    } while (v != 0);
-    while (n > 0)
-        *p++ = tmp[--n];
+    if (v < 10) {
+        *p++ = (char)('0' + v);
+    } else if (v < 100) {
+        memcpy(p, digitpairs + 2 * v, 2);
+        p += 2;
+    } else if (v < 1000) {
+        *p++ = (char)('0' + v / 100);
+        memcpy(p, digitpairs + 2 * (v % 100), 2);
+        p += 2;
+    } else if (v < 10000) {
+        memcpy(p, digitpairs + 2 * (v / 100), 2);
+        memcpy(p + 2, digitpairs + 2 * (v % 100), 2);
+        p += 4;
+    } else {
+        char tmp[10];
+        int n = 0;
+        do {
+            tmp[n++] = (char)('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        while (n > 0)
+            *p++ = tmp[--n];
+    }
     return p;
 }
 
