@@ -16,6 +16,17 @@ int SerialPort::refillAndRead() {
     return buf_[pos_++];
 }
 
+int SerialPort::readSome(uint8_t* dst, std::size_t cap) {
+    if (pos_ < end_) {  // left over from readByte or read
+        const std::size_t take = std::min(cap, end_ - pos_);
+        std::memcpy(dst, buf_.get() + pos_, take);
+        pos_ += take;
+        return static_cast<int>(take);
+    }
+    const int got = fill(dst, std::min<std::size_t>(cap, INT32_MAX), Clock::now() + timeout_);
+    return got == 0 ? COM_ERR_TIMEOUT : got;
+}
+
 int SerialPort::read(uint8_t* dst, std::size_t n) {
     // One deadline for the whole call: bytes trickling in do not extend it.
     const auto deadline = Clock::now() + timeout_;

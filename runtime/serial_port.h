@@ -38,6 +38,10 @@ public:
     // Returns the count read, or a negative code if nothing was read and the
     // link failed.
     int read(uint8_t* dst, std::size_t n);
+    // What has arrived, at most cap bytes (cap > 0): waits up to the time-out
+    // for the first byte only. Returns the count (> 0) or a negative COM_ERR_*
+    // code.
+    int readSome(uint8_t* dst, std::size_t cap);
 
     virtual int write(const uint8_t* src, std::size_t n) = 0;
     // Discards what was received and not yet read, here and in the device.
