@@ -55,7 +55,10 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             break;
         }
 
-        fout = fopen("data.txt", "w");
+        // Binary: raw records hold every byte value, and a text-mode file
+        // on Windows would turn each 0x0A into 0x0D 0x0A. The columns get
+        // the same "\n" line ends on every system.
+        fout = fopen("data.txt", "wb");
         if (fout == NULL) {
             // Nothing to record into: leave the board alone and stay ready.
             CloseCom(com);

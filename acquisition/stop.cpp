@@ -27,9 +27,24 @@ void endrun(void)
     fout = NULL;
 }
 
+// The C standard's asctime layout, "Thu Mar  5 14:03:27 2007\n", on every
+// system: the Windows C library pads the day with a zero instead.
+static const char* starttime(const struct tm* t)
+{
+    static const char wday[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char mon[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static char text[64];
+    snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", wday[(t->tm_wday % 7 + 7) % 7],
+             mon[(t->tm_mon % 12 + 12) % 12], t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec,
+             1900 + t->tm_year);
+    return text;
+}
+
 static void writereport(void)
 {
-    FILE* frep = fopen("config.txt", "w");
+    // Binary, as data.txt: the same bytes on every system.
+    FILE* frep = fopen("config.txt", "wb");
     if (frep == NULL) {
         SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot create CONFIG.TXT!");
         return;
@@ -45,7 +60,7 @@ static void writereport(void)
     fprintf(frep, "\n");
     fprintf(frep, "The start flag date/time was sent at:");
     // Without a run there is no start time; the line keeps its place.
-    fprintf(frep, "%s", timestart != NULL ? asctime(timestart) : "never (no run was started)\n");
+    fprintf(frep, "%s", timestart != NULL ? starttime(timestart) : "never (no run was started)\n");
     fprintf(frep, "\n");
     fprintf(frep, "With the configuration parameters:");
     fprintf(frep, "\n");

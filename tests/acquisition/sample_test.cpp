@@ -44,7 +44,7 @@ protected:
         com = kPort;
         tarvo::rt::setComDevice(kPort, board.slavePath());
         ASSERT_EQ(OpenComConfig(kPort, "", 115200, 2, 8, 1, RecLen, RecLen), 0);
-        fout = fopen(dir.file("data.txt").c_str(), "w");
+        fout = fopen(dir.file("data.txt").c_str(), "wb");
         ASSERT_NE(fout, nullptr);
         stopp = 1;
         functionId = 0;
@@ -189,7 +189,7 @@ TEST_F(Sampling, FlagClearedBeforeTheStartReadsNothing)
     num_ch = 2, di = 0, wfile = 1, RecLen = 3, tot_data = 0, com = kPort;
     tarvo::rt::setComDevice(kPort, board.slavePath());
     ASSERT_EQ(OpenComConfig(kPort, "", 115200, 2, 8, 1, 3, 3), 0);
-    fout = fopen(dir.file("data.txt").c_str(), "w");
+    fout = fopen(dir.file("data.txt").c_str(), "wb");
     board.write({1, 2, 3});
     EXPECT_EQ(sample(nullptr), 0);
     CloseCom(kPort);
