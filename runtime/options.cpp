@@ -234,7 +234,10 @@ std::string usageText()
 Records the analog channels, digital lines and record counter of the serial
 acquisition board: set the parameters on the panel, press Start, press Stop.
 The records go to data.txt and the run report to config.txt, both in the
-current directory.
+current directory. During a run the window charts the last five seconds of
+every recorded channel and digital line, and shows the records so far, the
+records per second, the time, the records lost and the size of data.txt;
+beside the period, the shortest period the chosen settings allow.
 
 Options:
   --com N=DEVICE   serial port number N (1 to 999) opens DEVICE: a device path

@@ -1231,6 +1231,8 @@ int InitRunTime(void* instance, char** argv, void* reserved)
         tarvo::rt::gQtHandler = qInstallMessageHandler(tarvo::rt::quietQt);
         auto* app = new QApplication(qt->argc, qt->argv.data());
         app->setQuitOnLastWindowClosed(false);
+        // The installed menu entry (tarvo.desktop) gives the window its icon.
+        QGuiApplication::setDesktopFileName("tarvo");
     }
     if (!gRuntime)
         gRuntime = new Runtime;
