@@ -10,10 +10,12 @@ packages=(
   fonts-dejavu-core                                             # text in offscreen renderings
   libgtest-dev libbenchmark-dev
 )
-# Extra groups, by argument: "screenshot" (a real X server and a grabber).
+# Extra groups, by argument: "screenshot" (a real X server and a grabber),
+# "windows" (the mingw-w64 cross compiler, wine, GoogleTest's sources).
 for extra in "$@"; do
   case "$extra" in
     screenshot) packages+=(xvfb xauth x11-apps imagemagick) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
     *) echo "setup.sh: unknown group '$extra'" >&2; exit 2 ;;
   esac
 done
