@@ -212,11 +212,16 @@ TEST_F(LiveView, TheChartGetsEveryRecordOfEveryChannelWithTheDigitalLines)
     const auto droppedBefore = tarvo::rt::chartFeed().dropped();
     StripChart::Received midway;
     tarvo::rt::ChartLayout layout;
-    QImage image;
+    QImage image, wider;
     const std::string data = run({}, 1.6, "quit", [&] {
         midway = chart()->received();
         layout = chart()->layout();
         image = picture();
+        // A resize keeps what the chart has shown.
+        QWidget* window = chart()->window();
+        window->resize(window->width() + 300, window->height() + 100);
+        QApplication::sendPostedEvents();
+        wider = picture();
     }, 1.2);
 
     // Midway through the run the chart has points, and they are the board's.
@@ -233,6 +238,9 @@ TEST_F(LiveView, TheChartGetsEveryRecordOfEveryChannelWithTheDigitalLines)
     EXPECT_GT(pixelsOf(image, kCh1), 200);
     EXPECT_GT(pixelsOf(image, kCh6), 50);
     EXPECT_LT(pixelsOf(image, kCh7), 10);
+    EXPECT_GT(wider.width(), image.width());
+    EXPECT_GT(pixelsOf(wider, kCh1), pixelsOf(image, kCh1) / 2);
+    EXPECT_GT(pixelsOf(wider, kCh6), 50);
 
     // At 500 records a second the chart takes every record, and the file has
     // them all.
