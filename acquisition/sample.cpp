@@ -30,18 +30,20 @@ static void show(const char* text)
 // periods every record is flushed: a second may hold just one.
 static time_t lastflush;
 static int flusheach;
+static int writefail;  // a write to data.txt failed
 
 static int flushdue(void)
 {
     time_t now = time(NULL);
     if (flusheach || now != lastflush) {
         lastflush = now;
-        fflush(fout);
+        if (fflush(fout) != 0) writefail = 1;
     }
     // A full disk shows at the first write that fails, a flush or the
     // buffer written because it was full: stop rather than drop records
-    // unseen (a board that falls silent next would never show it).
-    if (ferror(fout)) {
+    // unseen (a board that falls silent next would never show it). The
+    // writes' own results tell it: ferror would lock the file every record.
+    if (writefail) {
         show(MSG_WRITEFAIL);
         return -1;
     }
@@ -169,7 +171,8 @@ static void columns(void)
             if (b < 0) return;
             cc[j] = b;
         }
-        fwrite(line, 1, recordline(cc, line), fout);
+        size_t n = recordline(cc, line);
+        if (fwrite(line, 1, n, fout) != n) writefail = 1;
         if (di != 0) countertest();
         if (chartskip-- == 0) chartskip = chartrecord();
         if (flushdue() < 0) return;
@@ -185,7 +188,7 @@ static void rawbytes(void)
             int b = nextbyte();
             if (b < 0) return;
             cc[j] = b;
-            putc(cc[j], fout);
+            if (putc(cc[j], fout) == EOF) writefail = 1;
         }
         if (di != 0) countertest();
         if (chartskip-- == 0) chartskip = chartrecord();
@@ -199,6 +202,7 @@ int sample(void* functionData)
     shown = MSG_SAMPLING;
     lastflush = time(NULL);
     flusheach = SampPer >= 100000;
+    writefail = 0;
     lastcount = (RecCount - 1) & 15;
     chartskip = 0;
     viewbegin();
