@@ -232,10 +232,24 @@ protected:
             // Everything available in one call: the sampling loop reads one
             // byte at a time from the port's buffer, not from the device.
             const ssize_t r = ::read(fd_, dst, cap);
-            if (r > 0) return static_cast<int>(r);
+            if (r > 0) {
+                trickle_ = static_cast<std::size_t>(r) < kTrickle;
+                return static_cast<int>(r);
+            }
             if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail();
             // Bytes received before a hang-up have been read by now.
             if (hungUp) return fail();
+            // A line that brings a few bytes at a time (records at the
+            // board's own pace) is read in batches: the next bytes are given
+            // a moment to gather rather than waking this thread for each
+            // record. That costs them at most kGather of delay, and a thread
+            // that waits on a serial line for every record costs more than a
+            // percent of a core. A cancel still ends the wait at once.
+            if (trickle_ && !readable) {
+                trickle_ = false;
+                gather(deadline);
+                continue;
+            }
             // With VMIN = VTIME = 0, read() returns 0 when nothing is there.
             // After poll reported input that happens only when another thread
             // flushed it in between, or when the device is gone without
@@ -281,13 +295,27 @@ private:
         }
     }
 
+    // Waits up to kGather (not past `deadline`) unless the reads are cancelled.
+    void gather(Clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto wait = std::min<long long>(left.count(), kGather.count());
+        if (wait <= 0) return;
+        pollfd fd{cancelRead_, POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(wait));
+    }
+
     static constexpr int kEmptyReadsLimit = 16;
+    // A read of fewer bytes than this found a line that trickles: a real
+    // line at 115200 baud brings about 115 bytes in kGather.
+    static constexpr std::size_t kTrickle = 256;
+    static constexpr std::chrono::milliseconds kGather{10};
 
     int fd_;
     int cancelRead_, cancelWrite_;
     long baud_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> failed_{false};
+    bool trickle_ = false;  // the last read found only a few bytes
     DeviceLockFile lock_;
 };
 
