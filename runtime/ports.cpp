@@ -340,6 +340,8 @@ std::vector<PortInfo> listPorts() {
 #elif defined(_WIN32)
     for (const auto& [number, description] : machinePorts())
         addMachinePort(number, defaultDevice(number), description);
+#else
+    (void)addMachinePort;  // no way known to list this system's ports
 #endif
 
     // Number 99 shows the virtual board unless a --com entry took that number
