@@ -44,7 +44,9 @@ TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
     QTimer::singleShot(0, start, [start] { start->click(); });
     QTimer::singleShot(2500, [start] { start->window()->close(); });
     RunUserInterface();
+    // As the program does after its loop: wait for the sampler, then release it.
     CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
+    CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
     std::filesystem::current_path(here);
 
     EXPECT_NE(functionId, 0);    // a run was started
