@@ -15,6 +15,7 @@ packages=(
 for extra in "$@"; do
   case "$extra" in
     screenshot) packages+=(xvfb xauth x11-apps imagemagick) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;                 # libFuzzer (scripts/fuzz.sh)
     windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
     *) echo "setup.sh: unknown group '$extra'" >&2; exit 2 ;;
   esac

@@ -1,0 +1,61 @@
+// The panel-file loader over arbitrary files: Qt's form builder reads them,
+// then the loader's own checks (panel id, control ids, kinds, callback
+// names) accept or refuse them. An accepted panel then takes values of
+// every kind on every control id, as the program and scripts set them.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <unistd.h>
+
+#include "runtime.h"
+
+namespace {
+
+int inert(int, int, int, void*, int, int) { return 0; }
+
+std::string path;
+
+}  // namespace
+
+const CallbackBinding ProgramCallbacks[] = {
+    {"start", inert},   {"stop", inert}, {"quit", inert},   {"comport", inert},
+    {"disp", inert},    {"pic", inert},  {"comvel", inert}, {"dig", inert},
+    {"freq", inert},    {"recdig", inert}, {"rec_control", inert}, {"writef", inert},
+};
+const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    static char a0[] = "fuzz_panel", a1[] = "-platform", a2[] = "offscreen";
+    static char* argv[] = {a0, a1, a2, nullptr};
+    if (InitRunTime(nullptr, argv, nullptr) != 1) std::abort();
+    path = "/tmp/tarvo-fuzz-panel-" + std::to_string(getpid()) + ".uir";
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) std::abort();
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+
+    const int panel = LoadPanel(0, path.c_str(), 1);
+    if (panel <= 0) return 0;
+    // Values from the end of the input, on the ids a panel is likely to use.
+    const int v = size >= 4 ? int(data[size - 1] | data[size - 2] << 8 | data[size - 3] << 16 |
+                                  uint32_t(data[size - 4]) << 24)
+                            : 0;
+    for (int id = 1; id <= 24; id++) {
+        SetCtrlVal(panel, id, v);
+        SetCtrlVal(panel, id, (unsigned)v);
+        SetCtrlVal(panel, id, "text \n\x01 of a message");
+        int i = 0;
+        unsigned u = 0;
+        GetCtrlVal(panel, id, &i);
+        GetCtrlVal(panel, id, &u);
+    }
+    DiscardPanel(panel);
+    return 0;
+}
