@@ -625,6 +625,8 @@ int main(int argc, char** argv)
             latencyRuns = std::stoi(value());
         else if (a == "--only")
             only = value();
+        else if (a == "--tarvo-arg")
+            gTarvoExtra.push_back(value());
         else if (a == "--variant") {
             const std::string label = value();
             variants.emplace_back(label, value());
