@@ -20,11 +20,13 @@ case "$kind" in
     sanitizers="address,undefined"
     build=${TARVO_SANITIZE_DIR:-build-asan}
     targets=(all)
+    per_core=3  # tests at a time per core: they mostly wait
     skip=()
     ;;
   tsan)
     sanitizers="thread"
     build=${TARVO_SANITIZE_DIR:-build-tsan}
+    per_core=2  # ThreadSanitizer makes every test use more of the CPU
     # Start, sampling, Stop and Quit (in process and through the real
     # program), the serial layer and its thread pool, the panel's values set
     # from another thread.
@@ -64,7 +66,8 @@ fi
 
 status=0
 # Tests whose program was not built for this run are left out.
-"${runner[@]}" ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600 \
+"${runner[@]}" ctest --test-dir "$build" --output-on-failure \
+  -j"${TARVO_TEST_JOBS:-$((per_core * $(nproc)))}" --timeout 600 \
   -E '_NOT_BUILT' "${skip[@]}" || status=$?
 
 reports=$(find "$logs" -type f | sort)
