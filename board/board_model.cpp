@@ -289,6 +289,11 @@ void BoardModel::buildCycle()
         for (uint64_t n = 1; n <= count; ++n)
             std::copy_n(faults_.records.data() + (n - 1) * len, len, cycle_.data() + n * len);
         if (faults_.silenceAfter == 0 || faults_.silenceAfter > count) faults_.silenceAfter = count;
+        // A stream shorter than one record of this configuration has nothing
+        // to send (a silence after 0 records would read as "never silent").
+        noRecords_ = count == 0;
+    } else {
+        noRecords_ = false;
     }
 }
 
@@ -363,7 +368,7 @@ uint64_t BoardModel::produce(std::vector<uint8_t>* out, uint64_t slots)
             note("hangup after record " + std::to_string(slot_));
             break;
         }
-        if (f.silenceAfter && n > f.silenceAfter) {
+        if (noRecords_ || (f.silenceAfter && n > f.silenceAfter)) {
             state_ = State::Silent;
             note("silent after record " + std::to_string(slot_));
             break;

@@ -174,6 +174,7 @@ private:
     std::vector<uint8_t> cycle_;  // kSignalCycle records, record n at (n % kSignalCycle)
     uint64_t slot_ = 0;
     uint64_t recordsSent_ = 0;
+    bool noRecords_ = false;  // a given stream holds no whole record
     uint64_t streamPos_ = 0;  // bytes of the record stream so far, a lost byte included
     bool byteLost_ = false;
     std::deque<std::string> log_;

@@ -517,3 +517,15 @@ TEST(Records, AGivenStreamTakesThePlaceOfTheSignalsThenTheBoardFallsSilent)
     EXPECT_EQ(out, std::vector<uint8_t>(f.records.begin(), f.records.begin() + 12));
     EXPECT_EQ(b.state(), BoardModel::State::Silent);
 }
+
+TEST(Records, AStreamShorterThanOneRecordSendsNothing)
+{
+    Faults f;
+    f.records = {0x12, 0x34, 0x56};  // half a record of 3 channels with the status byte
+    BoardModel b = streamingBoard(3, true, f);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(b.produce(&out, 100), 0u);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(b.state(), BoardModel::State::Silent);
+    EXPECT_EQ(b.recordsSent(), 0u);
+}
