@@ -9,7 +9,7 @@
 namespace tarvo::rt {
 
 int SerialPort::refillAndRead() {
-    const int got = fill(buf_.get(), kBufSize, Clock::now() + timeout_);
+    const int got = fill(buf_.get(), kBufSize, Clock::now() + timeout());
     if (got <= 0) return got == 0 ? COM_ERR_TIMEOUT : got;
     pos_ = 0;
     end_ = static_cast<std::size_t>(got);
@@ -23,13 +23,13 @@ int SerialPort::readSome(uint8_t* dst, std::size_t cap) {
         pos_ += take;
         return static_cast<int>(take);
     }
-    const int got = fill(dst, std::min<std::size_t>(cap, INT32_MAX), Clock::now() + timeout_);
+    const int got = fill(dst, std::min<std::size_t>(cap, INT32_MAX), Clock::now() + timeout());
     return got == 0 ? COM_ERR_TIMEOUT : got;
 }
 
 int SerialPort::read(uint8_t* dst, std::size_t n) {
     // One deadline for the whole call: bytes trickling in do not extend it.
-    const auto deadline = Clock::now() + timeout_;
+    const auto deadline = Clock::now() + timeout();
     std::size_t done = 0;
     int failure = 0;
     while (done < n) {

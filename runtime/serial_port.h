@@ -6,6 +6,7 @@
 // cost no system call each.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -54,8 +55,10 @@ public:
     // COM_ERR_CANCELLED from then on.
     virtual void cancelReads() = 0;
 
-    void setTimeout(std::chrono::microseconds t) { timeout_ = t; }
-    std::chrono::microseconds timeout() const { return timeout_; }
+    // Safe from any thread: a read under way keeps its deadline, the next
+    // read takes the new time-out.
+    void setTimeout(std::chrono::microseconds t) { timeout_.store(t, std::memory_order_relaxed); }
+    std::chrono::microseconds timeout() const { return timeout_.load(std::memory_order_relaxed); }
 
 protected:
     SerialPort() = default;
@@ -71,7 +74,7 @@ private:
     static constexpr std::size_t kBufSize = 64 * 1024;
     std::unique_ptr<uint8_t[]> buf_ = std::make_unique<uint8_t[]>(kBufSize);
     std::size_t pos_ = 0, end_ = 0;
-    std::chrono::microseconds timeout_{1000000};
+    std::atomic<std::chrono::microseconds> timeout_{std::chrono::microseconds(1000000)};
 };
 
 // Opens a device path (or COMn on Windows) with every link setting applied.
