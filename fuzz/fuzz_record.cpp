@@ -11,6 +11,7 @@
 
 #include "acquisition.h"
 #include "check.h"
+#include "reccost.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     di = (set >> 3) & 1;
     digf = (set >> 4) & 1;
     rec_c = (set >> 5) & 1;
-    RecLen = di + (3 * num_ch + 1) / 2;
+    RecLen = reclen(num_ch, di);
     data++, size--;
 
     // The line buffer on the heap, exactly as large as the loop's, so that
