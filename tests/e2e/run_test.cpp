@@ -399,8 +399,7 @@ TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
     std::unique_ptr<Proc> t = rec.spawn(Panel().lines() + "press start\nwait 4\npress start\n"
                                                           "wait 1\npress stop\n");
     // The user sees the error, clears the way and presses Start again.
-    for (int k = 0; k < 1000 && messages(t->out()).empty(); k++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitUntil([&] { return !messages(t->out()).empty(); }, 30);
     ASSERT_EQ(messages(t->out()), (std::vector<std::string>{" ERROR: Cannot create DATA.TXT!"}));
     std::filesystem::remove(rec.work() + "/data.txt");
     ProcResult r = t->wait(30);
@@ -475,8 +474,7 @@ TEST(Run, QuitAndSignalsDuringARunEndItCleanly)
             rec.spawn(script(p, how == 0 ? "press start\nwait 1\npress quit\n"
                                          : "press start\nwait 60\n"));
         if (how != 0) {
-            for (int k = 0; k < 500 && messages(t->out()).empty(); k++)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_TRUE(waitUntil([&] { return !messages(t->out()).empty(); }, 30));
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             t->signal(how);
         }

@@ -38,24 +38,6 @@ Compared compareWithBoard(const std::string& data, const std::vector<std::string
 // `seconds` for it; -1 when it does not come.
 long recordsWhenClosed(const Recording& rec, double seconds);
 
-// Waits up to `seconds` until `pred` holds; returns whether it did.
-template <class Pred>
-bool waitUntil(Pred pred, double seconds);
-
 // One line per case on stdout, for the README's table:
 // "[ fault ] NAME: X.XX s; DETAILS".
 void figures(const std::string& name, double seconds, const std::string& details);
-
-#include <chrono>
-#include <thread>
-
-template <class Pred>
-bool waitUntil(Pred pred, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}

@@ -216,6 +216,10 @@ TEST(PortOwnership, TheLockOfAKilledTarvoIsTakenOverByTheNext)
     Panel p;
     std::unique_ptr<Proc> killed = rec.spawn(p.lines() + "press start\nwait 600\n");
     ASSERT_TRUE(waitUntil([&] { return !messages(killed->out()).empty(); }, 30));
+    // "Sampling..." shows just before the start byte goes out: kill the run
+    // only once the board streams, or it is killed still configured.
+    ASSERT_TRUE(waitUntil([&] { return rec.boardLog().find("streaming") != std::string::npos; }, 30))
+        << rec.boardLog();
     const pid_t dead = killed->pid();
     killed->signal(SIGKILL);
     killed->wait(10);
@@ -223,7 +227,7 @@ TEST(PortOwnership, TheLockOfAKilledTarvoIsTakenOverByTheNext)
     if (locking) {
         EXPECT_EQ(readfile(systemLock(rec.device)), pidText(dead));
     }
-    ASSERT_GT(recordsWhenClosed(rec, 10), 0);  // the board is ready for the next run
+    ASSERT_GT(recordsWhenClosed(rec, 10), 0) << rec.boardLog();  // ready for the next run
 
     ProcResult r = rec.run(p.lines() + "press start\nwait 1\npress stop\n", 30);
     EXPECT_EQ(r.status, 0) << r.err;

@@ -3,7 +3,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct ProcResult {
@@ -40,3 +42,15 @@ private:
 
 // Where the built programs are.
 std::string binpath(const std::string& name);
+
+// Waits up to `seconds` until `pred` holds; returns whether it did.
+template <class Pred>
+bool waitUntil(Pred pred, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
