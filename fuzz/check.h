@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #define FUZZ_CHECK(cond, ...)                                                  \
     do {                                                                       \
@@ -14,3 +15,10 @@
             std::abort();                                                      \
         }                                                                      \
     } while (0)
+
+// Text meant for one line of a terminal: no control bytes.
+inline void checkPrintable(const std::string& s, const char* what)
+{
+    for (unsigned char c : s)
+        FUZZ_CHECK(c >= 0x20 && c != 0x7F, "%s holds byte %d: %s", what, c, s.c_str());
+}

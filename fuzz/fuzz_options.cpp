@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     } else {
         FUZZ_CHECK(!r.error.empty(), "refused without a reason");
-        for (unsigned char c : r.error)
-            FUZZ_CHECK(c >= 0x20 && c != 0x7F, "the error holds byte %d: %s", c, r.error.c_str());
+        checkPrintable(r.error, "the error");
     }
     return 0;
 }

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::fclose(f);
 
     const int panel = LoadPanel(0, path.c_str(), 1);
+    std::remove(path.c_str());  // loaded or refused, the file has served
     if (panel <= 0) return 0;
     // Values from the end of the input, on the ids a panel is likely to use.
     const int v = size >= 4 ? int(data[size - 1] | data[size - 2] << 8 | data[size - 3] << 16 |

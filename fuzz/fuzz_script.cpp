@@ -11,16 +11,6 @@
 
 using namespace tarvo::rt;
 
-namespace {
-
-void checkPrintable(const std::string& s, const char* what)
-{
-    for (unsigned char c : s)
-        FUZZ_CHECK(c >= 0x20 && c != 0x7F, "%s holds byte %d: %s", what, c, s.c_str());
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
