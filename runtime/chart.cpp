@@ -505,7 +505,7 @@ void StripChart::paintEvent(QPaintEvent* e)
     }
     const int skip = feed_.skip();
     if (skip > 0 && skip != kChartOff) {
-        const QString note = QString("every %1th record shown").arg(skip + 1);
+        const QString note = QString("1 record in %1 shown").arg(skip + 1);
         const QRect box(geo_.plot.right() - 8 - fm.horizontalAdvance(note) - 6, geo_.plot.top() + 6,
                         fm.horizontalAdvance(note) + 12, fm.height() + 4);
         p.fillRect(box, QColor(255, 255, 255, 220));
