@@ -1,6 +1,8 @@
 // The acquisition run: Start, the sampling function, Stop.
 #pragma once
 
+#include <cstdio>
+
 // Panel callbacks.
 int start(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int stop(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
@@ -18,6 +20,15 @@ void endrun(void);
 // The record in progress is completed when the board still sends; a read
 // that keeps waiting on a silent board is cut short.
 void waitsampling(void);
+
+// The run's files (runfiles.cpp). opendata opens data.txt for a run, held
+// against every other run, after keeping the previous run's files under
+// dated names; NULL when it cannot (the reason on stderr and in the run
+// status). closedata closes it, cut back to whole records. keepreport keeps
+// a config.txt that a new report is about to replace.
+FILE* opendata(void);
+int closedata(void);
+int keepreport(void);
 
 // Formats one record in integer columns into `line` (at least 64 bytes) and
 // returns the length, line end included. Reads cc, num_ch, di, digf, rec_c,

@@ -38,8 +38,15 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             stopp = 0;
             break;
         }
+        if (bconf == -3) {
+            SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The panel's settings are out of range!");
+            stopp = 0;
+            break;
+        }
 
         sconf = sendconf();
+        if (sconf < 0)
+            CloseCom(com);  // the port, and its lock, are free while the message shows
         if (sconf == -1) {
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Unknown device!");
             Delay(2.0);
@@ -57,8 +64,9 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
 
         // Binary: raw records hold every byte value, and a text-mode file
         // on Windows would turn each 0x0A into 0x0D 0x0A. The columns get
-        // the same "\n" line ends on every system.
-        fout = fopen("data.txt", "wb");
+        // the same "\n" line ends on every system. Held by this run, the
+        // previous run's files kept first.
+        fout = opendata();
         if (fout == NULL) {
             // Nothing to record into: leave the board alone and stay ready.
             CloseCom(com);
@@ -74,8 +82,7 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
 
         CloseCom(com);
         if (OpenComConfig(com, "", baudr, 2, 8, 1, RecLen, RecLen) < 0) {
-            fclose(fout);
-            fout = NULL;
+            closedata();
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot open the serial port for sampling!");
             stopp = 0;
             break;
@@ -91,8 +98,7 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             functionId = 0;
             stopp = 0;
             CloseCom(com);
-            fclose(fout);
-            fout = NULL;
+            closedata();
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot start the sampling thread!");
         }
         break;

@@ -4,6 +4,11 @@
 #include "runtime.h"
 #include "state.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
 void waitsampling(void)
 {
     if (functionId == 0)
@@ -23,8 +28,7 @@ void endrun(void)
     stopp = 0;
     waitsampling();
     CloseCom(com);
-    fclose(fout);
-    fout = NULL;
+    closedata();
 }
 
 // The C standard's asctime layout, "Thu Mar  5 14:03:27 2007\n", on every
@@ -41,12 +45,42 @@ static const char* starttime(const struct tm* t)
     return text;
 }
 
+// The report is written beside config.txt and renamed into place once it is
+// whole, so config.txt is either the whole report or not there. A report of
+// an earlier run that it would replace is kept under a dated name first.
+static const char REPORT[] = "config.txt";
+static const char PARTIAL[] = "config.txt.new";
+
+// A regular file (not a link to one), or nothing.
+static bool plainorabsent(const char* name)
+{
+    std::error_code ec;
+    const auto st = std::filesystem::symlink_status(name, ec);
+    return ec || st.type() == std::filesystem::file_type::not_found ||
+           st.type() == std::filesystem::file_type::regular;
+}
+
+static void noreport(const char* message, const char* why)
+{
+    remove(PARTIAL);
+    fprintf(stderr, "tarvo: %s: %s; no report was written\n", REPORT, why);
+    SetCtrlVal(PANEL, PANEL_MESSAGE, message);
+}
+
 static void writereport(void)
 {
-    // Binary, as data.txt: the same bytes on every system.
-    FILE* frep = fopen("config.txt", "wb");
-    if (frep == NULL) {
+    if (keepreport() < 0) {
         SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot create CONFIG.TXT!");
+        return;
+    }
+    // A config.txt that is no plain file (a link, a FIFO, a directory) is
+    // written through as it is, or refused.
+    const bool through = !plainorabsent(REPORT);
+    const char* name = through ? REPORT : PARTIAL;
+    // Binary, as data.txt: the same bytes on every system.
+    FILE* frep = fopen(name, "wb");
+    if (frep == NULL) {
+        noreport(" ERROR: Cannot create CONFIG.TXT!", strerror(errno));
         return;
     }
     fprintf(frep, "A genuine device had sampled data in file DATA.TXT as:");
@@ -77,8 +111,17 @@ static void writereport(void)
     fprintf(frep, "\n");
     fprintf(frep, "The number of samples for every channel is:  ");
     fprintf(frep, "%u", tot_data.load());
-    if (fclose(frep) != 0)
-        SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot write CONFIG.TXT!");
+    const int failed = ferror(frep);
+    if (fclose(frep) != 0 || failed) {
+        noreport(" ERROR: Cannot write CONFIG.TXT!", "the disk took no more");
+        return;
+    }
+    if (through)
+        return;
+    std::error_code ec;
+    std::filesystem::rename(PARTIAL, REPORT, ec);  // replaces, on every system
+    if (ec)
+        noreport(" ERROR: Cannot write CONFIG.TXT!", ec.message().c_str());
 }
 
 int stop(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
@@ -91,10 +134,7 @@ int stop(int panel, int control, int event, void* callbackData, int eventData1, 
         // The port and the data file stay open until sampling has returned.
         waitsampling();
         CloseCom(com);
-        if (fout != NULL) {
-            fclose(fout);
-            fout = NULL;
-        }
+        closedata();
         SetCtrlVal(PANEL, PANEL_MESSAGE, "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
         writereport();
         Delay(2.0);

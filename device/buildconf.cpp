@@ -19,14 +19,20 @@ unsigned int blockchecksum(const unsigned char* bytes, unsigned int n)
 int buildconf(void)
 {
     // The settings, in this order.
-    GetCtrlVal(PANEL, PANEL_NUMCH, &num_ch);
-    GetCtrlVal(PANEL, PANEL_COMPORT, &com);
-    GetCtrlVal(PANEL, PANEL_BAUD, &baudr);
-    GetCtrlVal(PANEL, PANEL_STATUSBYTE, &di);
-    GetCtrlVal(PANEL, PANEL_PERIOD, &SampPer);
-    GetCtrlVal(PANEL, PANEL_DIGITAL, &digf);
-    GetCtrlVal(PANEL, PANEL_COUNTER, &rec_c);
-    GetCtrlVal(PANEL, PANEL_FORMAT, &wfile);
+    int got = 0;
+    got |= GetCtrlVal(PANEL, PANEL_NUMCH, &num_ch);
+    got |= GetCtrlVal(PANEL, PANEL_COMPORT, &com);
+    got |= GetCtrlVal(PANEL, PANEL_BAUD, &baudr);
+    got |= GetCtrlVal(PANEL, PANEL_STATUSBYTE, &di);
+    got |= GetCtrlVal(PANEL, PANEL_PERIOD, &SampPer);
+    got |= GetCtrlVal(PANEL, PANEL_DIGITAL, &digf);
+    got |= GetCtrlVal(PANEL, PANEL_COUNTER, &rec_c);
+    got |= GetCtrlVal(PANEL, PANEL_FORMAT, &wfile);
+    // The panel file is checked when it loads; this is the last guard before
+    // the channels index the block and the record buffer.
+    if (got != 0 || num_ch < 1 || num_ch > 8 || di > 1 || digf > 1 || rec_c > 1 || wfile > 1 ||
+        baudr < 1 || baudr > 12000000 || com < 1)
+        return -3;
 
     const CostRow row = costrow(baudr);
     CyEv = row.ev;

@@ -102,6 +102,18 @@ StatusSample StatusFeed::sample() const
     return s;
 }
 
+void StatusFeed::note(std::string text)
+{
+    std::lock_guard lock(mutex_);
+    note_ = std::move(text);
+}
+
+std::string StatusFeed::note() const
+{
+    std::lock_guard lock(mutex_);
+    return note_;
+}
+
 ChartFeed& chartFeed()
 {
     static ChartFeed feed;
@@ -135,4 +147,9 @@ void RunStatusBegin(const std::atomic<unsigned int>* records, const std::atomic<
 void RunStatusEnd(void)
 {
     tarvo::rt::statusFeed().end();
+}
+
+void RunStatusNote(const char* text)
+{
+    tarvo::rt::statusFeed().note(text ? text : "");
 }

@@ -87,6 +87,8 @@ public:
                const char* fileName);
     void end();
     StatusSample sample() const;
+    void note(std::string text);
+    std::string note() const;
 
 private:
     mutable std::mutex mutex_;
@@ -97,6 +99,7 @@ private:
     Clock::time_point begun_, ended_;
     StatusSample::Phase phase_ = StatusSample::Phase::Idle;
     unsigned run_ = 0;
+    std::string note_;
 };
 
 // The process's feeds, alive until it ends.

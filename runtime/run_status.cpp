@@ -44,7 +44,7 @@ RunStatusView::RunStatusView(StatusFeed& feed, QWidget* panel) : QObject(panel),
 {
     const std::pair<const char*, Role> roles[] = {
         {"records", Role::Records}, {"rate", Role::Rate}, {"elapsed", Role::Elapsed},
-        {"lost", Role::Lost},       {"file", Role::File},
+        {"lost", Role::Lost},       {"file", Role::File},       {"note", Role::Note},
     };
     for (QLabel* label : panel->findChildren<QLabel*>()) {
         const QString name = label->property("runStatus").toString();
@@ -70,6 +70,13 @@ void RunStatusView::show(Role role, const QString& text, const QVariant& value)
 
 void RunStatusView::poll()
 {
+    // The note stands apart from the run: a refused Start has none.
+    const QString note = QString::fromStdString(feed_.note());
+    show(Role::Note, note, note);
+    for (auto& [r, label] : labels_)
+        if (r == Role::Note && label)
+            label->setVisible(!note.isEmpty());
+
     const StatusSample s = feed_.sample();
     if (s.phase == StatusSample::Phase::Idle)
         return;

@@ -1,7 +1,7 @@
 // The run status beside the message line: records so far, records per
 // second, elapsed time, records lost, the size of the data file. The panel
 // file names the labels (property runStatus: records, rate, elapsed, lost,
-// file); a timer reads the counters of the run a few times a second and
+// file, and note: what happened to the files around the run); a timer reads the counters of the run a few times a second and
 // writes each label's text, and its number into the label's `value` property.
 // Internal to the run-time layer.
 #pragma once
@@ -29,7 +29,7 @@ public:
     void poll();
 
 private:
-    enum class Role { Records, Rate, Elapsed, Lost, File };
+    enum class Role { Records, Rate, Elapsed, Lost, File, Note };
     void show(Role role, const QString& text, const QVariant& value);
 
     StatusFeed& feed_;

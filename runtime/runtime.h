@@ -138,6 +138,20 @@ int CmtWaitForThreadPoolFunctionTimed(int pool, int id, double seconds);
 int CmtReleaseThreadPoolFunctionID(int pool, int id);
 
 // ---------------------------------------------------------------------------
+// Run files
+
+// Opens `path` for the records of a run (binary, created when missing, not
+// truncated) and holds it against every other run until it is closed. A
+// FIFO with no reader is refused at once rather than waited for. Returns
+// null with a one-line reason in `why` ("in use by process 4711", "a FIFO
+// with no reader", the system's text).
+FILE* OpenRunFile(const char* path, char* why, int whySize);
+// Closes a stream of OpenRunFile. A regular file is then cut back to its last
+// whole record: of `recordLength` bytes, or a line when it is 0. Returns 0,
+// or -1 when the stream could not be written out or cut.
+int CloseRunFile(FILE* file, int recordLength);
+
+// ---------------------------------------------------------------------------
 // Live view: the chart of the records and the run status beside the message
 // line. The panel shows them where its file has room for them (a frame with
 // the `chart` property, labels with a `runStatus` property); with none, or
@@ -164,6 +178,9 @@ void RunStatusBegin(const std::atomic<unsigned int>* records, const std::atomic<
                     const char* fileName);
 // The run's final numbers: the status is read once more and then stays.
 void RunStatusEnd(void);
+// A note under the run status, before, during or after a run (any thread):
+// what happened to the files around it. An empty text clears it.
+void RunStatusNote(const char* text);
 
 // A hint: a text that the panel computes from the values of its controls and
 // shows in a text control, computed again whenever a control's value changes
