@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -38,9 +39,12 @@ void expectStoppedCleanly(const ProcResult& r, const std::string& data, const Re
     EXPECT_EQ(m[1], kWriteFail);
     EXPECT_EQ(m[2], kDone);
     Compared c = compareWithBoard(data, decode(rec.boardDump(), p));
-    // The disk was filled: what fitted was written, nothing dropped before.
+    // The disk was filled: what fitted was written, nothing dropped before,
+    // and the file cut back to its last whole record.
     EXPECT_GT(data.size() + 4096, capacity) << data.size() << " bytes on a disk of " << capacity;
     EXPECT_GT(c.whole, 1000u);
+    EXPECT_FALSE(c.partialTail);
+    EXPECT_EQ(data.back(), '\n');
     figures(name, r.seconds,
             std::to_string(c.whole) + " whole records compared, " + std::to_string(data.size()) +
                 " bytes written");
@@ -92,10 +96,41 @@ TEST(DiskFaults, ASmallFileSystemRunsFull)
     rec.stopBoard();
     const std::string data = readfile(rec.dir.file("out/data.txt"));
     expectStoppedCleanly(r, data, rec, p, kSize, "disk full (tmpfs)");
-    // The report found no room either, and says so.
+    // The report found no room either, says so, and leaves no part of itself.
     Strings m = messages(r.out);
     ASSERT_EQ(m.size(), 4u) << r.out;
     EXPECT_EQ(m[3], " ERROR: Cannot write CONFIG.TXT!");
+    EXPECT_FALSE(fs::exists(rec.dir.file("out/config.txt")));
+    EXPECT_NE(r.err.find("config.txt: the disk took no more; no report was written"), std::string::npos)
+        << r.err;
+}
+
+// Raw records on a full disk: the file holds whole records only, each byte
+// as the board sent it.
+TEST(DiskFaults, RawRecordsOnAFullDiskEndWithAWholeRecord)
+{
+    constexpr size_t kLimit = 100001;  // no multiple of a record's 13 bytes
+    Recording rec;
+    rec.startBoard({"--flood", "--records", "100000"});
+    Panel p;
+    p.num_ch = 8, p.wfile = 0;  // 12 bytes of samples and the status byte
+    std::unique_ptr<Proc> t = spawnWrapped(
+        rec, p.lines() + "press start\nwait 2\npress stop\n",
+        {"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), "--", "/bin/sh", "-c",
+         "trap '' XFSZ; exec \"$@\"", "sh"});
+    ProcResult r = t->wait(60);
+    rec.stopBoard();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(messages(r.out), (Strings{kSampling, kWriteFail, kDone}));
+    const std::string data = rec.data();
+    const std::vector<unsigned char> dump = rec.boardDump();
+    const std::string sent(dump.begin(), dump.end());
+    EXPECT_EQ(data.size() % 13, 0u) << data.size();
+    EXPECT_GT(data.size() + 13, kLimit - 4096);
+    ASSERT_LE(data.size(), sent.size());
+    const auto diff = std::mismatch(data.begin(), data.end(), sent.begin());
+    EXPECT_EQ(diff.first, data.end()) << "first difference at byte " << (diff.first - data.begin())
+                                      << " of " << data.size();
 }
 
 TEST(DiskFaults, AWorkingDirectoryThatCannotBeWrittenLeavesTheProgramUsable)
