@@ -94,11 +94,13 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         time(&rawtime);
         timestart = localtime(&rawtime);
         ComWrtByte(com, 0);  // the start byte: the board begins streaming
+        runinfobegin();
         if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, NULL, &functionId) < 0) {
             functionId = 0;
             stopp = 0;
             CloseCom(com);
             closedata();
+            runinfoend("quit");
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot start the sampling thread!");
         }
         break;

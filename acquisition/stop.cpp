@@ -29,6 +29,7 @@ void endrun(void)
     waitsampling();
     CloseCom(com);
     closedata();
+    runinfoend("quit");
 }
 
 // The C standard's asctime layout, "Thu Mar  5 14:03:27 2007\n", on every
@@ -135,6 +136,7 @@ int stop(int panel, int control, int event, void* callbackData, int eventData1, 
         waitsampling();
         CloseCom(com);
         closedata();
+        runinfoend("stop");
         SetCtrlVal(PANEL, PANEL_MESSAGE, "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
         writereport();
         Delay(2.0);

@@ -114,6 +114,10 @@ int SetComTime(int port, double seconds);
 int CancelComRd(int port);
 // A text for a negative serial result, for messages.
 const char* ComErrorText(int code);
+// The device that port number `port` opens ("/dev/ttyUSB0", "COM3",
+// "virtual"), into `name` (at most `size` bytes, the terminating zero
+// included). Returns 0, or -1 when the number maps to no device.
+int GetComDeviceName(int port, char* name, int size);
 
 constexpr double DEFAULT_COM_TIMEOUT = 1.0;
 

@@ -77,10 +77,12 @@ TEST(RunFiles, TheNextRunKeepsThePreviousOneUnderItsDatedNames)
     EXPECT_EQ(readfile(rec.work() + "/data-" + stamp + ".txt"), "not tarvo's\n");
     EXPECT_EQ(readfile(rec.work() + "/data-" + stamp + "-2.txt"), data1);
     EXPECT_EQ(readfile(rec.work() + "/config-" + stamp + "-2.txt"), config1);
-    EXPECT_NE(second.err.find("the previous run is kept as data-" + stamp + "-2.txt and config-" +
-                              stamp + "-2.txt"),
+    EXPECT_NE(second.err.find("the previous run is kept as data-" + stamp + "-2.txt, config-" +
+                              stamp + "-2.txt and run-" + stamp + "-2.json"),
               std::string::npos)
         << second.err;
+    EXPECT_NE(readfile(rec.work() + "/run-" + stamp + "-2.json").find("\"ended_by\": \"stop\""),
+              std::string::npos);
     // The new run's files are its own, under the usual names.
     EXPECT_GT(splitlines(rec.data()).size(), 50u);
     EXPECT_NE(rec.config().find("The number of samples"), std::string::npos);
