@@ -19,7 +19,8 @@ constexpr const char* kHelp = R"(usage: tarvo-board [OPTION]...
 
 Runs a model of the acquisition board. By default on a new pseudo-terminal:
 the slave's path is the first line on stdout. The recorder's input flush (or,
-failing that, its opening of the slave) stands in for the line break.
+failing that, its opening of the slave) stands in for the line break. A break
+starts the handshake over, whatever the board was doing.
 
 Link:
   --link PATH             also make PATH a symlink to the slave (removed at exit)
