@@ -13,6 +13,11 @@
 // bytes written while the recorder is away (noise) wait for the next opener.
 // Opens and closes by the recorder are counted from inotify events.
 //
+// The recorder takes the slave for itself (TIOCEXCL). The board clears that
+// only when it has seen the last opener close, so that a recorder killed
+// while holding the port does not lock out the next one; never while anyone
+// has the slave open.
+//
 // On a real port the break arrives as \377 \0 \0 (PARMRK, breaks neither
 // ignored nor turned into signals), and the link switches between 19200 8N1
 // for the handshake and the acquisition rate with even parity.
@@ -110,6 +115,8 @@ private:
     void writeOut();
     void readLink();
     void readInotify();
+    bool takeInotifyEvents();
+    void releaseStaleExclusive();
     void flushSeen();
     void withdrawUnread();
     void standIn(const char* what, Clock::time_point at);
@@ -143,6 +150,7 @@ private:
     int exitStatus_ = 0;
 
     int opens_ = 0;           // the recorder's descriptors on the slave, from inotify
+    uint64_t opensSeen_ = 0;  // open events so far
     Clock::time_point openedAt_{};
     std::optional<Clock::time_point> openTimer_, closedSince_, heldUntil_;
     Clock::time_point breakAt_{};  // the flush or open that last stood in for a break
@@ -500,17 +508,21 @@ void Driver::flushSeen()
         standIn("flush", now);
 }
 
-void Driver::readInotify()
+// Reads the open and close events waiting; returns whether the last opener
+// closed in them.
+bool Driver::takeInotifyEvents()
 {
+    bool lastClosed = false;
 #ifdef __linux__
     alignas(inotify_event) char buf[4096];
     for (;;) {
         const ssize_t n = read(inotifyFd_, buf, sizeof buf);
-        if (n <= 0) return;
+        if (n <= 0) break;
         for (ssize_t off = 0; off < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
             off += ssize_t(sizeof(inotify_event) + e->len);
             if (e->mask & IN_OPEN) {
+                ++opensSeen_;
                 if (opens_++ == 0) {
                     // The link was closed: this open may start a handshake.
                     openedAt_ = Clock::now();
@@ -520,20 +532,53 @@ void Driver::readInotify()
                 closedSince_.reset();
             }
             if (e->mask & IN_CLOSE) {
-                if (opens_ > 0 && --opens_ == 0) linkClosed();
+                if (opens_ > 0 && --opens_ == 0) {
+                    linkClosed();
+                    lastClosed = true;
+                }
             }
         }
     }
 #endif
+    return lastClosed;
+}
+
+void Driver::readInotify()
+{
+    if (inotifyFd_ < 0) return;
+    if (takeInotifyEvents() && opens_ == 0) releaseStaleExclusive();
+}
+
+// The recorder sets TIOCEXCL and clears it when it closes the port; one that
+// was killed leaves it set, and with the board's own descriptor the slave
+// stays open, so the next recorder would be refused. Called when the last
+// opener has closed: nobody else has the slave open now. One may open it
+// while this runs: its open event is queued before it can set TIOCEXCL, so an
+// open seen after the clear gives the exclusive use back.
+void Driver::releaseStaleExclusive()
+{
+    if (slaveFd_ < 0) return;
+    for (int round = 0; round < 100 && opens_ == 0; ++round) {
+#ifdef TIOCGEXCL
+        int exclusive = 0;
+        if (ioctl(slaveFd_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
+#endif
+        const uint64_t seen = opensSeen_;
+        ioctl(slaveFd_, TIOCNXCL);
+        takeInotifyEvents();
+        if (opensSeen_ == seen) {
+            model_.note("exclusive use left by a closed recorder cleared");
+            return;
+        }
+        ioctl(slaveFd_, TIOCEXCL);
+        // Opened and closed again already: the exclusive use is stale once more.
+    }
 }
 
 void Driver::linkClosed()
 {
     const auto before = model_.state();
     model_.linkClosed();
-    // A recorder that died holding the port exclusively (TIOCEXCL) would lock
-    // out the next one: the tty stays open through our own descriptor.
-    if (slaveFd_ >= 0) ioctl(slaveFd_, TIOCNXCL);
     openTimer_.reset();
     heldUntil_.reset();
     if (model_.state() == BoardModel::State::Idle) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -141,6 +142,7 @@ public:
         if (fd_ >= 0) close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void flush() { tcflush(fd_, TCIFLUSH); }
     void write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
     // Up to n bytes, waiting at most `limit` for them. *ended tells whether the
@@ -605,4 +607,38 @@ TEST(PtyBoard, AFlushStartsTheHandshakeOverWhateverTheBoardWasDoing)
         EXPECT_NE(slurp(log).find(c.log), std::string::npos) << slurp(log);
         std::remove(log.c_str());
     }
+}
+
+TEST(PtyBoard, TheRecordersExclusiveUseIsKeptWhileItHoldsThePortAndClearedOnceItIsGone)
+{
+    // Read through TIOCGEXCL, which tells whoever runs the test; that root may
+    // open an exclusive port anyway is left to the fault suite's run as nobody.
+    const std::string log = tempPath("excl-log");
+    BoardProcess board({"--log", log});
+    const std::string path = board.path();
+    auto exclusive = [](const Port& p) {
+        int on = -1;
+        return ioctl(p.fd(), TIOCGEXCL, &on) == 0 ? on : -1;
+    };
+    {
+        Port p(path);
+        ASSERT_EQ(ioctl(p.fd(), TIOCEXCL), 0);
+        ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+    }  // closed still exclusive, and at once opened again, as a recorder does
+    auto acq = std::make_unique<Port>(path);
+    ASSERT_EQ(ioctl(acq->fd(), TIOCEXCL), 0);
+    acq->flush();
+    acq->write({0x00});
+    ASSERT_EQ(acq->read(100, 2s).size(), 100u);
+    // By now the board has seen the close and the open.
+    EXPECT_EQ(exclusive(*acq), 1) << slurp(log);
+    EXPECT_EQ(slurp(log).find("exclusive use"), std::string::npos) << slurp(log);
+
+    // The recorder dies holding the port (closed without TIOCNXCL): the board
+    // clears the exclusive use, as nobody else will.
+    acq.reset();
+    EXPECT_TRUE(logShows(log, "exclusive use left by a closed recorder cleared")) << slurp(log);
+    Port next(path);
+    EXPECT_EQ(exclusive(next), 0);
+    std::remove(log.c_str());
 }
