@@ -166,7 +166,8 @@ public:
     //   "lost byte K (record N)", "silent after record N", "hangup after record N",
     //   "idle after N records (run over)", "idle (handshake abandoned)".
     // Drivers add their own with note(): "line 115200 8E1",
-    // "overrun: N records not delivered", "done after record N", "hung up".
+    // "overrun: N records not delivered", "done after record N", "hung up",
+    // "exclusive use left by a closed recorder cleared".
     // Record bytes are not logged (see recordsSent and makeRecord). Undrained,
     // the log keeps its last 10,000 lines.
     const std::deque<std::string>& log() const { return log_; }
