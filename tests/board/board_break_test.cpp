@@ -58,24 +58,15 @@ void streaming(BoardModel& b)
     b.produce(&out, 5);
 }
 
-Faults wrongChecksum()
+Faults withFault(void (*set)(Faults&))
 {
     Faults f;
-    f.check = Faults::Check::Wrong;
+    set(f);
     return f;
 }
-Faults silentAfter3()
-{
-    Faults f;
-    f.silenceAfter = 3;
-    return f;
-}
-Faults hangUpAfter3()
-{
-    Faults f;
-    f.hangupAfter = 3;
-    return f;
-}
+const Faults kWrongChecksum = withFault([](Faults& f) { f.check = Faults::Check::Wrong; });
+const Faults kSilentAfter3 = withFault([](Faults& f) { f.silenceAfter = 3; });
+const Faults kHangUpAfter3 = withFault([](Faults& f) { f.hangupAfter = 3; });
 
 struct StateCase {
     const char* name;
@@ -90,11 +81,11 @@ const StateCase kStates[] = {
     {"identified", {}, identified, State::Identified, StandIn::Ignored},
     {"half a block in", {}, halfBlock, State::Identified, StandIn::Restarted},
     {"configured", {}, configured, State::Configured, StandIn::Held},
-    {"configured, wrong checksum sent", wrongChecksum(), configured, State::Configured, StandIn::Restarted},
+    {"configured, wrong checksum sent", kWrongChecksum, configured, State::Configured, StandIn::Restarted},
     {"refused", {}, refused, State::Refused, StandIn::Restarted},
     {"streaming", {}, streaming, State::Streaming, StandIn::Restarted},
-    {"silent", silentAfter3(), streaming, State::Silent, StandIn::Restarted},
-    {"hung up", hangUpAfter3(), streaming, State::HungUp, StandIn::Restarted},
+    {"silent", kSilentAfter3, streaming, State::Silent, StandIn::Restarted},
+    {"hung up", kHangUpAfter3, streaming, State::HungUp, StandIn::Restarted},
 };
 
 // The first records of a stream that `block` configured, from a board that
