@@ -108,13 +108,12 @@ bool parseCom(std::string_view value, ComOption& out)
 
 }  // namespace
 
-std::string quoteToken(std::string_view token)
+std::string quoteToken(std::string_view token, std::size_t limit)
 {
-    constexpr std::size_t kMax = 40;
     std::string out = "'";
     std::size_t n = 0;
     for (unsigned char c : token) {
-        if (n++ == kMax) {
+        if (n++ == limit) {
             out += "...";
             break;
         }
@@ -363,6 +362,9 @@ std::string parseLine(std::string_view line, std::vector<ScriptAction>& actions,
 ScriptResult parseScript(std::string_view text)
 {
     ScriptResult r;
+    // Editors on Windows start a UTF-8 file with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     if (text.size() > kMaxScriptBytes) {
         r.error = "script too large (more than " + std::to_string(kMaxScriptBytes) + " bytes)";
         return r;
