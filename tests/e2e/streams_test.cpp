@@ -219,16 +219,26 @@ TEST(Streams, AStalledStdoutHoldsUpNoRecordAndLosesNoMessage)
 }
 
 // Started with stdin, stdout and stderr closed (a daemon's or a service's
-// start), tarvo runs as usual: nothing it opens takes their place.
+// start), tarvo runs as usual: the three are /dev/null, so nothing it opens
+// takes their place (the termination signals' pipe on 1 and 2 would read
+// the first line for stderr as a request to quit).
 TEST(Streams, ClosedStandardDescriptorsAreNoObstacle)
 {
     Recording rec;
     rec.startBoard();
     Panel p;
-    writeScript(rec, p.lines() + "press start\nwait 2\npress stop\n");
+    writeScript(rec, p.lines() + "press start\nwait 3\npress stop\n");
     std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" <&- >&- 2>&-", "sh"};
     for (const std::string& a : tarvoArgs(rec)) argv.push_back(a);
-    ProcResult r = Proc(argv, rec.work()).wait(60);
+    Proc t(argv, rec.work());
+    ASSERT_TRUE(waitUntil([&] { return !rec.data().empty(); }, 30));
+    for (int fd = 0; fd <= 2; fd++) {
+        std::error_code ec;
+        const fs::path target =
+            fs::read_symlink("/proc/" + std::to_string(t.pid()) + "/fd/" + std::to_string(fd), ec);
+        EXPECT_EQ(target, "/dev/null") << "descriptor " << fd << ": " << ec.message();
+    }
+    ProcResult r = t.wait(60);
     rec.stopBoard();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
