@@ -662,8 +662,8 @@ public:
 
     void setEchoStream(std::FILE* f)
     {
+        MessageEcho::instance().setStream(f);  // may wait: outside mutex_
         std::lock_guard lock(mutex_);
-        MessageEcho::instance().setStream(f);
         lastEcho_.reset();
     }
 

@@ -93,8 +93,8 @@ public:
 
     // Null: no echo.
     void setEcho(std::FILE* stream) {
+        if (stream) MessageEcho::instance().setStream(stream);  // may wait: outside mutex_
         std::lock_guard lock(mutex_);
-        if (stream) MessageEcho::instance().setStream(stream);
         echo_ = stream;
     }
 

@@ -419,7 +419,7 @@ TEST(Run, ABaudRateNoLineRunsAtIsRefusedBeforeTheRun)
     ProcResult r = rec.run(Panel().lines() + "set 8 999999999\nset 10 100000\npress start\n"
                                              "wait 0.5\npress quit\n");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("script.txt:10: set: control 8 ('baudRate') takes one of its items or 1 "
+    EXPECT_NE(r.err.find("script.txt:9: set: control 8 ('baudRate') takes one of its items or 1 "
                          "to 12000000, not 999999999"),
               std::string::npos)
         << r.err;
