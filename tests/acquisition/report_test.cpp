@@ -12,6 +12,8 @@
 
 const CallbackBinding ProgramCallbacks[] = {{"none", nullptr}};
 const int ProgramCallbackCount = 0;
+const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
+const int ProgramControlCount = 0;
 
 namespace {
 
