@@ -123,6 +123,8 @@ int CloseRunFile(FILE* f, int recordLength)
         return -1;
     // A second descriptor of the same open file keeps the hold (the flock)
     // while the stream writes out what it has and closes.
+    if (recordLength < 0)
+        return std::fclose(f) == 0 ? 0 : -1;
     const int fd = ::dup(::fileno(f));
     int result = std::fclose(f) == 0 ? 0 : -1;
     if (fd < 0)
@@ -179,6 +181,8 @@ int CloseRunFile(FILE* f, int recordLength)
 {
     if (!f)
         return -1;
+    if (recordLength < 0)
+        return std::fclose(f) == 0 ? 0 : -1;
     const int fd = ::_dup(::_fileno(f));
     int result = std::fclose(f) == 0 ? 0 : -1;
     if (fd < 0)
