@@ -439,15 +439,13 @@ void scanRaw(Pass& pass, Records::Chunk& c)
     Record r;
     const bool scan = pass.extents || l.counter;
     for (uint64_t idx = c.firstRecord; idx < last && scan; idx++) {
-        if (idx % kBlock == 0) {
-            if (idx % (kStep / kBlock * 8) == 0) {
-                const uint64_t at = c.from + (idx - c.firstRecord) * len;
-                rel.at(at);
-                if (pass.cancel.load(std::memory_order_relaxed)) {
-                    c.failed = true;
-                    c.why = "cancelled";
-                    return;
-                }
+        if (idx % 4096 == 0 && idx > c.firstRecord) {
+            pass.done.fetch_add(4096ull * len, std::memory_order_relaxed);
+            rel.at(c.from + (idx - c.firstRecord) * len);
+            if (pass.cancel.load(std::memory_order_relaxed)) {
+                c.failed = true;
+                c.why = "cancelled";
+                return;
             }
         }
         decodeRaw(base + c.from + (idx - c.firstRecord) * len, l, r);
@@ -470,8 +468,6 @@ void scanRaw(Pass& pass, Records::Chunk& c)
             if ((idx + 1) % kBlock == 0)
                 blocks.push(c);
         }
-        if (idx % 4096 == 4095)
-            pass.done.fetch_add(4096ull * len, std::memory_order_relaxed);
     }
     if (pass.extents && last % kBlock != 0 && c.records > 0)
         blocks.push(c);
