@@ -43,8 +43,17 @@ void runinfosilence(int begins, unsigned record, double since);
 void runinfoended(const char* failure, unsigned long long records);
 void runinfoend(const char* command);
 
+// The line end of the text files, config.txt and data.txt in integer
+// columns: the platform's, as its text files have them (raw records are
+// bytes, never translated).
+#ifdef _WIN32
+#define LINEEND "\r\n"
+#else
+#define LINEEND "\n"
+#endif
+
 // Formats one record in integer columns into `line` (at least 64 bytes) and
-// returns the length, line end included. Reads cc, num_ch, di, digf, rec_c,
+// returns the length, line end (LINEEND) included. Reads cc, num_ch, di, digf, rec_c,
 // RecLen.
 int recordline(const unsigned char* rec, char* line);
 

@@ -114,6 +114,9 @@ int recordline(const unsigned char* rec, char* line)
             p = putint(p, s & 15);
         }
     }
+#ifdef _WIN32
+    *p++ = '\r';
+#endif
     *p++ = '\n';
     return (int)(p - line);
 }
