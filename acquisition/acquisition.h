@@ -52,6 +52,9 @@ void runinfoend(const char* command);
 #define LINEEND "\n"
 #endif
 
+// Whether a write to data.txt failed in the last run (the disk took no more).
+int datawritefailed(void);
+
 // Formats one record in integer columns into `line` (at least 64 bytes) and
 // returns the length, line end (LINEEND) included. Reads cc, num_ch, di, digf, rec_c,
 // RecLen.

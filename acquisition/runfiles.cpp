@@ -38,6 +38,8 @@ long long contents(const char* name)
 // it has one, else when its data file (or the report) was last written.
 bool reportstart(struct tm* t)
 {
+    if (contents(REPORTFILE) == 0)
+        return false;  // nothing in it, or no plain file to read (a FIFO would wait)
     FILE* f = fopen(REPORTFILE, "rb");
     if (f == NULL)
         return false;
@@ -72,6 +74,8 @@ bool reportstart(struct tm* t)
 // The start in run.json: "start": "2026-12-07T18:02:33.125+01:00".
 bool runstart(struct tm* t)
 {
+    if (contents(RUNFILE) == 0)
+        return false;
     FILE* f = fopen(RUNFILE, "rb");
     if (f == NULL)
         return false;
@@ -203,7 +207,8 @@ int closedata(void)
         return 0;
     // After a failed write the file may end inside a record: only whole
     // records stay (a partial line would read as a valid shorter one).
-    const int r = CloseRunFile(fout, wfile != 0 ? 0 : (int)RecLen);
+    // Otherwise every byte received stays, a record cut short included.
+    const int r = CloseRunFile(fout, !datawritefailed() ? -1 : wfile != 0 ? 0 : (int)RecLen);
     fout = NULL;
     return r;
 }

@@ -5,6 +5,8 @@
 // silence of the board). data.txt and config.txt stay as they are.
 #include "acquisition.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -161,6 +163,9 @@ void writeout(void)
 // Whole records in data.txt: raw records by size, columns by line ends.
 unsigned long long datarecords(void)
 {
+    struct stat st;
+    if (stat("data.txt", &st) != 0 || (st.st_mode & S_IFMT) != S_IFREG)
+        return wholerecords;  // a FIFO or a device: what the loop wrote is all there is to count
     FILE* f = fopen("data.txt", "rb");
     if (f == NULL)
         return 0;

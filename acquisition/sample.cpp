@@ -31,7 +31,7 @@ static void show(const char* text)
 // periods every record is flushed: a second may hold just one.
 static time_t lastflush;
 static int flusheach;
-static int writefail;  // a write to data.txt failed
+static int writefail;  // a write to data.txt failed in this run
 
 static int flushdue(void)
 {
@@ -232,4 +232,9 @@ int sample(void* functionData)
                  written);
     viewend();
     return 0;
+}
+
+int datawritefailed(void)
+{
+    return writefail;
 }

@@ -37,6 +37,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSocketNotifier>
@@ -883,10 +884,31 @@ private:
                 break;
             }
         }
-        for (QAbstractButton* b : root_->findChildren<QAbstractButton*>())
+        for (QAbstractButton* b : root_->findChildren<QAbstractButton*>()) {
             if (b->property("portRefresh").toBool())
                 connect(b, &QAbstractButton::clicked, b, [this] { refreshPortLists(); });
+            if (const QString program = b->property("launch").toString(); !program.isEmpty())
+                connect(b, &QAbstractButton::clicked, b, [program] { launchBeside(program); });
+        }
         attachLiveView();
+    }
+
+    // Starts `program` from the folder of this executable on the current
+    // folder, apart from this process (it outlives a run's end). A program
+    // that is not there is said in the run status.
+    static void launchBeside(const QString& program)
+    {
+        QString path = QDir(QCoreApplication::applicationDirPath()).filePath(program);
+#ifdef _WIN32
+        path += ".exe";
+#endif
+        if (!QFileInfo(path).isExecutable() ||
+            !QProcess::startDetached(path, {QDir::currentPath()}, QDir::currentPath())) {
+            const std::string why = program.toStdString() + " cannot be started: " +
+                                    quotePath(path.toStdString()) + " is missing";
+            std::fprintf(stderr, "tarvo: %s\n", why.c_str());
+            RunStatusNote(why.c_str());
+        }
     }
 
     // The chart into the frame the panel file keeps for it, the run status

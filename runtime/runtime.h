@@ -177,9 +177,10 @@ int CmtReleaseThreadPoolFunctionID(int pool, int id);
 // null with a one-line reason in `why` ("in use by process 4711", "a FIFO
 // with no reader", the system's text).
 FILE* OpenRunFile(const char* path, char* why, int whySize);
-// Closes a stream of OpenRunFile. A regular file is then cut back to its last
-// whole record: of `recordLength` bytes, or a line when it is 0. Returns 0,
-// or -1 when the stream could not be written out or cut.
+// Closes a stream of OpenRunFile. With `recordLength` >= 0 a regular file is
+// then cut back to its last whole record: of `recordLength` bytes, or a line
+// when it is 0. Returns 0, or -1 when the stream could not be written out or
+// cut.
 int CloseRunFile(FILE* file, int recordLength);
 
 // ---------------------------------------------------------------------------

@@ -51,6 +51,15 @@ void expectStoppedCleanly(const ProcResult& r, const std::string& data, const Re
                 " bytes written");
 }
 
+// tarvo under a file-size limit of `bytes`: its writes then fail as on a
+// full disk (EFBIG for ENOSPC), without privileges.
+std::unique_ptr<Proc> spawnWithFileLimit(Recording& rec, const std::string& script, size_t bytes)
+{
+    return spawnWrapped(rec, script,
+                        {"/usr/bin/prlimit", "--fsize=" + std::to_string(bytes), "--", "/bin/sh",
+                         "-c", "trap '' XFSZ; exec \"$@\"", "sh"});
+}
+
 }  // namespace
 
 // A file-size limit gives the write the error a full disk gives (EFBIG for
@@ -61,10 +70,7 @@ TEST(DiskFaults, TheDiskFillsUpDuringARun)
     Recording rec;
     rec.startBoard({"--flood", "--records", "100000"});
     Panel p;
-    std::unique_ptr<Proc> t = spawnWrapped(
-        rec, p.lines() + "press start\nwait 2\npress stop\n",
-        {"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), "--", "/bin/sh", "-c",
-         "trap '' XFSZ; exec \"$@\"", "sh"});
+    std::unique_ptr<Proc> t = spawnWithFileLimit(rec, p.lines() + "press start\nwait 2\npress stop\n", kLimit);
     ProcResult r = t->wait(60);
     rec.stopBoard();
     expectStoppedCleanly(r, rec.data(), rec, p, kLimit, "disk full (file-size limit)");
@@ -115,10 +121,7 @@ TEST(DiskFaults, RawRecordsOnAFullDiskEndWithAWholeRecord)
     rec.startBoard({"--flood", "--records", "100000"});
     Panel p;
     p.num_ch = 8, p.wfile = 0;  // 12 bytes of samples and the status byte
-    std::unique_ptr<Proc> t = spawnWrapped(
-        rec, p.lines() + "press start\nwait 2\npress stop\n",
-        {"/usr/bin/prlimit", "--fsize=" + std::to_string(kLimit), "--", "/bin/sh", "-c",
-         "trap '' XFSZ; exec \"$@\"", "sh"});
+    std::unique_ptr<Proc> t = spawnWithFileLimit(rec, p.lines() + "press start\nwait 2\npress stop\n", kLimit);
     ProcResult r = t->wait(60);
     rec.stopBoard();
     EXPECT_EQ(r.status, 0) << r.err;

@@ -289,11 +289,11 @@ TEST_F(WindowRun, QuitBeforeAnyRunAsksNothing)
     EXPECT_FALSE(exists("data.txt"));
 }
 
-// The sampling port is opened again at the run's baud rate after the
-// handshake at 19200; a rate the port refuses stops the run there. The
-// program's panel no longer offers such a rate, so the program's requirement
-// table is set aside here.
-TEST_F(WindowRun, APortThatCannotBeReopenedForSamplingIsSaid)
+// The configuration step checks the settings again where it takes them: with
+// the panel's own check set aside, a rate no line runs at still stops Start
+// before the board is asked, and nothing is created. (A port that cannot be
+// reopened for sampling is Run.PortThatCannotBeReopenedForSamplingIsSaid.)
+TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
 {
     static const ControlRequirement none[] = {{0, 0, nullptr, 0, 0}};
     tarvo::rt::setControlRequirements(none, 0);
@@ -311,9 +311,8 @@ TEST_F(WindowRun, APortThatCannotBeReopenedForSamplingIsSaid)
     QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
     guard.start(30000);
     EXPECT_EQ(RunUserInterface(), 0);
-    EXPECT_EQ(shown, " ERROR: Cannot open the serial port for sampling!");
+    EXPECT_EQ(shown, " ERROR: The panel's settings are out of range!");
     EXPECT_EQ(functionId, 0);
     EXPECT_EQ(fout, nullptr);
-    EXPECT_TRUE(exists("data.txt"));  // created before the port was reopened
-    EXPECT_EQ(readfile(dir.file("data.txt")), "");
+    EXPECT_FALSE(exists("data.txt"));
 }
