@@ -39,6 +39,16 @@ offscreen). Without a display (no DISPLAY or WAYLAND_DISPLAY), and always
 for --screenshot, the offscreen platform is used unless one is given.
 )";
 
+// Qt's notes that say nothing to a user of a picture made offscreen.
+QtMessageHandler qtHandler = nullptr;
+void quietQt(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+{
+    if (msg.startsWith("This plugin does not support") || msg.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
+        return;
+    if (qtHandler)
+        qtHandler(type, context, msg);
+}
+
 bool unset(const char* name)
 {
     const char* v = std::getenv(name);
@@ -111,6 +121,7 @@ int main(int argc, char** argv)
     }
     qtArgs.push_back(nullptr);
     int qtArgc = int(qtArgs.size()) - 1;
+    qtHandler = qInstallMessageHandler(quietQt);
     QApplication app(qtArgc, qtArgs.data());
     QGuiApplication::setDesktopFileName("tarvo-view");
     QApplication::setApplicationName("tarvo-view");
