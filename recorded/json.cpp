@@ -15,6 +15,16 @@ const Value* Value::find(std::string_view key) const
 
 namespace {
 
+// A key in a message: control bytes shown as '?'.
+std::string shown(std::string_view key)
+{
+    std::string s(key);
+    for (char& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return s;
+}
+
 class Parser {
 public:
     explicit Parser(std::string_view text) : s_(text) {}
@@ -115,8 +125,8 @@ private:
                 return fail("expected ':' after the key");
             pos_++;
             space();
-            v.members.emplace_back(std::move(key), Value{});
-            if (!value(v.members.back().second, depth))
+            v.members.push_back({std::move(key), Value{}});
+            if (!value(v.members.back().value, depth))
                 return false;
             space();
             if (!more())
@@ -140,7 +150,7 @@ private:
         std::sort(keys.begin(), keys.end());
         for (size_t i = 1; i < keys.size(); i++)
             if (keys[i].first == keys[i - 1].first)
-                return fail("the key \"" + std::string(keys[i].first) + "\" twice",
+                return fail("the key \"" + shown(keys[i].first) + "\" twice",
                             std::max(keys[i].second, keys[i - 1].second));
         return true;
     }

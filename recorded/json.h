@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace tarvo::recorded::json {
+
+struct Member;
 
 struct Value {
     enum class Type { Null, Bool, Number, String, Array, Object };
@@ -22,11 +23,16 @@ struct Value {
     int64_t integer = 0;    // Number, when integral
     std::string text;       // String, as UTF-8
     std::vector<Value> items;                             // Array
-    std::vector<std::pair<std::string, Value>> members;  // Object, in text order
+    std::vector<Member> members;  // Object, in text order
 
     bool isNull() const { return type == Type::Null; }
     // The member named `key` of an object, or null when there is none.
     const Value* find(std::string_view key) const;
+};
+
+struct Member {
+    std::string name;
+    Value value;
 };
 
 constexpr int kMaxDepth = 64;

@@ -19,6 +19,15 @@ unsigned Settings::columns() const
 
 namespace {
 
+// Text of a file in a message: control bytes shown as '?'.
+std::string shown(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 std::string describe(const Settings& s)
 {
     std::string d = std::to_string(s.channels) + (s.channels == 1 ? " channel" : " channels");
@@ -187,22 +196,33 @@ bool unsignedNumber(std::string_view s, uint64_t max, uint64_t& out)
 }
 
 // "Thu Mar 15 14:03:27 2007" (the C library's asctime layout, the day
-// padded with a blank) as "2007-03-15T14:03:27".
+// padded with a blank: 24 characters) as "2007-03-15T14:03:27".
 bool asctimeToIso(std::string_view t, std::string& iso)
 {
-    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    static const char days[] = "SunMonTueWedThuFriSat";
-    if (t.size() < 24 || t[3] != ' ' || t[7] != ' ')
+    static const std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    static const std::string_view days = "SunMonTueWedThuFriSat";
+    if (t.size() != 24 || t[3] != ' ' || t[7] != ' ' || t[10] != ' ' || t[13] != ':' ||
+        t[16] != ':' || t[19] != ' ')
         return false;
-    const size_t d = std::string_view(days).find(t.substr(0, 3));
-    const size_t m = std::string_view(months).find(t.substr(4, 3));
+    const size_t d = days.find(t.substr(0, 3));
+    const size_t m = months.find(t.substr(4, 3));
     if (d == std::string_view::npos || d % 3 != 0 || m == std::string_view::npos || m % 3 != 0)
         return false;
-    unsigned mday = 0, hour = 0, min = 0, sec = 0, year = 0;
-    char tail = 0;
-    const std::string rest(t.substr(8));
-    if (std::sscanf(rest.c_str(), "%2u %2u:%2u:%2u %4u%c", &mday, &hour, &min, &sec, &year, &tail) != 5 ||
-        mday < 1 || mday > 31 || hour > 23 || min > 59 || sec > 60)
+    // A number of `n` digits at `at` (a day may start with a blank).
+    auto number = [&](size_t at, size_t n, unsigned& v) {
+        v = 0;
+        for (size_t i = at; i < at + n; i++) {
+            if (t[i] == ' ' && i == at && n == 2)
+                continue;
+            if (t[i] < '0' || t[i] > '9')
+                return false;
+            v = v * 10 + unsigned(t[i] - '0');
+        }
+        return true;
+    };
+    unsigned mday, hour, min, sec, year;
+    if (!number(8, 2, mday) || !number(11, 2, hour) || !number(14, 2, min) || !number(17, 2, sec) ||
+        !number(20, 4, year) || mday < 1 || mday > 31 || hour > 23 || min > 59 || sec > 60)
         return false;
     char text[32];
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", year, unsigned(m / 3 + 1), mday,
@@ -253,7 +273,7 @@ bool parseDescription(std::string_view text, RunInfo& out, std::string& why)
     if (!f.text("format", format, true, false))
         return false;
     if (format != "tarvo-run 1")
-        return f.bad(*doc.find("format"), "format \"" + format + "\" is not \"tarvo-run 1\"");
+        return f.bad(*doc.find("format"), "format \"" + shown(format) + "\" is not \"tarvo-run 1\"");
     out.source = Source::Description;
     const Value* settings = f.get("settings", true);
     if (settings == nullptr)

@@ -200,6 +200,30 @@ TEST(CounterLosses, TimeSkipsByTheRecordsMissing)
     EXPECT_EQ(rs.losses()[1].missing, 2u);
 }
 
+TEST(CounterLosses, ALossAtTheFirstRecordOfABlockCounts)
+{
+    // 40 records counting 0..15 over and over, 3 lost before record 32
+    // (the first of the index's second block), 1 before record 33.
+    std::string text;
+    unsigned counter = 0;
+    for (int i = 0; i < 40; i++) {
+        counter += i == 32 ? 4 : i == 33 ? 2 : 1;
+        text += "7," + std::to_string(counter & 15) + "\n";
+    }
+    for (unsigned threads : {1u, 2u}) {
+        Records rs;
+        Records::Options o;
+        o.threads = threads;
+        o.parallelFrom = 0;
+        std::string why;
+        ASSERT_TRUE(rs.openBytes(text, columns(1, false, true), o, why)) << why;
+        EXPECT_EQ(rs.lostBefore(31), 0u);
+        EXPECT_EQ(rs.lostBefore(32), 3u);
+        EXPECT_EQ(rs.lostBefore(33), 4u);
+        EXPECT_EQ(rs.lostBefore(39), 4u);
+    }
+}
+
 // ------------------------------------------------ one thread or several
 
 // A file of `n` records of 5 channels with digital lines and counter, a
