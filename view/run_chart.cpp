@@ -386,11 +386,9 @@ void RunChart::rasterColumns(const Picture& pic, const std::vector<unsigned>& ch
             }
             int top = row(e.hi), bottom = row(e.lo);
             const int runTop = top, runBottom = bottom;
-            if (t.prevBottom >= t.prevTop) {  // meet the previous column
-                if (t.prevBottom < top)
-                    top = t.prevBottom + 1;
-                else if (t.prevTop > bottom)
-                    bottom = t.prevTop - 1;
+            if (t.prevBottom >= t.prevTop) {  // the previous column's run too: two pixels wide, joined
+                top = std::min(top, t.prevTop);
+                bottom = std::max(bottom, t.prevBottom);
             }
             t.prevTop = runTop;
             t.prevBottom = runBottom;

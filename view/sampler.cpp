@@ -97,6 +97,9 @@ void Timeline::cut(uint64_t a, uint64_t b, uint64_t la, uint64_t lb, uint64_t fi
 
 namespace {
 
+// Below this many records a column, the records are read one by one.
+constexpr double kReadBelow = 16;
+
 // Reads records [a, b) in order with the records lost before each: by the
 // counter's gaps where the file holds it (as the index counts them), else
 // by the run's loss events.
@@ -156,8 +159,9 @@ Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsig
     pic.columns.assign(channels.size(), std::vector<Extent>(width));
     if (first >= end)
         return pic;
-    if (usPerColumn < kBlock * period || !run.pyramid()) {
-        readRecords(run, timeline, first, end, [&](uint64_t i, const Record& r, uint64_t lost, bool) {
+    // Records a..b-1 read one by one, each into its own column.
+    auto addRecords = [&](uint64_t a, uint64_t b) {
+        readRecords(run, timeline, a, b, [&](uint64_t i, const Record& r, uint64_t lost, bool) {
             const double x = xOf(i, lost);
             if (x < 0 || x >= width)
                 return;
@@ -165,6 +169,9 @@ Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsig
             for (size_t k = 0; k < channels.size(); k++)
                 pic.columns[k][col].add(valueOf(r, analog, channels[k]));
         });
+    };
+    if (usPerColumn < kReadBelow * period || !run.pyramid()) {
+        addRecords(first, end);
         return pic;
     }
 
@@ -181,10 +188,33 @@ Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsig
         else
             merged.push_back(p);
     }
+    const recorded::Pyramid& pyramid = *run.pyramid();
+    const bool byBlock = usPerColumn < kBlock * period;
     for (const Timeline::Piece& p : merged) {
+        if (byBlock) {
+            // The index's blocks (one column each in the pyramid's answer),
+            // each into the columns its records fall in; the records before
+            // the first whole block and after the last, one by one.
+            const uint64_t a = std::min(p.b, (p.a + kBlock - 1) / kBlock * kBlock);
+            const uint64_t b = std::max(a, p.b / kBlock * kBlock);
+            addRecords(p.a, a);
+            addRecords(b, p.b);
+            if (b == a)
+                continue;
+            const unsigned blocks = unsigned((b - a) / kBlock);
+            const auto ext = pyramid.minmax(channels, a, b - 1, blocks);
+            for (unsigned j = 0; j < blocks; j++) {
+                const uint64_t r = a + uint64_t(j) * kBlock;
+                const unsigned xa = columnOf(xOf(r, p.lost)), xb = columnOf(xOf(r + kBlock - 1, p.lost));
+                for (size_t k = 0; k < channels.size(); k++)
+                    for (unsigned x = xa; x <= xb; x++)
+                        pic.columns[k][x].add(ext[k][j]);
+            }
+            continue;
+        }
         const unsigned xa = columnOf(xOf(p.a, p.lost));
         const unsigned xb = std::max(xa, columnOf(xOf(p.b - 1, p.lost)));
-        const auto ext = run.pyramid()->minmax(channels, p.a, p.b - 1, xb - xa + 1);
+        const auto ext = pyramid.minmax(channels, p.a, p.b - 1, xb - xa + 1);
         for (size_t k = 0; k < channels.size(); k++)
             for (unsigned x = xa; x <= xb; x++)
                 pic.columns[k][x].add(ext[k][x - xa]);

@@ -8,9 +8,12 @@
 // finding the records of a span and cutting it into straight pieces touches
 // no page of the data file. Each piece takes its columns from the min/max
 // pyramid: about two entries per column whatever the zoom, and no spike is
-// left out. Below kBlock records per column the records are read one by one
-// and each falls into its own column; below one record per column each
-// record is a point of its own, and a loss leaves a gap in the trace.
+// left out. From 16 to kBlock records per column, each block of the index
+// (kBlock records) goes into the one or two columns its records fall in;
+// below 16 the records are read one by one and each falls into its own
+// column (at most 16 records a column to read: the cost stays bounded);
+// below one record per column each record is a point of its own, and a
+// loss leaves a gap in the trace.
 //
 // A run with more losses than the index lists has the rest found through
 // the run's own count of lost records (Run::lostBefore), which reads a

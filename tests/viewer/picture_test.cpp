@@ -147,6 +147,15 @@ TEST(Picture, ASpikeOfOneRecordShowsAtEveryZoom)
     for (const recorded::Extent& e : pic.columns[0])
         EXPECT_FALSE(e.empty());  // no gap where nothing was lost
 
+    // 10000 records from record 50000, 20 a column: each block of 32
+    // records in the columns it falls in, the spike's (54304-54335) in 215
+    // and 216.
+    pic = sample(*run, t, {0}, {50000e3, 60000e3}, 500);
+    ASSERT_EQ(pic.kind, Picture::Kind::Columns);
+    EXPECT_EQ(columnsAt(pic.columns[0], 4000), (std::vector<unsigned>{215, 216}));
+    for (const recorded::Extent& e : pic.columns[0])
+        EXPECT_FALSE(e.empty());
+
     // 5000 records from record 50000, 10 a column (read one by one): the
     // spike in column 432 alone.
     pic = sample(*run, t, {0}, {50000e3, 55000e3}, 500);
