@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "pyramid.h"
@@ -157,6 +159,19 @@ TEST(ColumnRecords, ALineThatIsNoRecordStopsTheIndexWithItsLineAndByte)
         {columns(1, true, true), "5,0,1,0,0,16\n", "line 1 (byte 10): the counter is 16, above 15"},
     };
     for (const auto& c : cases) {
+        // Alone, and among whole lines (read many bytes at a time).
+        std::string good;
+        for (unsigned k = 0; k < c.layout.columns(); k++)
+            good += k == 0 ? "4095" : ",1";
+        good += "\n";
+        std::string before, after;
+        for (int i = 0; i < 10; i++)
+            before += good, after += good;
+        unsigned line = 0, byte = 0;
+        ASSERT_EQ(std::sscanf(c.why, "line %u (byte %u)", &line, &byte), 2);
+        const std::string rest = std::strchr(c.why, ')');
+        const std::string among = "line " + std::to_string(line + 10) + " (byte " +
+                                  std::to_string(byte + before.size()) + rest;
         for (unsigned threads : {1u, 2u}) {
             Records rs;
             Records::Options o;
@@ -165,6 +180,8 @@ TEST(ColumnRecords, ALineThatIsNoRecordStopsTheIndexWithItsLineAndByte)
             std::string why;
             EXPECT_FALSE(rs.openBytes(c.text, c.layout, o, why)) << c.text;
             EXPECT_EQ(why, c.why);
+            EXPECT_FALSE(rs.openBytes(before + c.text + after, c.layout, o, why)) << c.text;
+            EXPECT_EQ(why, among);
         }
     }
 }
