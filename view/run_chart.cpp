@@ -308,6 +308,11 @@ const Picture& RunChart::picture()
     if (!(key == picKey_)) {
         pic_ = run_ ? sample(*run_, timeline_, key.channels, span_, unsigned(std::max(0, key.width))) : Picture{};
         picKey_ = std::move(key);
+        // The pages of the data file that the picture read are handed back:
+        // however much of a large file one looks at, it does not stay in
+        // this process's memory (the system keeps it in its cache).
+        if (run_)
+            run_->records().releasePages();
     }
     return pic_;
 }
