@@ -3,13 +3,17 @@
 // silence marked.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QVBoxLayout>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "overview.h"
 #include "pty.h"
 #include "run.h"
 #include "run_chart.h"
@@ -237,4 +241,49 @@ TEST(Chart, ADarkPaletteDrawsLightTracesAndMarksOnADarkGround)
     // The loss before the 4th record (its gap 3000-4000 µs) marked under it.
     const int y = chart.marksRect().center().y();
     EXPECT_EQ(image.pixelColor(int(chart.xOf(3500)), y), chart.lossColour());
+}
+
+TEST(Overview, AClickPutsTheViewThereAndADragMovesIt)
+{
+    // 2000 records at 500 µs: a run of one second.
+    std::string lines;
+    for (unsigned i = 0; i < 2000; i++)
+        lines += std::to_string(i * 2) + "\n";
+    TempDir dir;
+    auto run = writeRun(dir, lines, false, 500);
+    ASSERT_TRUE(run);
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* chart = new RunChart(&window);
+    auto* overview = new Overview(*chart, &window);
+    layout->addWidget(chart, 1);
+    layout->addWidget(overview);
+    window.resize(900, 500);
+    window.show();
+    QApplication::processEvents();
+    chart->setRun(run.get());
+    chart->setSpan({0, 100000});
+
+    // The strip lies under the plot, the view framed at its start.
+    const QRect track = overview->track();
+    EXPECT_EQ(overview->mapToGlobal(track.topLeft()).x(), chart->mapToGlobal(chart->plotRect().topLeft()).x());
+    EXPECT_NEAR(overview->shown().left(), track.left(), 1e-9);
+    EXPECT_NEAR(overview->shown().width(), track.width() / 10.0, 1e-9);
+
+    auto mouse = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+        QMouseEvent e(type, at, overview->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(overview, &e);
+    };
+    // A click at the middle of the strip: the view about the run's middle.
+    const double y = track.center().y();
+    mouse(QEvent::MouseButtonPress, QPointF(track.left() + track.width() / 2.0, y), Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, QPointF(track.left() + track.width() / 2.0, y), Qt::NoButton);
+    EXPECT_NEAR(chart->span().from, 450000, 1e-6);
+    EXPECT_NEAR(chart->span().to, 550000, 1e-6);
+    // A drag of a fifth of the strip from there: a fifth of the run later.
+    mouse(QEvent::MouseButtonPress, QPointF(track.left() + track.width() / 2.0, y), Qt::LeftButton);
+    mouse(QEvent::MouseMove, QPointF(track.left() + track.width() * 0.7, y), Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, QPointF(track.left() + track.width() * 0.7, y), Qt::NoButton);
+    EXPECT_NEAR(chart->span().from, 650000, 1e-6);
+    EXPECT_NEAR(chart->span().to, 750000, 1e-6);
 }
