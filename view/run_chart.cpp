@@ -358,7 +358,8 @@ const QImage& RunChart::plotImage(double dpr)
 
 // The traces of a picture in columns, written straight into the plot's
 // image: in each column a vertical run of pixels from the least to the
-// greatest value, stretched to meet the previous column's run. Column by
+// greatest value, joined with the previous column's run (so a trace is two
+// pixels wide and has no breaks where it is steep). Column by
 // column (the rows of one column stay in the cache for the next), the traces
 // from the last (drawn on top) to the first; a pixel that a later trace
 // covers is not written again, so a column costs at most about its height,
