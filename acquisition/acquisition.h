@@ -30,9 +30,34 @@ FILE* opendata(void);
 int closedata(void);
 int keepreport(void);
 
+// run.json (runinfo.cpp). runinfobegin writes it when the start byte has
+// gone; the sampling thread adds the events (runinfoloss: `missing` records
+// lost before record `record`; runinfosilence: the board fell silent
+// `since` seconds ago after `record` records, or spoke again) and says how
+// sampling ended (runinfoended: NULL when a command stopped it, with the
+// whole records written); runinfoend completes it when the run ends by
+// `command` ("stop", "quit"). Nothing happens without a run begun.
+void runinfobegin(void);
+void runinfoloss(unsigned record, unsigned missing);
+void runinfosilence(int begins, unsigned record, double since);
+void runinfoended(const char* failure, unsigned long long records);
+void runinfoend(const char* command);
+
+// The line end of the text files, config.txt and data.txt in integer
+// columns: the platform's, as its text files have them (raw records are
+// bytes, never translated).
+#ifdef _WIN32
+#define LINEEND "\r\n"
+#else
+#define LINEEND "\n"
+#endif
+
+// Whether a write to data.txt failed in the last run (the disk took no more).
+int datawritefailed(void);
+
 // Formats one record in integer columns into `line` (at least 64 bytes) and
-// returns the length, line end included: formatrecord (recordline.h) with
-// this run's num_ch, di, digf and rec_c.
+// returns the length, line end (LINEEND) included: formatrecord (recordline.h)
+// with this run's num_ch, di, digf and rec_c.
 int recordline(const unsigned char* rec, char* line);
 
 // The messages of a run.

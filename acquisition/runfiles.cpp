@@ -3,7 +3,7 @@
 // truncate it; and a finished run is never destroyed by the next one: before
 // data.txt or config.txt is replaced, the previous run's files are kept under
 // names dated with that run's start (data-20261207-180233.txt with
-// config-20261207-180233.txt).
+// config-20261207-180233.txt and run-20261207-180233.json).
 #include "acquisition.h"
 
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "runtime.h"
 #include "state.h"
@@ -21,6 +22,7 @@ namespace {
 
 const char DATAFILE[] = "data.txt";
 const char REPORTFILE[] = "config.txt";
+const char RUNFILE[] = "run.json";
 
 // The bytes of a regular file; 0 for anything else (missing, a FIFO, a
 // device): only a file with contents is worth keeping.
@@ -36,6 +38,8 @@ long long contents(const char* name)
 // it has one, else when its data file (or the report) was last written.
 bool reportstart(struct tm* t)
 {
+    if (contents(REPORTFILE) == 0)
+        return false;  // nothing in it, or no plain file to read (a FIFO would wait)
     FILE* f = fopen(REPORTFILE, "rb");
     if (f == NULL)
         return false;
@@ -67,10 +71,29 @@ bool reportstart(struct tm* t)
     return found;
 }
 
+// The start in run.json: "start": "2026-12-07T18:02:33.125+01:00".
+bool runstart(struct tm* t)
+{
+    if (contents(RUNFILE) == 0)
+        return false;
+    FILE* f = fopen(RUNFILE, "rb");
+    if (f == NULL)
+        return false;
+    char text[4096];
+    const size_t n = fread(text, 1, sizeof text - 1, f);
+    fclose(f);
+    text[n] = 0;
+    const char* at = strstr(text, "\"start\": \"");
+    *t = {};
+    return at != NULL && sscanf(at + 10, "%4d-%2d-%2dT%2d:%2d:%2d", &t->tm_year, &t->tm_mon,
+                                &t->tm_mday, &t->tm_hour, &t->tm_min, &t->tm_sec) == 6 &&
+           (t->tm_year -= 1900, t->tm_mon -= 1, true);
+}
+
 std::string stamp(void)
 {
     struct tm t;
-    if (!reportstart(&t)) {
+    if (!reportstart(&t) && !runstart(&t)) {
         struct stat st;
         time_t when = time(NULL);
         if (stat(DATAFILE, &st) == 0 && contents(DATAFILE) > 0)
@@ -117,7 +140,7 @@ int keep(const char* const* files, int count, std::string& why)
             break;
         suffix = base + "-" + std::to_string(n);
     }
-    std::string kept;
+    std::vector<std::string> moved;
     for (int i = 0; i < count; i++) {
         if (contents(files[i]) == 0)
             continue;
@@ -127,8 +150,11 @@ int keep(const char* const* files, int count, std::string& why)
                   strerror(errno);
             return -1;
         }
-        kept += (kept.empty() ? "" : " and ") + to;
+        moved.push_back(to);
     }
+    std::string kept;  // "a", "a and b", "a, b and c"
+    for (size_t i = 0; i < moved.size(); i++)
+        kept += (i == 0 ? "" : i + 1 == moved.size() ? " and " : ", ") + moved[i];
     if (!kept.empty()) {
         fprintf(stderr, "tarvo: the previous run is kept as %s\n", kept.c_str());
         RunStatusNote(("Previous run kept as " + kept).c_str());
@@ -155,12 +181,12 @@ FILE* opendata(void)
         refuse(DATAFILE, why);
         return NULL;
     }
-    if (contents(DATAFILE) == 0 && contents(REPORTFILE) == 0)
+    if (contents(DATAFILE) == 0 && contents(REPORTFILE) == 0 && contents(RUNFILE) == 0)
         return f;
     const bool moved = contents(DATAFILE) > 0;
-    static const char* const pair[] = {DATAFILE, REPORTFILE};
+    static const char* const previous[] = {DATAFILE, REPORTFILE, RUNFILE};
     std::string failed;
-    if (keep(pair, 2, failed) < 0) {
+    if (keep(previous, 3, failed) < 0) {
         fclose(f);  // the previous file, untouched
         refuse(DATAFILE, failed);
         return NULL;
@@ -181,7 +207,8 @@ int closedata(void)
         return 0;
     // After a failed write the file may end inside a record: only whole
     // records stay (a partial line would read as a valid shorter one).
-    const int r = CloseRunFile(fout, wfile != 0 ? 0 : (int)RecLen);
+    // Otherwise every byte received stays, a record cut short included.
+    const int r = CloseRunFile(fout, !datawritefailed() ? -1 : wfile != 0 ? 0 : (int)RecLen);
     fout = NULL;
     return r;
 }

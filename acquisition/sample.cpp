@@ -17,6 +17,7 @@ static const char* shown;
 static int lossseen;  // a record was lost in this run
 static int lastcount;  // record counter of the last record received
 static int chartskip;  // records to pass over before the chart takes the next
+static unsigned long long written;  // whole records handed to the data file
 
 static void show(const char* text)
 {
@@ -31,7 +32,7 @@ static void show(const char* text)
 // periods every record is flushed: a second may hold just one.
 static time_t lastflush;
 static int flusheach;
-static int writefail;  // a write to data.txt failed
+static int writefail;  // a write to data.txt failed in this run
 
 static int flushdue(void)
 {
@@ -51,6 +52,8 @@ static int flushdue(void)
     return 0;
 }
 
+static_assert(sizeof(LINEEND) == sizeof(RECORDLINE_END), "data.txt's lines end as its report's");
+
 int recordline(const unsigned char* rec, char* line)
 {
     return formatrecord(rec, num_ch, di, digf, rec_c, line);
@@ -64,7 +67,10 @@ static void countertest(void)
     // The run status counts the records missing between two received ones;
     // the warning's own expected count never catches up after a loss.
     unsigned int gap = (d - lastcount - 1) & 15;
-    if (gap != 0) lost_data.fetch_add(gap, std::memory_order_relaxed);
+    if (gap != 0) {
+        lost_data.fetch_add(gap, std::memory_order_relaxed);
+        runinfoloss(tot_data.load(std::memory_order_relaxed), gap);
+    }
     lastcount = d & 15;
     if ((d & 15) != RecCount) {
         lossseen = 1;
@@ -82,11 +88,17 @@ static int nextbyte(void)
     for (;;) {
         int b = ComRdByte(com);
         if (b >= 0) {
-            if (shown == MSG_SILENT) show(lossseen ? MSG_DATALOSS : MSG_SAMPLING);
+            if (shown == MSG_SILENT) {
+                show(lossseen ? MSG_DATALOSS : MSG_SAMPLING);
+                runinfosilence(0, 0, 0);
+            }
             return b;
         }
         if (b == COM_ERR_TIMEOUT) {
             if (stopp != 1) return -1;
+            // Silent since the read began: the time-out ago.
+            if (shown != MSG_SILENT)
+                runinfosilence(1, (unsigned)written, 2.0 * SampPer / 1e6 + 1.0);
             show(MSG_SILENT);
             if (fflush(fout) != 0) {
                 show(MSG_WRITEFAIL);
@@ -112,6 +124,7 @@ static void columns(void)
         }
         size_t n = recordline(cc, line);
         if (fwrite(line, 1, n, fout) != n) writefail = 1;
+        written++;
         if (di != 0) countertest();
         if (chartskip-- == 0) chartskip = chartrecord();
         if (flushdue() < 0) return;
@@ -129,6 +142,7 @@ static void rawbytes(void)
             cc[j] = b;
             if (putc(cc[j], fout) == EOF) writefail = 1;
         }
+        written++;
         if (di != 0) countertest();
         if (chartskip-- == 0) chartskip = chartrecord();
         if (flushdue() < 0) return;
@@ -144,6 +158,7 @@ int sample(void* functionData)
     writefail = 0;
     lastcount = (RecCount - 1) & 15;
     chartskip = 0;
+    written = 0;
     viewbegin();
     if (wfile != 0)
         columns();
@@ -151,6 +166,13 @@ int sample(void* functionData)
         rawbytes();
     // What was recorded is on disk even if the port failed.
     if (fflush(fout) != 0 && shown != MSG_WRITEFAIL) show(MSG_WRITEFAIL);
+    runinfoended(shown == MSG_WRITEFAIL ? "write failed" : shown == MSG_PORTFAIL ? "port failed" : NULL,
+                 written);
     viewend();
     return 0;
+}
+
+int datawritefailed(void)
+{
+    return writefail;
 }

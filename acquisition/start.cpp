@@ -63,9 +63,9 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         }
 
         // Binary: raw records hold every byte value, and a text-mode file
-        // on Windows would turn each 0x0A into 0x0D 0x0A. The columns get
-        // the same "\n" line ends on every system. Held by this run, the
-        // previous run's files kept first.
+        // on Windows would turn each 0x0A into 0x0D 0x0A. The columns carry
+        // the platform's line ends themselves (LINEEND). Held by this run,
+        // the previous run's files kept first.
         fout = opendata();
         if (fout == NULL) {
             // Nothing to record into: leave the board alone and stay ready.
@@ -94,11 +94,13 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         time(&rawtime);
         timestart = localtime(&rawtime);
         ComWrtByte(com, 0);  // the start byte: the board begins streaming
+        runinfobegin();
         if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, NULL, &functionId) < 0) {
             functionId = 0;
             stopp = 0;
             CloseCom(com);
             closedata();
+            runinfoend("quit");
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot start the sampling thread!");
         }
         break;

@@ -29,19 +29,25 @@ void endrun(void)
     waitsampling();
     CloseCom(com);
     closedata();
+    runinfoend("quit");
 }
 
-// The C standard's asctime layout, "Thu Mar  5 14:03:27 2007\n", on every
-// system: the Windows C library pads the day with a zero instead.
+// The start time as the platform's asctime writes it: the C standard's
+// layout, "Thu Mar  5 14:03:27 2007", where the Windows C library pads the
+// day with a zero ("Mar 05"), as the recorder's Windows users know it.
 static const char* starttime(const struct tm* t)
 {
     static const char wday[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char mon[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+#ifdef _WIN32
+    const char* layout = "%.3s %.3s %02d %.2d:%.2d:%.2d %d%s";
+#else
+    const char* layout = "%.3s %.3s%3d %.2d:%.2d:%.2d %d%s";
+#endif
     static char text[64];
-    snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", wday[(t->tm_wday % 7 + 7) % 7],
-             mon[(t->tm_mon % 12 + 12) % 12], t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec,
-             1900 + t->tm_year);
+    snprintf(text, sizeof text, layout, wday[(t->tm_wday % 7 + 7) % 7], mon[(t->tm_mon % 12 + 12) % 12],
+             t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec, 1900 + t->tm_year, LINEEND);
     return text;
 }
 
@@ -77,38 +83,41 @@ static void writereport(void)
     // written through as it is, or refused.
     const bool through = !plainorabsent(REPORT);
     const char* name = through ? REPORT : PARTIAL;
-    // Binary, as data.txt: the same bytes on every system.
+    // Binary, as data.txt: the line ends are LINEEND, written as they are.
     FILE* frep = fopen(name, "wb");
     if (frep == NULL) {
         noreport(" ERROR: Cannot create CONFIG.TXT!", strerror(errno));
         return;
     }
     fprintf(frep, "A genuine device had sampled data in file DATA.TXT as:");
-    fprintf(frep, "\n");
-    fprintf(frep, "\n");
+    fputs(LINEEND, frep);
+    fputs(LINEEND, frep);
     if (wfile != 0)
         fprintf(frep, "Colums of int...");
     else
         fprintf(frep, "Array of char...");
-    fprintf(frep, "\n");
-    fprintf(frep, "\n");
+    fputs(LINEEND, frep);
+    fputs(LINEEND, frep);
     fprintf(frep, "The start flag date/time was sent at:");
     // Without a run there is no start time; the line keeps its place.
-    fprintf(frep, "%s", timestart != NULL ? starttime(timestart) : "never (no run was started)\n");
-    fprintf(frep, "\n");
+    if (timestart != NULL)
+        fputs(starttime(timestart), frep);
+    else
+        fprintf(frep, "never (no run was started)%s", LINEEND);
+    fputs(LINEEND, frep);
     fprintf(frep, "With the configuration parameters:");
-    fprintf(frep, "\n");
+    fputs(LINEEND, frep);
     fprintf(frep, "Number of Analogical channels:  ");
     fprintf(frep, "%u", num_ch);
-    fprintf(frep, "\n");
+    fputs(LINEEND, frep);
     if (digf != 0)
         fprintf(frep, "And 4 digital channels");
     if (rec_c != 0)
         fprintf(frep, "The last colum is the record counter 0-15");
-    fprintf(frep, "\n");
+    fputs(LINEEND, frep);
     fprintf(frep, "with a sample period of [us]:  ");
     fprintf(frep, "%u", SampPer);
-    fprintf(frep, "\n");
+    fputs(LINEEND, frep);
     fprintf(frep, "The number of samples for every channel is:  ");
     fprintf(frep, "%u", tot_data.load());
     const int failed = ferror(frep);
@@ -135,6 +144,7 @@ int stop(int panel, int control, int event, void* callbackData, int eventData1, 
         waitsampling();
         CloseCom(com);
         closedata();
+        runinfoend("stop");
         SetCtrlVal(PANEL, PANEL_MESSAGE, "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
         writereport();
         Delay(2.0);

@@ -2,12 +2,33 @@
 // controls, which do nothing when changed (Start reads the settings).
 #include "acquisition.h"
 #include "runtime.h"
+#include "state.h"
 
 int quit(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
 {
-    (void)panel, (void)control, (void)callbackData, (void)eventData1, (void)eventData2;
     switch (event) {
     case EVENT_COMMIT:
+        // A person who quits (or closes the window) during a run is asked
+        // first: Stop writes the run report, Quit alone does not. Scripts
+        // and termination signals are not asked.
+        if (functionId != 0 && fout != NULL && InteractiveEvent()) {
+            switch (GenericMessagePopup("A run is in progress",
+                                        "Recording goes on until you choose.\n\n"
+                                        "Stop and save the report: the run ends, DATA.TXT is "
+                                        "closed and CONFIG.TXT is written.\n"
+                                        "Quit without the report: the run ends, DATA.TXT is "
+                                        "closed, no CONFIG.TXT.",
+                                        "Stop and save the report", "Quit without the report",
+                                        "Cancel", 3)) {
+            case 1:
+                stop(panel, control, EVENT_COMMIT, callbackData, eventData1, eventData2);
+                return 0;
+            case 2:
+                break;
+            default:
+                return 0;  // the run goes on
+            }
+        }
         // Quit during a run (also closing the window, or a termination
         // signal) ends the run first, so data.txt is complete and closed.
         endrun();

@@ -10,6 +10,7 @@
 //
 // index prints lines "key value" for bench/recorded to put in its table.
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +30,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// CPU seconds of this process so far (all threads), and of this thread.
+double cpuSeconds()
+{
+    struct rusage u = {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double threadCpuSeconds()
+{
+    struct timespec t = {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 double peakMb()
 {
@@ -87,6 +103,7 @@ int indexRun(const std::string& path, int queries)
 {
     using namespace tarvo::recorded;
     const auto t0 = Clock::now();
+    const double cpu0 = cpuSeconds();
     std::string why;
     Run::Options o;
     auto run = Run::open(path, o, why);
@@ -95,8 +112,10 @@ int indexRun(const std::string& path, int queries)
         return 1;
     }
     const double build = since(t0);
+    const double buildCpu = cpuSeconds() - cpu0;
     std::printf("records %llu\n", (unsigned long long)run->count());
     std::printf("index_s %.3f\n", build);
+    std::printf("index_cpu_s %.3f\n", buildCpu);
     std::printf("peak_rss_mb %.1f\n", peakMb());
     std::printf("index_mb %.1f\n",
                 double(run->records().memoryBytes() + run->pyramid()->memoryBytes()) / 1048576.0);
@@ -110,18 +129,24 @@ int indexRun(const std::string& path, int queries)
         channels[c] = c;
     std::mt19937_64 rng(7);
     const uint64_t n = run->count();
-    std::vector<double> ms;
+    std::vector<double> ms, cpuMs;
     uint64_t sink = 0;
     for (int q = 0; q < queries; q++) {
         const double zoom = std::uniform_real_distribution<double>(0, 1)(rng);
         const uint64_t span = std::max<uint64_t>(200, uint64_t(double(n) * std::pow(1e-5, zoom)));
         const uint64_t first = std::uniform_int_distribution<uint64_t>(0, n - std::min(n, span))(rng);
         const auto t = Clock::now();
+        const double c = threadCpuSeconds();
         const auto cols = run->pyramid()->minmax(channels, first, first + span - 1, width);
         ms.push_back(since(t) * 1000);
+        cpuMs.push_back((threadCpuSeconds() - c) * 1000);
         sink += cols[0][width / 2].hi;
     }
     std::sort(ms.begin(), ms.end());
+    std::sort(cpuMs.begin(), cpuMs.end());
+    std::printf("query_cpu_ms_median %.2f\n", cpuMs[cpuMs.size() / 2]);
+    std::printf("query_cpu_ms_p99 %.2f\n", cpuMs[cpuMs.size() * 99 / 100]);
+    std::printf("query_cpu_ms_max %.2f\n", cpuMs.back());
     std::printf("query_ms_median %.2f\n", ms[ms.size() / 2]);
     std::printf("query_ms_p99 %.2f\n", ms[ms.size() * 99 / 100]);
     std::printf("query_ms_max %.2f\n", ms.back());

@@ -2,11 +2,21 @@
 //
 // A pty carries no line break, so on a pty the recorder's input flush (seen
 // through packet mode as TIOCPKT_FLUSHREAD) or its opening of the slave (seen
-// through inotify) stands in for the break. The board keeps a slave descriptor
-// of its own open for its whole life: the master then never polls POLLHUP when
-// the recorder closes, the termios settings stay, and bytes written while the
-// recorder is away (noise) wait for the next opener. Opens and closes by the
-// recorder are counted from inotify events.
+// through inotify) stands in for the break; the model decides what each one
+// means in its state. After a finished handshake the recorder's next flush is
+// either that of its reopening at the acquisition rate, which the start byte
+// follows at once, or that of a new handshake (a Start pressed again after a
+// run that never began): the board waits kStartByteWait for the start byte
+// and otherwise restarts, still well before the recorder reads. The board
+// keeps a slave descriptor of its own open for its whole life: the master then
+// never polls POLLHUP when the recorder closes, the termios settings stay, and
+// bytes written while the recorder is away (noise) wait for the next opener.
+// Opens and closes by the recorder are counted from inotify events.
+//
+// The recorder takes the slave for itself (TIOCEXCL). The board clears that
+// only when it has seen the last opener close, so that a recorder killed
+// while holding the port does not lock out the next one; never while anyone
+// has the slave open.
 //
 // On a real port the break arrives as \377 \0 \0 (PARMRK, breaks neither
 // ignored nor turned into signals), and the link switches between 19200 8N1
@@ -44,11 +54,16 @@ constexpr std::size_t kMaxBacklog = 64 * 1024;  // paced records beyond this are
 constexpr auto kOpenGrace = 150ms;     // an open without a flush counts as the break after this
 constexpr auto kAbandoned = 3s;        // a configured board left closed this long was given up
 constexpr auto kBreakDebounce = 200ms; // one long break may arrive as several marks
-// A flush this soon after the identification went out came before the
-// recorder could read it (it reads a quarter second after its break): the
+// A second flush this soon after the one that stood in for the break came
+// before the recorder could read the identification (it reads three quarters
+// of a second after it: the 500 ms break and a quarter second's pause): the
 // identification was discarded and goes out again. A later flush is the one
 // that follows the read.
 constexpr auto kResendWindow = 200ms;
+// After a finished handshake, a flush (or an open) is a break only if no
+// start byte follows it within this time: the recorder sends the start byte
+// right after its flush, and reads the identification 750 ms after a break.
+constexpr auto kStartByteWait = 500ms;
 
 volatile sig_atomic_t gStop = 0;
 extern "C" void onStopSignal(int) { gStop = 1; }
@@ -100,8 +115,11 @@ private:
     void writeOut();
     void readLink();
     void readInotify();
+    bool takeInotifyEvents();
+    void releaseStaleExclusive();
     void flushSeen();
-    void standIn(const char* what);
+    void withdrawUnread();
+    void standIn(const char* what, Clock::time_point at);
     void linkClosed();
     void timers();
     void drainLog();
@@ -131,9 +149,12 @@ private:
     bool done_ = false;
     int exitStatus_ = 0;
 
-    int opens_ = 0;
-    std::optional<Clock::time_point> openTimer_, closedSince_;
-    Clock::time_point identAt_{};  // when a stand-in last made the board identify itself
+    int opens_ = 0;           // the recorder's descriptors on the slave, from inotify
+    uint64_t opensSeen_ = 0;  // open events so far
+    Clock::time_point openedAt_{};
+    std::optional<Clock::time_point> openTimer_, closedSince_, heldUntil_;
+    Clock::time_point breakAt_{};  // the flush or open that last stood in for a break
+    const char* heldBy_ = "flush";  // what the held stand-in was
     unsigned markState_ = 0;  // PARMRK parser: 0 plain, 1 after \377, 2 after \377 \0
     Clock::time_point lastBreak_{};
 };
@@ -292,7 +313,11 @@ bool Driver::applyLine(Line line)
 
 void Driver::received(const uint8_t* bytes, std::size_t n)
 {
+    if (n == 0) return;
+    // A recorder that talks after opening, without a flush, sends no break.
+    openTimer_.reset();
     model_.receive(bytes, n);
+    if (!model_.held()) heldUntil_.reset();
     if (model_.streaming() && !wasStreaming_) {
         t0_ = Clock::now();
         wasStreaming_ = true;
@@ -415,7 +440,14 @@ void Driver::readLink()
                     received(data.data(), data.size());
                     data.clear();
                     const auto now = Clock::now();
-                    if (now - lastBreak_ > kBreakDebounce) model_.lineBreak();
+                    if (now - lastBreak_ > kBreakDebounce) {
+                        // The board resets: what it had not sent yet (records
+                        // in the port's output queue) never goes out.
+                        tcflush(fd_, TCOFLUSH);
+                        model_.takeOutput();
+                        hs_.clear();
+                        model_.lineBreak();
+                    }
                     lastBreak_ = now;
                 } else {
                     model_.note("rx parity or framing error on a byte");
@@ -427,52 +459,128 @@ void Driver::readLink()
     }
 }
 
-void Driver::standIn(const char* what)
+void Driver::standIn(const char* what, Clock::time_point at)
 {
-    model_.breakStandIn(what);
-    if (model_.state() == BoardModel::State::Identified) identAt_ = Clock::now();
+    switch (model_.breakStandIn(what)) {
+    case BoardModel::StandIn::Restarted:
+        breakAt_ = at;
+        heldUntil_.reset();
+        break;
+    case BoardModel::StandIn::Held:
+        // A second flush while held (TCSAFLUSH, then a flush) keeps the first time.
+        if (!heldUntil_) {
+            breakAt_ = at;
+            heldUntil_ = at + kStartByteWait;
+            heldBy_ = what;
+        }
+        break;
+    case BoardModel::StandIn::Ignored: break;
+    }
+}
+
+// What the board wrote since the recorder's flush and the recorder has not
+// read: bytes that went out before the board learned of the break it stands
+// for (records, or noise of an earlier close), and board output not yet
+// written. A board that reacted at the break would not have sent them.
+// Reading them through the board's own slave descriptor takes them out of the
+// recorder's queue (a flush on the master does not reach it).
+void Driver::withdrawUnread()
+{
+    model_.takeOutput();
+    hs_.clear();
+    if (slaveFd_ < 0) return;
+    uint8_t junk[4096];
+    while (read(slaveFd_, junk, sizeof junk) > 0) {
+    }
 }
 
 void Driver::flushSeen()
 {
-    if (model_.state() == BoardModel::State::Identified && Clock::now() - identAt_ < kResendWindow)
+    const auto now = Clock::now();
+    // The open that comes before this flush is counted first: a new recorder's
+    // flush must find the board back from the previous run.
+    readInotify();
+    openTimer_.reset();
+    withdrawUnread();
+    if (model_.state() == BoardModel::State::Identified && now - breakAt_ < kResendWindow)
         model_.resendIdent("flush");
     else
-        standIn("flush");
+        standIn("flush", now);
 }
 
-void Driver::readInotify()
+// Reads the open and close events waiting; returns whether the last opener
+// closed in them.
+bool Driver::takeInotifyEvents()
 {
+    bool lastClosed = false;
 #ifdef __linux__
     alignas(inotify_event) char buf[4096];
     for (;;) {
         const ssize_t n = read(inotifyFd_, buf, sizeof buf);
-        if (n <= 0) return;
+        if (n <= 0) break;
         for (ssize_t off = 0; off < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
             off += ssize_t(sizeof(inotify_event) + e->len);
             if (e->mask & IN_OPEN) {
-                ++opens_;
+                ++opensSeen_;
+                if (opens_++ == 0) {
+                    // The link was closed: this open may start a handshake.
+                    openedAt_ = Clock::now();
+                    openTimer_ = openedAt_ + kOpenGrace;
+                }
                 model_.linkOpened();
                 closedSince_.reset();
-                if (model_.state() == BoardModel::State::Idle) openTimer_ = Clock::now() + kOpenGrace;
             }
             if (e->mask & IN_CLOSE) {
-                if (opens_ > 0 && --opens_ == 0) linkClosed();
+                if (opens_ > 0 && --opens_ == 0) {
+                    linkClosed();
+                    lastClosed = true;
+                }
             }
         }
     }
 #endif
+    return lastClosed;
+}
+
+void Driver::readInotify()
+{
+    if (inotifyFd_ < 0) return;
+    if (takeInotifyEvents() && opens_ == 0) releaseStaleExclusive();
+}
+
+// The recorder sets TIOCEXCL and clears it when it closes the port; one that
+// was killed leaves it set, and with the board's own descriptor the slave
+// stays open, so the next recorder would be refused. Called when the last
+// opener has closed: nobody else has the slave open now. One may open it
+// while this runs: its open event is queued before it can set TIOCEXCL, so an
+// open seen after the clear gives the exclusive use back.
+void Driver::releaseStaleExclusive()
+{
+    if (slaveFd_ < 0) return;
+    for (int round = 0; round < 100 && opens_ == 0; ++round) {
+#ifdef TIOCGEXCL
+        int exclusive = 0;
+        if (ioctl(slaveFd_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
+#endif
+        const uint64_t seen = opensSeen_;
+        ioctl(slaveFd_, TIOCNXCL);
+        takeInotifyEvents();
+        if (opensSeen_ == seen) {
+            model_.note("exclusive use left by a closed recorder cleared");
+            return;
+        }
+        ioctl(slaveFd_, TIOCEXCL);
+        // Opened and closed again already: the exclusive use is stale once more.
+    }
 }
 
 void Driver::linkClosed()
 {
     const auto before = model_.state();
     model_.linkClosed();
-    // A recorder that died holding the port exclusively (TIOCEXCL) would lock
-    // out the next one: the tty stays open through our own descriptor.
-    if (slaveFd_ >= 0) ioctl(slaveFd_, TIOCNXCL);
     openTimer_.reset();
+    heldUntil_.reset();
     if (model_.state() == BoardModel::State::Idle) {
         rec_.clear();
         recOff_ = 0;
@@ -489,7 +597,11 @@ void Driver::timers()
     const auto now = Clock::now();
     if (openTimer_ && now >= *openTimer_) {
         openTimer_.reset();
-        if (opens_ > 0 && model_.state() == BoardModel::State::Idle) standIn("open");
+        if (opens_ > 0) standIn("open", openedAt_);
+    }
+    if (heldUntil_ && now >= *heldUntil_) {
+        heldUntil_.reset();
+        if (model_.held()) model_.confirmBreak(heldBy_);
     }
     if (closedSince_ && now >= *closedSince_ + kAbandoned) {
         closedSince_.reset();
@@ -504,6 +616,7 @@ Clock::time_point Driver::nextWake() const
 {
     auto wake = Clock::now() + 1s;
     if (openTimer_) wake = std::min(wake, *openTimer_);
+    if (heldUntil_) wake = std::min(wake, *heldUntil_);
     if (closedSince_) wake = std::min(wake, *closedSince_ + kAbandoned);
     if (model_.streaming() && !model_.flood() && !recordsDone() && model_.period().count() > 0) {
         const auto due = t0_ + model_.period() * int64_t(model_.recordNumber());

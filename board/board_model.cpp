@@ -174,13 +174,32 @@ void BoardModel::lineBreak()
     identify();
 }
 
-void BoardModel::breakStandIn(const char* what)
+BoardModel::StandIn BoardModel::breakStandIn(const char* what)
 {
-    if (state_ != State::Idle) {
-        note(std::string(what) + " ignored (" + stateName(state_) + ")");
+    if (state_ == State::Identified && block_.empty()) {
+        note(std::string(what) + " ignored (identified)");
+        return StandIn::Ignored;
+    }
+    if (state_ == State::Configured && replyGood_) {
+        note(std::string(what) + " held (configured, a break unless the start byte follows)");
+        held_ = true;
+        return StandIn::Held;
+    }
+    if (state_ == State::Idle)
+        note(std::string(what) + " (break stand-in)");
+    else
+        note(std::string(what) + " (break stand-in, was " + stateName(state_) + ")");
+    identify();
+    return StandIn::Restarted;
+}
+
+void BoardModel::confirmBreak(const char* what)
+{
+    if (!held_) {
+        note(std::string(what) + " not held (" + stateName(state_) + ")");
         return;
     }
-    note(std::string(what) + " (break stand-in)");
+    note(std::string(what) + " (break stand-in, no start byte followed)");
     identify();
 }
 
@@ -196,6 +215,7 @@ void BoardModel::resendIdent(const char* what)
 
 void BoardModel::identify()
 {
+    held_ = false;
     block_.clear();
     config_ = {};
     replyGood_ = false;
@@ -231,6 +251,7 @@ void BoardModel::receive(const uint8_t* bytes, std::size_t n)
         case State::Configured:
             if (b == kStartByte) {
                 note("rx start " + hex(&b, 1));
+                held_ = false;
                 state_ = State::Streaming;
                 slot_ = 0;
                 recordsSent_ = 0;
@@ -311,6 +332,7 @@ void BoardModel::linkOpened() { note("open"); }
 void BoardModel::linkClosed()
 {
     note("close");
+    held_ = false;  // the recorder that might have sent the start byte is gone
     switch (state_) {
     case State::Idle: break;
     case State::Configured:
@@ -339,6 +361,7 @@ void BoardModel::toIdle(const char* why)
     state_ = State::Idle;
     block_.clear();
     replyGood_ = false;
+    held_ = false;
     // The next recorder finds the line as the first one did.
     if (faults_.noise) queue(kNoise, sizeof kNoise, "noise");
 }

@@ -8,8 +8,9 @@
 //   Idle --break--> Identified (identification queued)
 //        --14 block bytes--> Configured (checksum queued) or Refused (bad block)
 //        --start byte 0x00--> Streaming --> Silent / HungUp (faults)
-//   Closing the link while streaming (or after a failed handshake) returns it to
-//   Idle, so a new recorder process can run the handshake again.
+//   A break restarts the handshake from any state, as on a board that resets
+//   on a break. Closing the link while streaming (or after a failed handshake)
+//   returns it to Idle, so a new recorder process can run the handshake again.
 #pragma once
 
 #include <chrono>
@@ -99,10 +100,23 @@ public:
     // A real line break: the board starts a handshake, whatever it was doing.
     void lineBreak();
     // What stands in for a break where the line cannot carry one (a pty): the
-    // recorder's input flush or its opening of the port. Counts only while
-    // idle, so the flushes and the close/reopen later in the handshake do not
-    // restart it. `what` names the event for the log.
-    void breakStandIn(const char* what);
+    // recorder's input flush or its opening of the port. It restarts the
+    // handshake from any state but two, where it is one of the recorder's
+    // own steps of an exchange under way:
+    //  - identified, before the first block byte: the flush between reading
+    //    the identification and sending the block. Ignored.
+    //  - configured, with the right checksum sent: the reopening at the
+    //    acquisition rate and its flush, before the start byte; or the next
+    //    handshake of a recorder whose run never started. Held: a start byte
+    //    settles it as the former, and the driver calls confirmBreak() when
+    //    none came in time.
+    // `what` names the event for the log.
+    enum class StandIn { Restarted, Ignored, Held };
+    StandIn breakStandIn(const char* what);
+    // A held stand-in that no start byte followed: the recorder was starting
+    // a new handshake, and the board restarts it. Acts only while held.
+    void confirmBreak(const char* what);
+    bool held() const { return held_; }
     // The line was flushed after the identification went out and before the
     // recorder could have read it (the driver judges that by time): the
     // identification is sent again. Acts only before the first block byte.
@@ -141,7 +155,10 @@ public:
 
     // What happened, one line per event, for tests and the --log file:
     //   "open", "close", "break", "flush (break stand-in)", "open (break stand-in)",
-    //   "flush ignored (configured)", "flush discarded the identification",
+    //   "flush (break stand-in, was streaming)", "flush ignored (identified)",
+    //   "flush held (configured, a break unless the start byte follows)",
+    //   "flush (break stand-in, no start byte followed)",
+    //   "flush discarded the identification",
     //   "tx noise FF 00 ...", "tx ident 4B 4C ...", "rx block 06 0A ...",
     //   "config ok channels=6 status=1 baud=115200 reclen=10 count=49 period=2000",
     //   "config refused: <reason>", "tx checksum EE", "checksum withheld",
@@ -149,7 +166,8 @@ public:
     //   "lost byte K (record N)", "silent after record N", "hangup after record N",
     //   "idle after N records (run over)", "idle (handshake abandoned)".
     // Drivers add their own with note(): "line 115200 8E1",
-    // "overrun: N records not delivered", "done after record N", "hung up".
+    // "overrun: N records not delivered", "done after record N", "hung up",
+    // "exclusive use left by a closed recorder cleared".
     // Record bytes are not logged (see recordsSent and makeRecord). Undrained,
     // the log keeps its last 10,000 lines.
     const std::deque<std::string>& log() const { return log_; }
@@ -169,6 +187,7 @@ private:
     State state_ = State::Idle;
     BoardConfig config_;
     bool replyGood_ = false;  // the checksum reply was the right one
+    bool held_ = false;       // a stand-in awaits the start byte or confirmBreak()
     std::vector<uint8_t> block_;
     std::vector<uint8_t> output_;
     std::vector<uint8_t> cycle_;  // kSignalCycle records, record n at (n % kSignalCycle)

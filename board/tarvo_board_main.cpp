@@ -19,7 +19,10 @@ constexpr const char* kHelp = R"(usage: tarvo-board [OPTION]...
 
 Runs a model of the acquisition board. By default on a new pseudo-terminal:
 the slave's path is the first line on stdout. The recorder's input flush (or,
-failing that, its opening of the slave) stands in for the line break.
+failing that, its opening of the slave) stands in for the line break. A break
+starts the handshake over, whatever the board was doing. The exclusive use
+(TIOCEXCL) of a recorder that died holding the slave is cleared once nobody
+has it open; never while the recorder does.
 
 Link:
   --link PATH             also make PATH a symlink to the slave (removed at exit)

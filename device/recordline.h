@@ -58,13 +58,22 @@ inline char* recordint(char* p, unsigned int v)
     return p;
 }
 
+// The line end of data.txt in integer columns: the platform's, as its text
+// files have them.
+#ifdef _WIN32
+#define RECORDLINE_END "\r\n"
+#else
+#define RECORDLINE_END "\n"
+#endif
+
 // The longest line formatrecord writes: 8 samples of 4 digits, 4 digital
 // lines, a counter of 2 digits, the commas and the line end.
-constexpr unsigned int RECORDLINE_MAX = 8 * 5 + 4 * 2 + 3 + 1;
+constexpr unsigned int RECORDLINE_MAX = 8 * 5 + 4 * 2 + 3 + 2;
 
 // Formats the record `rec` as its line of integer columns: the num_ch
 // samples, then, when the record has a status byte (di), the four digital
-// lines (digf) and the counter (rec_c), then "\n". Returns the length.
+// lines (digf) and the counter (rec_c), then RECORDLINE_END. Returns the
+// length.
 inline int formatrecord(const unsigned char* rec, unsigned int num_ch, unsigned int di,
                         unsigned int digf, unsigned int rec_c, char* line)
 {
@@ -86,6 +95,7 @@ inline int formatrecord(const unsigned char* rec, unsigned int num_ch, unsigned 
             p = recordint(p, s & 15);
         }
     }
-    *p++ = '\n';
+    for (const char* e = RECORDLINE_END; *e != '\0'; e++)
+        *p++ = *e;
     return (int)(p - line);
 }

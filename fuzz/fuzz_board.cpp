@@ -64,7 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint8_t op = in.byte();
         switch (op % 9) {
         case 0: m.lineBreak(); break;
-        case 1: m.breakStandIn("flush"); break;
+        case 1:
+            // A flush, or the driver settling a held one.
+            if (op & 0x80)
+                m.confirmBreak("flush");
+            else
+                m.breakStandIn("flush");
+            break;
         case 2: m.resendIdent("flush"); break;
         case 3: m.linkOpened(); break;
         case 4: m.linkClosed(); break;
@@ -103,6 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         }
         if (m.streaming() || m.state() == BoardModel::State::Configured) checkConfig(m.config());
+        FUZZ_CHECK(!m.held() || m.state() == BoardModel::State::Configured, "held while %s",
+                   stateName(m.state()));
         FUZZ_CHECK(m.log().size() <= 10000, "the log grew to %zu lines", m.log().size());
     }
     return 0;

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             rec[reclen(l.channels, 1) - 1] = uint8_t(r.digital << 4 | r.counter);
         char line[RECORDLINE_MAX];
         const int n = formatrecord(rec, l.channels, l.statusByte, l.digital, l.counter, line);
-        FUZZ_CHECK(one.text(i) == std::string_view(line, size_t(n - 1)), "record %llu: '%s'",
+        FUZZ_CHECK(one.text(i) == std::string_view(line, size_t(n) - (sizeof RECORDLINE_END - 1)),
+                   "record %llu: '%s'",
                    (unsigned long long)i, std::string(one.text(i)).c_str());
         FUZZ_CHECK(many.text(i) == one.text(i), "record %llu differs", (unsigned long long)i);
         FUZZ_CHECK(many.lostBefore(i) == one.lostBefore(i), "lost before %llu differs", (unsigned long long)i);

@@ -1,9 +1,13 @@
 // The panel-file loader over arbitrary files: Qt's form builder reads them,
 // then the loader's own checks (panel id, control ids, kinds, callback
-// names) accept or refuse them. An accepted panel then takes values of
-// every kind on every control id, as the program and scripts set them.
+// names, and the kinds and ranges of the controls against a requirement
+// table like the program's) accept or refuse them. An accepted panel then
+// takes values of every kind on every control id, as the program and
+// scripts set them, and every control of the table reads back a value in
+// its range whatever was set.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <unistd.h>
@@ -24,6 +28,40 @@ const CallbackBinding ProgramCallbacks[] = {
     {"freq", inert},    {"recdig", inert}, {"rec_control", inert}, {"writef", inert},
 };
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
+
+// The program's table (app/controls.cpp), with the ids of app/ctrlids.h.
+const ControlRequirement ProgramControls[] = {
+    {2, CTRL_INTEGER, "serial port number", 1, 2147483647},
+    {6, CTRL_INTEGER, "analog channels", 1, 8},
+    {7, CTRL_TEXT, "message line", 0, 0},
+    {8, CTRL_INTEGER, "baud rate", 1, 12000000},
+    {9, CTRL_INTEGER, "status byte", 0, 1},
+    {10, CTRL_INTEGER, "sampling period in microseconds", 0, 4294967295LL},
+    {11, CTRL_INTEGER, "record the digital lines", 0, 1},
+    {12, CTRL_INTEGER, "record the record counter", 0, 1},
+    {13, CTRL_INTEGER, "file format", 0, 1},
+    {14, CTRL_TEXT, "period hint", 0, 0},
+};
+const int ProgramControlCount = sizeof ProgramControls / sizeof ProgramControls[0];
+
+namespace {
+
+// Every integer control of the table reads back a value in its range.
+void checkRanges(int panel)
+{
+    for (const ControlRequirement& need : ProgramControls) {
+        if (need.kind != CTRL_INTEGER) continue;
+        unsigned u = 0;
+        if (GetCtrlVal(panel, need.control, &u) != UIE_NO_ERROR || u < need.minimum ||
+            u > need.maximum) {
+            std::fprintf(stderr, "control %d reads %u, outside %lld..%lld\n", need.control, u,
+                         need.minimum, need.maximum);
+            std::abort();
+        }
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -48,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int v = size >= 4 ? int(data[size - 1] | data[size - 2] << 8 | data[size - 3] << 16 |
                                   uint32_t(data[size - 4]) << 24)
                             : 0;
+    checkRanges(panel);
     for (int id = 1; id <= 24; id++) {
         SetCtrlVal(panel, id, v);
         SetCtrlVal(panel, id, (unsigned)v);
@@ -57,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         GetCtrlVal(panel, id, &i);
         GetCtrlVal(panel, id, &u);
     }
+    checkRanges(panel);
     DiscardPanel(panel);
     return 0;
 }

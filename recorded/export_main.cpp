@@ -1,5 +1,6 @@
 // tarvo-export: a recorded run as CSV with a time axis, or a raw capture as
-// the integer columns tarvo writes.
+// the integer columns tarvo writes. Lines end as tarvo's text files do on
+// this system (CR LF on Windows).
 //
 //   tarvo-export PATH [-o FILE] [--from S] [--to S] [--columns] [--status-byte 0|1]
 #include <cerrno>
@@ -308,7 +309,7 @@ int run(const Args& a)
             header += ",d1,d2,d3,d4";
         if (layout.counter)
             header += ",counter";
-        out.put(header + "\n");
+        out.put(header + RECORDLINE_END);
     }
     const uint64_t period = run->periodUs();
     const bool eventLosses = !layout.counter && !run->marks().empty();
@@ -334,7 +335,8 @@ int run(const Args& a)
         if (!raw) {
             std::memcpy(q, text.data(), text.size());
             q += text.size();
-            *q++ = '\n';
+            std::memcpy(q, RECORDLINE_END, sizeof RECORDLINE_END - 1);
+            q += sizeof RECORDLINE_END - 1;
         } else {
             const auto* rec = reinterpret_cast<const unsigned char*>(text.data());
             if (a.columns)

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "com_table.h"
+#include "options.h"
 #include "runtime.h"
 #include "serial_port.h"
 
@@ -161,7 +162,7 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
                                           " has no device; give one with --com " +
                                           std::to_string(port) + "=DEVICE");
     if (auto problem = linkProblem(baud, parity, dataBits, stopBits); !problem.empty())
-        return failWith(COM_ERR_BAD_ARG, device + ": " + problem);
+        return failWith(COM_ERR_BAD_ARG, quotePath(device) + ": " + problem);
 
     const LinkSettings link{baud, parity, dataBits, stopBits};
     std::unique_ptr<SerialPort> opened;

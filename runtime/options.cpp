@@ -108,13 +108,12 @@ bool parseCom(std::string_view value, ComOption& out)
 
 }  // namespace
 
-std::string quoteToken(std::string_view token)
+std::string quoteToken(std::string_view token, std::size_t limit)
 {
-    constexpr std::size_t kMax = 40;
     std::string out = "'";
     std::size_t n = 0;
     for (unsigned char c : token) {
-        if (n++ == kMax) {
+        if (n++ == limit) {
             out += "...";
             break;
         }
@@ -274,8 +273,14 @@ Control ids for set: 2 port number, 6 channels (1-8), 8 baud rate, 9 status
 byte (0/1), 10 period in microseconds, 11 record digital lines (0/1),
 12 record counter (0/1), 13 file format (0 raw bytes, 1 integer columns).
 
+A script may start with a UTF-8 byte-order mark. Quit or closing the window
+during a run asks whether to stop with the run report, quit without it, or
+go on; unattended runs and termination signals (SIGINT, SIGTERM, SIGHUP)
+end the run without the report and never ask.
+
 Exit status: 0 after a normal end, 255 when start-up fails (unknown option,
-missing or invalid tarvo.uir), 2 for a bad script.
+missing tarvo.uir, or one that lacks a control the program reads or offers a
+value it cannot take; no window system), 2 for a bad script.
 )";
 }
 
@@ -363,6 +368,9 @@ std::string parseLine(std::string_view line, std::vector<ScriptAction>& actions,
 ScriptResult parseScript(std::string_view text)
 {
     ScriptResult r;
+    // Editors on Windows start a UTF-8 file with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     if (text.size() > kMaxScriptBytes) {
         r.error = "script too large (more than " + std::to_string(kMaxScriptBytes) + " bytes)";
         return r;

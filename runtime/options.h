@@ -73,7 +73,12 @@ ScriptResult parseScript(std::string_view text);
 ScriptResult loadScript(const std::string& path);
 
 // A token quoted for a one-line message: control characters escaped, long
-// tokens cut, so that arbitrary input cannot break the message line.
-std::string quoteToken(std::string_view token);
+// tokens cut after `limit` bytes, so that arbitrary input cannot break the
+// message line.
+std::string quoteToken(std::string_view token, std::size_t limit = 40);
+
+// A device or file path quoted for a one-line message, as quoteToken, but
+// long enough for any real path (a newline in a name cannot forge a line).
+inline std::string quotePath(std::string_view path) { return quoteToken(path, 1024); }
 
 }  // namespace tarvo::rt

@@ -20,6 +20,7 @@
 #include "panel_internal.h"
 #include "run_status.h"
 #include "runtime.h"
+#include "std_streams.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -32,14 +33,18 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProcess>
+#include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSocketNotifier>
 #include <QSpinBox>
 #include <QThread>
 #include <QTimer>
 #include <QUiLoader>
+#include <QValidator>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -68,6 +73,9 @@ namespace {
 
 enum class Kind { Button, Check, Spin, DoubleSpin, Combo, Text };
 
+// Qt's messages, as tarvo shows them (defined below).
+void quietQt(QtMsgType type, const QMessageLogContext& context, const QString& msg);
+
 // The largest number typed into an editable combo box (a baud rate): nine
 // digits keep every typed value within int.
 constexpr std::int64_t kMaxTypedValue = 999'999'999;
@@ -80,6 +88,10 @@ struct Control {
     QString callbackName;
     bool messageLine = false;
     QString committedText;  // editable combo box: its text at the last commit
+    // What the program needs of this control (null: nothing), and the
+    // numbers an editable combo box takes typed, within that.
+    const ControlRequirement* need = nullptr;
+    std::int64_t typedMin = 1, typedMax = kMaxTypedValue;
 };
 
 std::optional<Kind> kindOf(QWidget* w)
@@ -176,6 +188,165 @@ std::uint32_t bits(std::int64_t v)
 QString messageText(const char* text)
 {
     return QString::fromUtf8(text ? text : "");
+}
+
+// The requirements LoadPanel checks: the program's, unless a test set others.
+const ControlRequirement* gRequirements = nullptr;
+int gRequirementCount = 0;
+bool gRequirementsSet = false;
+
+const ControlRequirement* requirementFor(int control)
+{
+    const ControlRequirement* table = gRequirementsSet ? gRequirements : ProgramControls;
+    const int count = gRequirementsSet ? gRequirementCount : ProgramControlCount;
+    for (int i = 0; table && i < count; ++i)
+        if (table[i].control == control)
+            return &table[i];
+    return nullptr;
+}
+
+std::string rangeText(std::int64_t lo, std::int64_t hi)
+{
+    return lo == hi ? "only " + std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi);
+}
+
+// An object name as a message shows it: as it stands when it is a plain
+// identifier (as Designer makes them), else quoted.
+std::string nameText(const QString& name)
+{
+    static const QRegularExpression plain("^[A-Za-z_][A-Za-z0-9_]{0,39}$");
+    return plain.match(name).hasMatch() ? name.toStdString() : quoteToken(name.toStdString());
+}
+
+constexpr const char* kIntegerKinds =
+    "the program reads an integer from it (a check box, spin box, double spin box or combo box)";
+constexpr const char* kTextKinds = "the program sets a text in it (a line edit or a label)";
+
+// Typed numbers of an editable combo box: digits, no leading zero, within
+// [lo, hi] (lo >= 1). A number below lo may still grow into the range.
+class TypedNumberValidator final : public QValidator {
+public:
+    TypedNumberValidator(std::int64_t lo, std::int64_t hi, QObject* parent)
+        : QValidator(parent), lo_(lo), hi_(hi), digits_(static_cast<int>(std::to_string(hi).size()))
+    {
+    }
+    State validate(QString& input, int&) const override
+    {
+        if (input.isEmpty())
+            return Intermediate;
+        if (input.size() > digits_ || input[0] == u'0')
+            return Invalid;
+        std::int64_t v = 0;
+        for (QChar ch : input) {
+            if (ch < u'0' || ch > u'9')
+                return Invalid;
+            v = v * 10 + (ch.unicode() - u'0');
+        }
+        if (v > hi_)
+            return Invalid;
+        return v < lo_ ? Intermediate : Acceptable;
+    }
+
+private:
+    std::int64_t lo_, hi_;
+    int digits_;
+};
+
+// Why control `c` cannot serve `need` ("" when it can): its kind, or a value
+// it offers that the program cannot take. Sets the typed range of an
+// editable combo box to what the program takes.
+std::string misfit(Control& c, const ControlRequirement& need)
+{
+    QWidget* w = c.widget;
+    const std::string cls = w->metaObject()->className();
+    if (need.kind == CTRL_TEXT)
+        return c.kind == Kind::Text ? std::string() : "class is " + cls + "; " + kTextKinds;
+    if (need.kind != CTRL_INTEGER)
+        return {};
+    if (!holdsInteger(c.kind))
+        return "class is " + cls + "; " + kIntegerKinds;
+    const std::string takes = "; the program takes " + rangeText(need.minimum, need.maximum);
+    auto outside = [&need](std::int64_t v) { return v < need.minimum || v > need.maximum; };
+    switch (c.kind) {
+    case Kind::Check:
+        return outside(0) || outside(1) ? "class is " + cls + ", which offers 0 and 1" + takes
+                                        : std::string();
+    case Kind::Spin: {
+        auto* box = static_cast<QSpinBox*>(w);
+        if (outside(box->minimum()))
+            return "minimum is " + std::to_string(box->minimum()) + takes;
+        if (outside(box->maximum()))
+            return "maximum is " + std::to_string(box->maximum()) + takes;
+        return {};
+    }
+    case Kind::DoubleSpin: {
+        // The program reads the value rounded to an integer.
+        auto* box = static_cast<QDoubleSpinBox*>(w);
+        auto rounded = [](double v) {
+            return static_cast<std::int64_t>(std::llround(std::clamp(v, -9e15, 9e15)));
+        };
+        if (outside(rounded(box->minimum())))
+            return "minimum is " + std::to_string(rounded(box->minimum())) + takes;
+        if (outside(rounded(box->maximum())))
+            return "maximum is " + std::to_string(rounded(box->maximum())) + takes;
+        return {};
+    }
+    case Kind::Combo: {
+        auto* box = static_cast<QComboBox*>(w);
+        if (box->property("portList").toBool()) {
+            // Filled at run time with the port numbers.
+            if (outside(1) || outside(kMaxPortNumber))
+                return "portList is true, which offers port numbers 1 to " +
+                       std::to_string(kMaxPortNumber) + takes;
+        } else {
+            if (box->count() == 0)
+                return "it has no items" + takes;
+            for (int i = 0; i < box->count(); ++i)
+                if (const std::int64_t v = itemValue(box, i); outside(v))
+                    return "item " + quoteToken(box->itemText(i).toStdString()) + " has value " +
+                           std::to_string(v) + takes;
+        }
+        if (box->isEditable()) {
+            c.typedMin = std::max<std::int64_t>(1, need.minimum);
+            c.typedMax = std::min<std::int64_t>(kMaxTypedValue, need.maximum);
+            if (c.typedMin > c.typedMax)
+                return "editable is true, which offers typed numbers from 1" + takes;
+        }
+        // What it shows at start is what Start reads, unless the user changes it.
+        if (box->currentIndex() < 0 && !box->property("portList").toBool()) {
+            const std::optional<std::int64_t> typed =
+                box->isEditable() ? leadingNumber(box->currentText()) : std::nullopt;
+            if (!typed || *typed < c.typedMin || *typed > c.typedMax)
+                return "currentIndex is -1 (no item chosen)" + takes;
+        }
+        return {};
+    }
+    case Kind::Button:
+    case Kind::Text:
+        break;
+    }
+    return {};
+}
+
+// Every control the program reads or sets is on the panel and fits; else
+// the first that does not, one line.
+std::string checkRequirements(std::map<int, Control>& controls)
+{
+    const ControlRequirement* table = gRequirementsSet ? gRequirements : ProgramControls;
+    const int count = gRequirementsSet ? gRequirementCount : ProgramControlCount;
+    for (int i = 0; table && i < count; ++i) {
+        const ControlRequirement& need = table[i];
+        const std::string what = need.what ? need.what : "a setting";
+        const std::string id = std::to_string(need.control);
+        auto it = controls.find(need.control);
+        if (it == controls.end())
+            return "control " + id + " (" + what + "): no widget has ctrlId " + id + "; " +
+                   (need.kind == CTRL_TEXT ? kTextKinds : kIntegerKinds);
+        if (std::string why = misfit(it->second, need); !why.empty())
+            return "control " + id + " (" + nameText(it->second.widget->objectName()) + ", " + what +
+                   "): " + why;
+    }
+    return {};
 }
 
 // Argument vector for QApplication, which keeps references to argc and argv
@@ -292,8 +463,11 @@ public:
                 return fail(path + ": " + what + " names callback " +
                             QString::fromStdString(q(c.callbackName)) +
                             ", which the program does not have");
+            c.need = requirementFor(c.id);
             found.emplace(c.id, std::move(c));
         }
+        if (const std::string why = checkRequirements(found); !why.empty())
+            return fail(path + ": " + QString::fromStdString(why));
 
         root_ = std::move(top);
         handle_ = nextHandle_++;
@@ -489,10 +663,49 @@ public:
 
     void setEchoStream(std::FILE* f)
     {
-        std::lock_guard lock(echoMutex_);
-        echoStream_ = f ? f : stdout;
+        MessageEcho::instance().setStream(f);  // may wait: outside mutex_
+        std::lock_guard lock(mutex_);
         lastEcho_.reset();
     }
+
+    // ---- questions --------------------------------------------------------
+
+    int popup(const char* title, const char* message, const char* const labels[3], int escape)
+    {
+        if (!onMainThread() || activePopup_)
+            return escape;
+        QMessageBox box(root_ && root_->isVisible() ? root_.get() : nullptr);
+        box.setIcon(QMessageBox::Question);
+        box.setWindowTitle(messageText(title));
+        box.setText(messageText(message));
+        QAbstractButton* buttons[3] = {};
+        int others = 0;
+        for (int i = 0; i < 3; ++i) {
+            if (!labels[i])
+                continue;
+            const QMessageBox::ButtonRole role =
+                i + 1 == escape ? QMessageBox::RejectRole
+                                : (others++ == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
+            buttons[i] = box.addButton(messageText(labels[i]), role);
+        }
+        if (escape >= 1 && escape <= 3 && buttons[escape - 1]) {
+            box.setEscapeButton(buttons[escape - 1]);
+            // Enter, like Escape, leaves everything as it is.
+            box.setDefaultButton(qobject_cast<QPushButton*>(buttons[escape - 1]));
+        }
+        activePopup_ = &box;
+        popupWithdrawn_ = false;
+        box.exec();
+        activePopup_ = nullptr;
+        if (popupWithdrawn_)
+            return escape;
+        for (int i = 0; i < 3; ++i)
+            if (buttons[i] && box.clickedButton() == buttons[i])
+                return i + 1;
+        return escape;
+    }
+
+    int interactive() const { return onMainThread() && dispatching_ && interactiveNow_ ? 1 : 0; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override
@@ -511,7 +724,13 @@ protected:
             // The window stays until the program discards the panel; closing
             // it asks the program to quit, as the Quit button does.
             e->ignore();
-            userQuit();
+            // After the close has been refused: a question asked from inside
+            // it would be closed with the window's transient windows.
+            if (!activePopup_)  // the question already asked is answered first
+                QTimer::singleShot(0, this, [this] {
+                    if (!activePopup_)
+                        userQuit(true);
+                });
             return true;
         }
         return QObject::eventFilter(watched, e);
@@ -550,8 +769,10 @@ private:
         WarningCapture& operator=(const WarningCapture&) = delete;
 
     private:
-        static void handle(QtMsgType type, const QMessageLogContext&, const QString& msg)
+        static void handle(QtMsgType type, const QMessageLogContext& context, const QString& msg)
         {
+            if (type == QtFatalMsg)
+                quietQt(type, context, msg);
             if (type == QtDebugMsg || type == QtInfoMsg || !sink_)
                 return;
             QString m = msg.trimmed();
@@ -649,8 +870,7 @@ private:
                     // Other values may be typed; they stay out of the list.
                     box->setInsertPolicy(QComboBox::NoInsert);
                     if (!box->validator())
-                        box->setValidator(new QRegularExpressionValidator(
-                            QRegularExpression("[1-9][0-9]{0,8}"), box));
+                        box->setValidator(new TypedNumberValidator(c.typedMin, c.typedMax, box));
                     connect(box->lineEdit(), &QLineEdit::editingFinished, w,
                             [this, cid] { commitCombo(cid, false); });
                 }
@@ -665,10 +885,31 @@ private:
                 break;
             }
         }
-        for (QAbstractButton* b : root_->findChildren<QAbstractButton*>())
+        for (QAbstractButton* b : root_->findChildren<QAbstractButton*>()) {
             if (b->property("portRefresh").toBool())
                 connect(b, &QAbstractButton::clicked, b, [this] { refreshPortLists(); });
+            if (const QString program = b->property("launch").toString(); !program.isEmpty())
+                connect(b, &QAbstractButton::clicked, b, [program] { launchBeside(program); });
+        }
         attachLiveView();
+    }
+
+    // Starts `program` from the folder of this executable on the current
+    // folder, apart from this process (it outlives a run's end). A program
+    // that is not there is said in the run status.
+    static void launchBeside(const QString& program)
+    {
+        QString path = QDir(QCoreApplication::applicationDirPath()).filePath(program);
+#ifdef _WIN32
+        path += ".exe";
+#endif
+        if (!QFileInfo(path).isExecutable() ||
+            !QProcess::startDetached(path, {QDir::currentPath()}, QDir::currentPath())) {
+            const std::string why = program.toStdString() + " cannot be started: " +
+                                    quotePath(path.toStdString()) + " is missing";
+            std::fprintf(stderr, "tarvo: %s\n", why.c_str());
+            RunStatusNote(why.c_str());
+        }
     }
 
     // The chart into the frame the panel file keeps for it, the run status
@@ -807,6 +1048,21 @@ private:
     // Why the control cannot take `v` ("" when it can).
     std::string refusal(const Control& c, std::int64_t v) const
     {
+        if (std::string why = controlRefusal(c, v); !why.empty())
+            return why;
+        // The panel was checked against the program's needs at load; this
+        // holds the line should a control change since.
+        if (c.need && c.need->kind == CTRL_INTEGER && holdsInteger(c.kind) &&
+            (v < c.need->minimum || v > c.need->maximum))
+            return "takes " + rangeText(c.need->minimum, c.need->maximum) + " (" +
+                   (c.need->what ? c.need->what : "the program's range") + "), not " +
+                   std::to_string(v);
+        return {};
+    }
+
+    // Why the control itself cannot take `v` ("" when it can).
+    std::string controlRefusal(const Control& c, std::int64_t v) const
+    {
         const std::string sv = std::to_string(v);
         auto range = [&](std::int64_t lo, std::int64_t hi) -> std::string {
             if (v >= lo && v <= hi)
@@ -837,9 +1093,9 @@ private:
                     values += ", ...";
             }
             if (box->isEditable())
-                return v >= 1 && v <= kMaxTypedValue
+                return v >= c.typedMin && v <= c.typedMax
                            ? std::string()
-                           : "takes one of its items or 1 to " + std::to_string(kMaxTypedValue) +
+                           : "takes one of its items or " + rangeText(c.typedMin, c.typedMax) +
                                  ", not " + sv;
             return "has no item with value " + sv + " (values: " + values + ")";
         }
@@ -974,12 +1230,12 @@ private:
         echoLocked(text);
     }
 
-    // Unattended mode writes every new message to stdout (mutex_ held).
+    // Unattended mode writes every new message to stdout (mutex_ held):
+    // handed to the echo's writer, so that no thread waits on stdout.
     void echoLocked(const QString& text)
     {
         if (!scriptMode_)
             return;
-        std::lock_guard lock(echoMutex_);
         std::string s = text.toStdString();
         for (char& ch : s)
             if (ch == '\n' || ch == '\r')
@@ -987,36 +1243,40 @@ private:
         if (lastEcho_ == s)
             return;
         lastEcho_ = s;
-        std::fprintf(echoStream_, "message: %s\n", s.c_str());
-        std::fflush(echoStream_);
+        MessageEcho::instance().post("message: " + s + "\n");
     }
 
     // ---- callbacks --------------------------------------------------------
 
-    void dispatch(int control, int event)
+    // `interactive`: a person at the window set it off (not a script's
+    // action or a signal); unattended mode has no person to ask.
+    void dispatch(int control, int event, bool interactive = true)
     {
         if (!loopRunning_ || quitRequested_)
             return;
-        queue_.emplace_back(control, event);
+        queue_.push_back({control, event, interactive && !scriptMode_});
         if (dispatching_)
             return;  // runs when the callback in progress returns
         dispatching_ = true;
         while (!queue_.empty() && !quitRequested_) {
-            const auto [id, ev] = queue_.front();
+            const Event e = queue_.front();
             queue_.pop_front();
-            auto it = controls_.find(id);
+            auto it = controls_.find(e.control);
             if (it == controls_.end() || !it->second.callback)
                 continue;
-            it->second.callback(handle_, id, ev, nullptr, 0, 0);
+            interactiveNow_ = e.interactive;
+            it->second.callback(handle_, e.control, e.event, nullptr, 0, 0);
+            interactiveNow_ = false;
         }
         dispatching_ = false;
     }
 
-    // The window's close button and SIGINT/SIGTERM: as if Quit were pressed.
-    void userQuit()
+    // The window's close button and SIGINT/SIGTERM/SIGHUP: as if Quit were
+    // pressed (by a person, for the close button).
+    void userQuit(bool interactive)
     {
         if (Control* c = boundTo("quit"))
-            dispatch(c->id, EVENT_COMMIT);
+            dispatch(c->id, EVENT_COMMIT, interactive);
         else if (loopRunning_)
             quit(0);
     }
@@ -1040,13 +1300,13 @@ private:
             if (auto it = controls_.find(a.control); it != controls_.end() && it->second.widget) {
                 if (apply(it->second, a.value) == UIE_NO_ERROR) {
                     it->second.widget->repaint();
-                    dispatch(a.control, EVENT_COMMIT);
+                    dispatch(a.control, EVENT_COMMIT, false);
                 }
             }
             break;
         case ScriptVerb::Press:
             if (Control* c = boundTo(QString::fromStdString(a.callback)))
-                dispatch(c->id, EVENT_COMMIT);
+                dispatch(c->id, EVENT_COMMIT, false);
             break;
         case ScriptVerb::Wait:
             delayMs = static_cast<int>(std::llround(a.seconds * 1000));
@@ -1070,7 +1330,13 @@ private:
                 char buf[64];
                 while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
                 }
-                userQuit();
+                // A question on screen is withdrawn: nobody may be there to
+                // answer it (a closed terminal), and a signal never asks.
+                if (activePopup_) {
+                    popupWithdrawn_ = true;
+                    activePopup_->reject();
+                }
+                userQuit(false);
             });
         }
         struct sigaction sa = {};
@@ -1081,6 +1347,7 @@ private:
         sa.sa_flags = SA_RESTART | SA_RESETHAND;
         sigaction(SIGINT, &sa, nullptr);
         sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);  // the terminal or the session closed
 #endif
     }
 
@@ -1105,7 +1372,12 @@ private:
     bool inHints_ = false;
     bool hintsAgain_ = false;
 
-    std::deque<std::pair<int, int>> queue_;
+    struct Event {
+        int control;
+        int event;
+        bool interactive;
+    };
+    std::deque<Event> queue_;
     bool dispatching_ = false;
     bool loopRunning_ = false;
     bool quitRequested_ = false;
@@ -1117,9 +1389,11 @@ private:
     std::map<int, Pending> pending_;
     bool posted_ = false;
 
-    std::mutex echoMutex_;
-    std::FILE* echoStream_ = stdout;
-    std::optional<std::string> lastEcho_;
+    std::optional<std::string> lastEcho_;  // under mutex_
+
+    bool interactiveNow_ = false;  // the callback in progress comes from a person
+    QPointer<QMessageBox> activePopup_;
+    bool popupWithdrawn_ = false;  // a signal closed the question
 };
 
 // Two of Qt's warnings say nothing to a user and would spoil the one-line
@@ -1128,11 +1402,39 @@ private:
 // has no XDG_RUNTIME_DIR.
 QtMessageHandler gQtHandler = nullptr;
 
+// While the application object is made, warnings wait: if Qt then gives up
+// (no platform plugin, no display), the first of them says why.
+bool gStartingQt = false;
+std::vector<std::pair<QtMsgType, QString>> gStartMessages;
+
+std::string firstLine(const QString& text)
+{
+    return text.section(u'\n', 0, 0).trimmed().toStdString();
+}
+
 void quietQt(QtMsgType type, const QMessageLogContext& context, const QString& msg)
 {
+    if (type == QtFatalMsg) {
+        // Qt would abort (status 134, a core dump) where a user needs a line
+        // and the start-up failure's status.
+        std::string line = "tarvo: " + firstLine(msg);
+        for (const auto& [t, m] : gStartMessages)
+            if (t == QtWarningMsg || t == QtCriticalMsg) {
+                line += " (" + firstLine(m) + ")";
+                break;
+            }
+        line += "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        std::_Exit(255);
+    }
     if (msg.startsWith("This plugin does not support") ||
         msg.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
         return;
+    if (gStartingQt && type != QtDebugMsg) {
+        gStartMessages.emplace_back(type, msg);
+        return;
+    }
     if (gQtHandler)
         gQtHandler(type, context, msg);
 }
@@ -1158,11 +1460,23 @@ bool headless(const Options& o)
 
 }  // namespace
 
+void setControlRequirements(const ControlRequirement* table, int count)
+{
+    gRequirementsSet = table != nullptr;
+    gRequirements = table;
+    gRequirementCount = table ? count : 0;
+}
+
 ScriptCheck checkScript(const std::vector<ScriptAction>& script)
 {
     if (!gRuntime)
         return script.empty() ? ScriptCheck{} : ScriptCheck{script.front().line, "no panel is loaded"};
     return gRuntime->check(script);
+}
+
+bool flushMessageEcho(double seconds)
+{
+    return MessageEcho::instance().drain(seconds);
 }
 
 void setMessageEchoStream(std::FILE* stream)
@@ -1179,6 +1493,7 @@ int InitRunTime(void* instance, char** argv, void* reserved)
 {
     (void)instance, (void)reserved;
     using namespace tarvo::rt;
+    prepareStandardStreams();
     std::vector<std::string> args;
     for (char** p = argv; p && *p; ++p)
         args.emplace_back(*p);
@@ -1229,7 +1544,12 @@ int InitRunTime(void* instance, char** argv, void* reserved)
         qt->argv.push_back(nullptr);
         qt->argc = static_cast<int>(qt->store.size());
         tarvo::rt::gQtHandler = qInstallMessageHandler(tarvo::rt::quietQt);
+        tarvo::rt::gStartingQt = true;
         auto* app = new QApplication(qt->argc, qt->argv.data());
+        tarvo::rt::gStartingQt = false;
+        // It started after all: the warnings are said as usual.
+        for (const auto& [type, msg] : std::exchange(tarvo::rt::gStartMessages, {}))
+            tarvo::rt::quietQt(type, QMessageLogContext(), msg);
         app->setQuitOnLastWindowClosed(false);
         // The installed menu entry (tarvo.desktop) gives the window its icon.
         QGuiApplication::setDesktopFileName("tarvo");
@@ -1313,4 +1633,16 @@ int SetCtrlVal(int panel, int control, unsigned int value)
 int InstallHintFunction(int panel, int control, HintFunctionPtr function)
 {
     return gRuntime ? gRuntime->installHint(panel, control, function) : UIE_BAD_PANEL;
+}
+
+int GenericMessagePopup(const char* title, const char* message, const char* button1,
+                        const char* button2, const char* button3, int escapeButton)
+{
+    const char* const labels[3] = {button1, button2, button3};
+    return gRuntime ? gRuntime->popup(title, message, labels, escapeButton) : escapeButton;
+}
+
+int InteractiveEvent(void)
+{
+    return gRuntime ? gRuntime->interactive() : 0;
 }

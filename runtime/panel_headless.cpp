@@ -10,6 +10,7 @@
 #include "options.h"
 #include "panel_internal.h"
 #include "runtime.h"
+#include "std_streams.h"
 
 #include <condition_variable>
 #include <cstdio>
@@ -58,10 +59,9 @@ public:
         if (!added && it->second.index() != v.index()) return UIE_BAD_TYPE;
         const bool changed = added || it->second != v;
         it->second = std::move(v);
-        if (changed && std::holds_alternative<std::string>(it->second) && echo_) {
-            std::fprintf(echo_, "message: %s\n", std::get<std::string>(it->second).c_str());
-            std::fflush(echo_);
-        }
+        // Handed to the echo's writer: no thread waits on stdout.
+        if (changed && std::holds_alternative<std::string>(it->second) && echo_)
+            MessageEcho::instance().post("message: " + std::get<std::string>(it->second) + "\n");
         return UIE_NO_ERROR;
     }
 
@@ -91,7 +91,9 @@ public:
         return 0;
     }
 
+    // Null: no echo.
     void setEcho(std::FILE* stream) {
+        if (stream) MessageEcho::instance().setStream(stream);  // may wait: outside mutex_
         std::lock_guard lock(mutex_);
         echo_ = stream;
     }
@@ -118,6 +120,8 @@ HeadlessPanel& panel() {
 
 void setMessageEchoStream(std::FILE* stream) { panel().setEcho(stream); }
 
+bool flushMessageEcho(double seconds) { return MessageEcho::instance().drain(seconds); }
+
 }  // namespace tarvo::rt
 
 using tarvo::rt::panel;
@@ -127,6 +131,7 @@ using tarvo::rt::panel;
 // controls and callbacks, so it is refused here.
 int InitRunTime(void* /*instance*/, char** argv, void* /*reserved*/) {
     using namespace tarvo::rt;
+    prepareStandardStreams();
     std::vector<std::string> args;
     for (char** p = argv; p && *p; ++p) args.emplace_back(*p);
     OptionsResult parsed = parseOptions(args);
@@ -181,3 +186,11 @@ int SetCtrlVal(int p, int control, int value) { return panel().set(p, control, s
 int SetCtrlVal(int p, int control, unsigned int value) {
     return panel().set(p, control, std::int64_t{value});
 }
+
+// No window to ask in: every question gets the answer of its Escape key, and
+// no event comes from a person.
+int GenericMessagePopup(const char* /*title*/, const char* /*message*/, const char* /*button1*/,
+                        const char* /*button2*/, const char* /*button3*/, int escapeButton) {
+    return escapeButton;
+}
+int InteractiveEvent(void) { return 0; }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "options.h"
+#include "runtime.h"
 
 #include <cstdio>
 #include <string>
@@ -20,6 +21,14 @@ struct ScriptCheck {
 ScriptCheck checkScript(const std::vector<ScriptAction>& script);
 
 // Where unattended mode echoes the message line (stdout unless changed).
+// What was echoed before is written to the old stream first.
 void setMessageEchoStream(std::FILE* stream);
+// Waits up to `seconds` until every message echoed so far is written;
+// returns whether it was. The echo is written by a thread of its own.
+bool flushMessageEcho(double seconds);
+
+// The requirements LoadPanel checks panels against: `table` (`count`
+// entries) in place of the program's ProgramControls; null restores those.
+void setControlRequirements(const ControlRequirement* table, int count);
 
 }  // namespace tarvo::rt

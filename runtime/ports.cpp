@@ -12,6 +12,9 @@
 // The table is fixed rather than first-come numbering so that a port keeps its
 // number when another adapter is plugged in or removed.
 #include "com_table.h"
+#include "runtime.h"
+
+#include <cstdio>
 
 #include <algorithm>
 #include <map>
@@ -352,3 +355,11 @@ std::vector<PortInfo> listPorts() {
 }
 
 }  // namespace tarvo::rt
+
+int GetComDeviceName(int port, char* name, int size)
+{
+    if (!name || size <= 0) return -1;
+    const std::string device = tarvo::rt::comDevice(port);
+    std::snprintf(name, static_cast<size_t>(size), "%s", device.c_str());
+    return device.empty() ? -1 : 0;
+}

@@ -117,27 +117,20 @@ FILE* OpenRunFile(const char* path, char* why, int whySize)
     return f;
 }
 
-int CloseRunFile(FILE* f, int recordLength)
+// Cuts the regular file open on `fd` back to its last whole record.
+static int cutBack(int fd, int recordLength)
 {
-    if (!f)
-        return -1;
-    // A second descriptor of the same open file keeps the hold (the flock)
-    // while the stream writes out what it has and closes.
-    const int fd = ::dup(::fileno(f));
-    int result = std::fclose(f) == 0 ? 0 : -1;
-    if (fd < 0)
-        return result;
     struct stat st = {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const Offset whole = wholeLength(st.st_size, recordLength, [fd](char* buf, size_t n, Offset at) {
-            return static_cast<long>(::pread(fd, buf, n, at));
-        });
-        if (whole < st.st_size && ::ftruncate(fd, whole) != 0)
-            result = -1;
-    }
-    ::close(fd);
-    return result;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    const Offset whole = wholeLength(st.st_size, recordLength, [fd](char* buf, size_t n, Offset at) {
+        return static_cast<long>(::pread(fd, buf, n, at));
+    });
+    return whole < st.st_size && ::ftruncate(fd, whole) != 0 ? -1 : 0;
 }
+
+static int dupOf(FILE* f) { return ::dup(::fileno(f)); }
+static void closeFd(int fd) { ::close(fd); }
 
 #else
 
@@ -175,29 +168,41 @@ FILE* OpenRunFile(const char* path, char* why, int whySize)
     return f;
 }
 
+static int cutBack(int fd, int recordLength)
+{
+    struct _stat64 st = {};
+    if (::_fstat64(fd, &st) != 0 || !(st.st_mode & _S_IFREG))
+        return 0;
+    HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    const Offset whole = wholeLength(st.st_size, recordLength, [h](char* buf, size_t n, Offset at) {
+        OVERLAPPED o = {};
+        o.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
+        o.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        return ::ReadFile(h, buf, static_cast<DWORD>(n), &got, &o) ? static_cast<long>(got) : -1L;
+    });
+    return whole < st.st_size && ::_chsize_s(fd, whole) != 0 ? -1 : 0;
+}
+
+static int dupOf(FILE* f) { return ::_dup(::_fileno(f)); }
+static void closeFd(int fd) { ::_close(fd); }
+
+#endif
+
 int CloseRunFile(FILE* f, int recordLength)
 {
     if (!f)
         return -1;
-    const int fd = ::_dup(::_fileno(f));
+    if (recordLength < 0)
+        return std::fclose(f) == 0 ? 0 : -1;
+    // A second descriptor of the same open file keeps the hold while the
+    // stream writes out what it has and closes; then the cut.
+    const int fd = dupOf(f);
     int result = std::fclose(f) == 0 ? 0 : -1;
     if (fd < 0)
         return result;
-    struct _stat64 st = {};
-    if (::_fstat64(fd, &st) == 0 && (st.st_mode & _S_IFREG)) {
-        HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-        const Offset whole = wholeLength(st.st_size, recordLength, [h](char* buf, size_t n, Offset at) {
-            OVERLAPPED o = {};
-            o.Offset = static_cast<DWORD>(at & 0xFFFFFFFF);
-            o.OffsetHigh = static_cast<DWORD>(at >> 32);
-            DWORD got = 0;
-            return ::ReadFile(h, buf, static_cast<DWORD>(n), &got, &o) ? static_cast<long>(got) : -1L;
-        });
-        if (whole < st.st_size && ::_chsize_s(fd, whole) != 0)
-            result = -1;
-    }
-    ::_close(fd);
+    if (cutBack(fd, recordLength) != 0)
+        result = -1;
+    closeFd(fd);
     return result;
 }
-
-#endif

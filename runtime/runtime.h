@@ -38,6 +38,25 @@ struct CallbackBinding {
 extern const CallbackBinding ProgramCallbacks[];
 extern const int ProgramCallbackCount;
 
+enum { CTRL_INTEGER = 1, CTRL_TEXT = 2 };
+
+// What the program needs of a control of the panel file.
+struct ControlRequirement {
+    int control;                 // control id
+    int kind;                    // CTRL_INTEGER: read with GetCtrlVal; CTRL_TEXT: a text the program sets
+    const char* what;            // what the program uses it for, for messages
+    long long minimum, maximum;  // CTRL_INTEGER: every value the control offers lies in this range
+};
+
+// The program's table of the controls it reads and sets. The program (and
+// each test program that loads panels) defines these two; LoadPanel refuses a
+// panel file that lacks one of them, has it of another kind, or offers a value
+// outside its range (a spin box's minimum and maximum, a combo box's items and
+// typed values, a check box's 0 and 1). Scripts and SetCtrlVal cannot set a
+// value outside the range either.
+extern const ControlRequirement ProgramControls[];
+extern const int ProgramControlCount;
+
 // ---------------------------------------------------------------------------
 // Start-up, panel and event loop (main thread only, unless said otherwise)
 
@@ -60,6 +79,14 @@ int DiscardPanel(int panel);
 // after that callback has returned.
 int RunUserInterface();
 int QuitUserInterface(int returnCode);
+
+// Shows a modal question with up to three buttons (null for none) and returns the
+// number of the one chosen (1..3); Escape or closing it chooses `escapeButton`.
+int GenericMessagePopup(const char* title, const char* message, const char* button1,
+                        const char* button2, const char* button3, int escapeButton);
+// 1 when the callback in progress was set off by a person at the window; 0 for a
+// script's action, a signal, or outside a callback.
+int InteractiveEvent(void);
 
 // Integer and text values of the controls of panel `panel` (a resource id or
 // a handle: one panel is loaded). GetCtrlVal runs on the main thread;
@@ -114,6 +141,10 @@ int SetComTime(int port, double seconds);
 int CancelComRd(int port);
 // A text for a negative serial result, for messages.
 const char* ComErrorText(int code);
+// The device that port number `port` opens ("/dev/ttyUSB0", "COM3",
+// "virtual"), into `name` (at most `size` bytes, the terminating zero
+// included). Returns 0, or -1 when the number maps to no device.
+int GetComDeviceName(int port, char* name, int size);
 
 constexpr double DEFAULT_COM_TIMEOUT = 1.0;
 
@@ -146,9 +177,10 @@ int CmtReleaseThreadPoolFunctionID(int pool, int id);
 // null with a one-line reason in `why` ("in use by process 4711", "a FIFO
 // with no reader", the system's text).
 FILE* OpenRunFile(const char* path, char* why, int whySize);
-// Closes a stream of OpenRunFile. A regular file is then cut back to its last
-// whole record: of `recordLength` bytes, or a line when it is 0. Returns 0,
-// or -1 when the stream could not be written out or cut.
+// Closes a stream of OpenRunFile. With `recordLength` >= 0 a regular file is
+// then cut back to its last whole record: of `recordLength` bytes, or a line
+// when it is 0. Returns 0, or -1 when the stream could not be written out or
+// cut.
 int CloseRunFile(FILE* file, int recordLength);
 
 // ---------------------------------------------------------------------------

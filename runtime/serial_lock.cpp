@@ -1,5 +1,7 @@
 #include "serial_lock.h"
 
+#include "options.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -172,18 +174,18 @@ std::string DeviceLockFile::acquire(const std::string& device, const std::string
         const std::optional<Holder> h = readHolder(name);
         if (!h) continue;  // removed in between: try again
         if (h->pid && running(*h->pid)) {
-            busy = "busy: locked by process " + std::to_string(*h->pid) + " (" + name + ")";
+            busy = "busy: locked by process " + std::to_string(*h->pid) + " (" + quotePath(name) + ")";
             break;
         }
         if (!h->pid && std::time(nullptr) - h->modified < kFreshSeconds) {
-            busy = "busy: locked by another program (" + name + ")";
+            busy = "busy: locked by another program (" + quotePath(name) + ")";
             break;
         }
         // Stale: its process is gone (killed, or the machine lost power).
         ::unlink(name.c_str());
     }
     ::unlink(tmp.c_str());
-    return busy.empty() ? "busy: cannot take over the lock file " + name : busy;
+    return busy.empty() ? "busy: cannot take over the lock file " + quotePath(name) : busy;
 }
 
 }  // namespace tarvo::rt

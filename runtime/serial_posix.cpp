@@ -5,6 +5,7 @@
 // thread. The records on the line are binary: every byte value must pass
 // untouched, so the line is fully raw and every termios field is set on open
 // (settings left by the previous user of the device persist otherwise).
+#include "options.h"
 #include "runtime.h"
 #include "serial_baud.h"
 #include "serial_lock.h"
@@ -374,7 +375,7 @@ long readBaud(int fd) {
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
                                        std::string* error, int* code) {
     auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error) *error = device + ": " + why;
+        if (error) *error = quotePath(device) + ": " + why;
         if (code) *code = c;
         return nullptr;
     };

@@ -2,7 +2,9 @@
 // program's callbacks on the virtual board, in this process.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
@@ -43,6 +45,14 @@ TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
     ASSERT_NE(start, nullptr);
     QTimer::singleShot(0, start, [start] { start->click(); });
     QTimer::singleShot(2500, [start] { start->window()->close(); });
+    // Closing the window during a run asks first: quit without the report.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == "Quit without the report") b->click();
+    });
+    answer.start(20);
     RunUserInterface();
     // As the program does after its loop: wait for the sampler, then release it.
     CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);

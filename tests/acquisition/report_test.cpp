@@ -12,6 +12,8 @@
 
 const CallbackBinding ProgramCallbacks[] = {{"none", nullptr}};
 const int ProgramCallbackCount = 0;
+const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
+const int ProgramControlCount = 0;
 
 namespace {
 
@@ -23,6 +25,25 @@ std::string stopIn(const TempDir& dir)
     stop(1, 4, EVENT_COMMIT, nullptr, 0, 0);
     std::filesystem::current_path(here);
     return readfile(dir.file("config.txt"));
+}
+
+// The report's text with the platform's line ends and asctime's day: the
+// Windows C library pads the day with a zero ("Mar 05"), and its text files
+// end lines with CR LF.
+std::string native(std::string text)
+{
+#ifdef _WIN32
+    for (size_t at = 0; (at = text.find("  5 14:03:27", at)) != std::string::npos;)
+        text.replace(at, 3, " 05");
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
 }
 
 }  // namespace
@@ -37,7 +58,7 @@ TEST(Report, TheWorkedExampleByteForByte)
     wfile = 1, num_ch = 6, digf = 1, rec_c = 1, SampPer = 2000;
     tot_data = 960;
     EXPECT_EQ(stopIn(dir),
-              "A genuine device had sampled data in file DATA.TXT as:\n"
+              native("A genuine device had sampled data in file DATA.TXT as:\n"
               "\n"
               "Colums of int...\n"
               "\n"
@@ -47,23 +68,23 @@ TEST(Report, TheWorkedExampleByteForByte)
               "Number of Analogical channels:  6\n"
               "And 4 digital channelsThe last colum is the record counter 0-15\n"
               "with a sample period of [us]:  2000\n"
-              "The number of samples for every channel is:  960");
+              "The number of samples for every channel is:  960"));
 
     // Raw bytes, neither lines nor counter, a one-digit day padded by asctime.
     t.tm_mday = 5, t.tm_wday = 1;  // Mon Mar 5 2007
     wfile = 0, num_ch = 1, digf = 0, rec_c = 0, SampPer = 167773664;
     tot_data = 0;
     EXPECT_EQ(stopIn(dir),
-              "A genuine device had sampled data in file DATA.TXT as:\n\nArray of char...\n\n"
+              native("A genuine device had sampled data in file DATA.TXT as:\n\nArray of char...\n\n"
               "The start flag date/time was sent at:Mon Mar  5 14:03:27 2007\n\n"
               "With the configuration parameters:\nNumber of Analogical channels:  1\n\n"
               "with a sample period of [us]:  167773664\n"
-              "The number of samples for every channel is:  0");
+              "The number of samples for every channel is:  0"));
 
     // The counter alone.
     wfile = 1, digf = 0, rec_c = 1;
     std::string rc = stopIn(dir);
-    EXPECT_NE(rc.find("channels:  1\nThe last colum is the record counter 0-15\nwith"),
+    EXPECT_NE(rc.find(native("channels:  1\nThe last colum is the record counter 0-15\nwith")),
               std::string::npos) << rc;
     timestart = nullptr;
 }

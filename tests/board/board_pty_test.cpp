@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -141,6 +142,7 @@ public:
         if (fd_ >= 0) close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void flush() { tcflush(fd_, TCIFLUSH); }
     void write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
     // Up to n bytes, waiting at most `limit` for them. *ended tells whether the
@@ -470,5 +472,142 @@ TEST(DeviceBoard, OnATerminalDeviceA0xFFByteIsDataNotAMark)
     EXPECT_NE(text.find("rx 41 ignored"), std::string::npos) << text;
     EXPECT_EQ(board.terminate(), 0);
     close(master);
+    std::remove(log.c_str());
+}
+
+namespace {
+
+// The handshake with the recorder's own timing: its flush stands in for the
+// 500 ms break, it reads a quarter second after the break and waits up to
+// 1 s for the identification, flushes, sends the block and reads the reply.
+Bytes recorderHandshake(Port& p, const Bytes& block, std::string* ident)
+{
+    p.flush();
+    std::this_thread::sleep_for(750ms);
+    *ident = text(p.read(14, 1s));
+    p.flush();
+    p.write(block);
+    return p.read(1, 1250ms);
+}
+
+// The block of 9 channels: refused.
+const Bytes kBadBlock = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+
+// Waits up to 30 s for the board to log `line`.
+bool logShows(const std::string& log, const std::string& line)
+{
+    const auto end = Clock::now() + 30s;
+    while (slurp(log).find(line) == std::string::npos) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+void startAndRead(Port& p, std::size_t n)
+{
+    p.flush();
+    p.write({0x00});
+    EXPECT_EQ(p.read(n, 2s).size(), n);
+}
+
+}  // namespace
+
+TEST(PtyBoard, AFlushStartsTheHandshakeOverWhateverTheBoardWasDoing)
+{
+    const struct {
+        const char* name;
+        // Takes the board into the state on a port the recorder keeps open,
+        // or closes and opens it again into *reopened.
+        void (*reach)(Port&, std::unique_ptr<Port>& reopened, const std::string& path);
+        const char* log;  // what the board logged for the flush that restarted it
+    } cases[] = {
+        {"configured, the run never started, the port opened again",
+         [](Port& p, std::unique_ptr<Port>& again, const std::string& path) {
+             ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+             again = std::make_unique<Port>(path);
+         },
+         "flush (break stand-in, no start byte followed)"},
+        {"streaming",
+         [](Port& p, std::unique_ptr<Port>&, const std::string&) {
+             ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+             startAndRead(p, 50);
+         },
+         "flush (break stand-in, was streaming)"},
+        {"half a block in",
+         [](Port& p, std::unique_ptr<Port>&, const std::string&) {
+             p.flush();
+             ASSERT_EQ(text(p.read(14, 1s)), "KLVDAQ00730019");
+             std::this_thread::sleep_for(250ms);
+             p.flush();
+             p.write(Bytes(kBlock2000.begin(), kBlock2000.begin() + 7));
+             // Flushes that come before the board looks are one flush to it.
+             std::this_thread::sleep_for(250ms);
+         },
+         "flush (break stand-in, was identified)"},
+        {"refused block",
+         [](Port& p, std::unique_ptr<Port>&, const std::string&) {
+             ASSERT_EQ(handshake(p, kBadBlock), Bytes{0x0E});  // the complement of F1
+         },
+         "flush (break stand-in, was refused)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string log = tempPath("break-log");
+        BoardProcess board({"--log", log});
+        const std::string path = board.path();
+        auto first = std::make_unique<Port>(path);
+        std::unique_ptr<Port> again;
+        c.reach(*first, again, path);
+        if (again) first.reset();
+        Port& p = again ? *again : *first;
+        std::string ident;
+        // Records sent before the board saw the flush do not come first.
+        EXPECT_EQ(recorderHandshake(p, kBlock2000, &ident), Bytes{0xEE});
+        EXPECT_EQ(ident, "KLVDAQ00730019");
+        first.reset();
+        again.reset();
+        // The acquisition: the stream starts again at record 1.
+        Port acq(path);
+        acq.flush();
+        acq.write({0x00});
+        EXPECT_EQ(acq.read(20, 2s), records(reference(kBlock2000), 1, 2));
+        EXPECT_NE(slurp(log).find(c.log), std::string::npos) << slurp(log);
+        std::remove(log.c_str());
+    }
+}
+
+TEST(PtyBoard, TheRecordersExclusiveUseIsKeptWhileItHoldsThePortAndClearedOnceItIsGone)
+{
+    // Read through TIOCGEXCL, which tells whoever runs the test; that root may
+    // open an exclusive port anyway is left to the fault suite's run as nobody.
+    const std::string log = tempPath("excl-log");
+    BoardProcess board({"--log", log});
+    const std::string path = board.path();
+    auto exclusive = [](const Port& p) {
+        int on = -1;
+        return ioctl(p.fd(), TIOCGEXCL, &on) == 0 ? on : -1;
+    };
+    {
+        Port p(path);
+        ASSERT_EQ(ioctl(p.fd(), TIOCEXCL), 0);
+        ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+        ioctl(p.fd(), TIOCNXCL);
+    }  // closed, and at once opened again for the run, as the recorder does
+    auto acq = std::make_unique<Port>(path);
+    ASSERT_EQ(ioctl(acq->fd(), TIOCEXCL), 0);
+    acq->flush();
+    acq->write({0x00});
+    ASSERT_EQ(acq->read(100, 2s).size(), 100u);
+    // By now the board has seen the close and the open.
+    EXPECT_EQ(exclusive(*acq), 1) << slurp(log);
+    EXPECT_EQ(slurp(log).find("exclusive use"), std::string::npos) << slurp(log);
+
+    // The recorder dies holding the port (closed without TIOCNXCL): the board
+    // clears the exclusive use, as nobody else will.
+    acq.reset();
+    EXPECT_TRUE(logShows(log, "exclusive use left by a closed recorder cleared")) << slurp(log);
+    Port next(path);
+    EXPECT_EQ(exclusive(next), 0);
     std::remove(log.c_str());
 }

@@ -226,3 +226,25 @@ TEST_F(VirtualBoard, ANewRunAfterTheLastOneClosed)
         CloseCom(kPort);
     }
 }
+
+TEST_F(VirtualBoard, ABreakStartsTheHandshakeOverWhateverTheBoardWasDoing)
+{
+    // Configured, its run never started (data.txt could not be created), and
+    // the user presses Start again.
+    ASSERT_EQ(handshake(kBlock2000), 0xEE);
+    CloseCom(kPort);
+    std::string ident;
+    ASSERT_EQ(handshake(kBlockFast, &ident), 0x02);
+    EXPECT_EQ(ident, "KLVDAQ00730019");
+    start();
+    EXPECT_EQ(readBytes(3 * 3), expected(kBlockFast, 1, 3));
+    // Streaming, and a break on the open port: the identification, not records.
+    FlushInQ(kPort);
+    ComBreak(kPort, 500);
+    char id[15] = {};
+    EXPECT_EQ(ComRd(kPort, id, 14), 14);
+    EXPECT_STREQ(id, "KLVDAQ00730019");
+    tarvo::rt::inspectVirtualBoard(kPort, [](const tarvo::board::BoardModel& b) {
+        EXPECT_EQ(b.state(), tarvo::board::BoardModel::State::Identified);
+    });
+}

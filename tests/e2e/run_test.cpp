@@ -409,6 +409,22 @@ TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
     EXPECT_GT(splitlines(rec.data()).size(), 200u);
 }
 
+// A rate no line runs at is refused by the panel before any run: the baud
+// rate box takes typed rates up to 12,000,000 bit/s.
+TEST(Run, ABaudRateNoLineRunsAtIsRefusedBeforeTheRun)
+{
+    Recording rec;
+    ProcResult r = rec.run(Panel().lines() + "set 8 999999999\nset 10 100000\npress start\n"
+                                             "wait 0.5\npress quit\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("script.txt:9: set: control 8 ('baudRate') takes one of its items or 1 "
+                         "to 12000000, not 999999999"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(messages(r.out).empty());
+    EXPECT_FALSE(rec.exists("data.txt"));
+}
+
 TEST(Run, PortThatCannotBeReopenedForSamplingIsSaid)
 {
     // The port's name goes away between the handshake and the reopen: the
@@ -473,7 +489,7 @@ TEST(Run, APortThatFailsStopsSamplingWithoutSpinning)
 
 TEST(Run, QuitAndSignalsDuringARunEndItCleanly)
 {
-    for (int how : {0, SIGINT, SIGTERM}) {
+    for (int how : {0, SIGINT, SIGTERM, SIGHUP}) {  // SIGHUP: the terminal closed
         SCOPED_TRACE(how);
         Recording rec;
         rec.startBoard();

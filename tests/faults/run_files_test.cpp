@@ -77,10 +77,12 @@ TEST(RunFiles, TheNextRunKeepsThePreviousOneUnderItsDatedNames)
     EXPECT_EQ(readfile(rec.work() + "/data-" + stamp + ".txt"), "not tarvo's\n");
     EXPECT_EQ(readfile(rec.work() + "/data-" + stamp + "-2.txt"), data1);
     EXPECT_EQ(readfile(rec.work() + "/config-" + stamp + "-2.txt"), config1);
-    EXPECT_NE(second.err.find("the previous run is kept as data-" + stamp + "-2.txt and config-" +
-                              stamp + "-2.txt"),
+    EXPECT_NE(second.err.find("the previous run is kept as data-" + stamp + "-2.txt, config-" +
+                              stamp + "-2.txt and run-" + stamp + "-2.json"),
               std::string::npos)
         << second.err;
+    EXPECT_NE(readfile(rec.work() + "/run-" + stamp + "-2.json").find("\"ended_by\": \"stop\""),
+              std::string::npos);
     // The new run's files are its own, under the usual names.
     EXPECT_GT(splitlines(rec.data()).size(), 50u);
     EXPECT_NE(rec.config().find("The number of samples"), std::string::npos);
@@ -208,5 +210,44 @@ TEST(RunFiles, AFailedHandshakeReleasesThePortsLockFile)
         ProcResult r = t->wait(30);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_FALSE(fs::exists(lock)) << fault;
+    }
+}
+
+// run.json describes the run however it ends: its settings, times, counts and
+// each loss and silence where the records show them.
+TEST(RunFiles, RunJsonDescribesTheRunWithItsLossesAndSilence)
+{
+    struct Case {
+        const char* ending;
+        const char* endedBy;
+    };
+    for (const Case& k : {Case{"press stop", "stop"}, Case{"press quit", "quit"}}) {
+        Recording rec;
+        // Records 300 and 600 are not sent; after record 700 the board is silent.
+        rec.startBoard({"--lose-record-every", "300", "--silence-after", "700"});
+        Panel p;
+        ProcResult r = rec.run(p.lines() + "press start\nwait 4\n" + k.ending + "\n");
+        rec.stopBoard();
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string j = readfile(rec.work() + "/run.json");
+        const size_t lines = splitlines(rec.data()).size();
+        ASSERT_EQ(lines, 698u) << j;
+        const std::string device = rec.device;
+        for (const std::string& part :
+             {std::string("\"format\": \"tarvo-run 1\""),
+              std::string("\"settings\": {\"channels\": 6, \"status_byte\": true, \"digital_lines\": "
+                          "true, \"record_counter\": true, \"file_format\": \"columns\", "
+                          "\"period_us\": 2000, \"baud_rate\": 115200, \"port\": 1, \"device\": \"") +
+                  device + "\", \"record_bytes\": 10}",
+              std::string("\"ended_by\": \"") + k.endedBy + "\"", std::string("\"records\": 698,"),
+              std::string("\"lost\": 2,"),
+              std::string("{\"type\": \"loss\", \"record\": 300, \"missing\": 1}"),
+              std::string("{\"type\": \"loss\", \"record\": 599, \"missing\": 1}"),
+              std::string("{\"type\": \"silence\", \"record\": 698, \"start\": \""),
+              std::string("\"end\": null}"), std::string("\"events_dropped\": 0")})
+            EXPECT_NE(j.find(part), std::string::npos) << k.ending << ": " << part << "\n" << j;
+        static const std::regex iso("\"(start|end)\": \"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d\"");
+        EXPECT_EQ(std::distance(std::sregex_iterator(j.begin(), j.end(), iso), std::sregex_iterator()), 3)
+            << j;  // the run's start and end, the silence's start
     }
 }

@@ -160,3 +160,18 @@ TEST(Script, FilesAreReadOrRefusedWithTheReason)
 #endif
     std::filesystem::remove_all(dir);
 }
+
+TEST(Script, AByteOrderMarkAtTheStartIsAcceptedAndNowhereElse)
+{
+    const ScriptResult marked = parseScript("\xEF\xBB\xBFset 6 3\npress start\n");
+    ASSERT_TRUE(marked.ok) << marked.error;
+    ASSERT_EQ(marked.actions.size(), 2u);
+    EXPECT_EQ(marked.actions[0].control, 6);
+    EXPECT_EQ(marked.actions[0].value, 3);
+    EXPECT_EQ(marked.actions[1].line, 2);
+
+    const ScriptResult second = parseScript("set 6 3\n\xEF\xBB\xBFpress start\n");
+    EXPECT_FALSE(second.ok);
+    EXPECT_EQ(second.errorLine, 2);
+    EXPECT_NE(second.error.find("'\xEF\xBB\xBFpress'"), std::string::npos) << second.error;
+}

@@ -49,6 +49,10 @@ const CallbackBinding ProgramCallbacks[] = {
     {"writef", writef},   {"other", other},
 };
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
+// The test panels are small: by default they need no control. A test that
+// checks requirements sets its own table (setControlRequirements).
+const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
+const int ProgramControlCount = 0;
 
 int initRunTime(std::vector<std::string> args)
 {

@@ -70,6 +70,7 @@ protected:
 
     std::string echoed()
     {
+        EXPECT_TRUE(tarvo::rt::flushMessageEcho(10));  // the echo's writer is a thread
         std::fflush(echo);
         std::rewind(echo);
         std::string out;

@@ -5,6 +5,7 @@
 // read again on a refresh.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -159,6 +161,15 @@ protected:
                 QTimer::singleShot(int(at * 1000), start, during);
             QTimer::singleShot(int(seconds * 1000), last, [last] { last->click(); });
         });
+        // Quit during a run asks first: quit without the report.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == "Quit without the report")
+                        b->click();
+        });
+        answer.start(20);
         // Against a hang: the run would end long before.
         QTimer guard;
         guard.setSingleShot(true);

@@ -6,6 +6,9 @@
 // recorder's decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -112,7 +115,10 @@ std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> out;
     std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
+    for (std::string l; std::getline(in, l);) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        out.push_back(l);
+    }
     return out;
 }
 
@@ -124,16 +130,25 @@ TEST_F(Run, RecordsInIntegerColumnsAndTheReport)
     waitForRecords(300);
     stopRun();
 
+    // Text files end their lines as Windows' text files do.
     const std::string data = readfile(dir.file("data.txt"));
-    EXPECT_EQ(data.find('\r'), std::string::npos) << "line ends are \\n on every system";
+    ASSERT_GE(data.size(), 2u);
+    EXPECT_EQ(data.substr(data.size() - 2), "\r\n");
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), std::count(data.begin(), data.end(), '\r'));
     const auto got = lines(data);
     ASSERT_GE(got.size(), 300u);
     for (std::size_t i = 0; i < got.size(); ++i)
         ASSERT_EQ(got[i], expectedLine(i + 1)) << "line " << i + 1;
 
     const std::string report = readfile(dir.file("config.txt"));
-    EXPECT_NE(report.find("Colums of int...\n"), std::string::npos) << report;
-    EXPECT_NE(report.find("Number of Analogical channels:  6\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("A genuine device had sampled data in file DATA.TXT as:\r\n\r\nColums of int...\r\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("Number of Analogical channels:  6\r\n"), std::string::npos) << report;
+    // asctime as the Windows C library writes it: the day padded with a zero.
+    EXPECT_TRUE(std::regex_search(report, std::regex("sent at:[A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d "
+                                                     "\\d\\d:\\d\\d:\\d\\d \\d{4}\r\n\r\n")))
+        << report;
     // Every record begun is counted; one begun and cut short by Stop is not written.
     const unsigned counted = std::stoul(report.substr(report.rfind("  ") + 2));
     EXPECT_TRUE(counted == got.size() || counted == got.size() + 1) << counted << " " << got.size();
