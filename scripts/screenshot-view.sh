@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's picture of tarvo-view: a run recorded by the real tarvo from
-# tarvo-board (on a pseudo-terminal), which leaves out every 700th record, then
-# drawn by tarvo-view --screenshot.
+# tarvo-board (on a pseudo-terminal), which leaves out every 600th record and
+# falls silent after its 1400th, then drawn by tarvo-view --screenshot.
 #
 #   scripts/screenshot-view.sh [OUTPUT.png]   (default docs/view.png)
 #
@@ -25,11 +25,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$bin/tarvo-board" --lose-record-every 700 --link "$work/board" >"$work/board.out" 2>&1 &
+"$bin/tarvo-board" --lose-record-every 600 --silence-after 1400 --link "$work/board" >"$work/board.out" 2>&1 &
 board_pid=$!
 for _ in $(seq 100); do [ -e "$work/board" ] && break; sleep 0.05; done
 
-# Six channels with the digital lines and the counter, 2 ms a record, 4 s.
+# Six channels with the digital lines and the counter, 2 ms a record; Stop
+# after 4 s, once tarvo has seen the silence.
 mkdir "$work/run"
 printf '%s\n' 'set 2 1' 'set 6 6' 'set 8 115200' 'set 9 1' 'set 10 2000' 'set 11 1' 'set 12 1' 'set 13 1' \
   'press start' 'wait 4' 'press stop' >"$work/run.txt"

@@ -108,7 +108,7 @@ void Overview::remake()
     // The losses and silences as ticks along the bottom.
     const double end = chart_.limits().end;
     for (const RunChart::MarkAt& m : chart_.marks()) {
-        const int x = int((m.fromUs + m.toUs) / 2 / end * t.width());
+        const int x = std::min(t.width() - 1, int((m.fromUs + m.toUs) / 2 / end * t.width()));
         p.setPen(m.mark.type == Event::Type::Loss ? chart_.lossColour() : chart_.silenceColour());
         p.drawLine(x, t.height() - 6, x, t.height() - 1);
     }

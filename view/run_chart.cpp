@@ -824,8 +824,10 @@ RunChart::Readout RunChart::readoutAt(QPoint at) const
         else
             r.mark = tr("silence after record %1, from %2 to %3")
                          .arg(m.record)
-                         .arg(QString::fromStdString(m.start), m.end.empty() ? tr("(still silent)")
-                                                                            : QString::fromStdString(m.end));
+                         .arg(QString::fromStdString(m.start),
+                              !m.end.empty()          ? QString::fromStdString(m.end)
+                              : run_->info().ended ? tr("the end of the run")
+                                                     : tr("now (still silent)"));
     }
     return r;
 }

@@ -3,7 +3,7 @@
 // screenshot shows the traces and a mark at each loss, the wheel, drags,
 // keys and a box move the view as computed, the readout gives the record
 // under the pointer, the legend hides and shows traces, and a run still
-// being written is followed.
+// being written is followed. The recorder's run.json tells of the silence.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -182,6 +182,8 @@ TEST(Screenshot, ShowsTheTracesAndAMarkAtEachLossInBothFormats)
             expected.push_back(inShot(QPoint(int(std::floor(c.xOf(gap))), 0)).x());
         for (int x : expected)
             EXPECT_EQ(shot.pixelColor(x, y), c.lossColour()) << "x " << x;
+        // The silence that run.json tells of, at the end of the last record.
+        EXPECT_EQ(shot.pixelColor(inShot(QPoint(int(std::floor(c.xOf(kEnd))), 0)).x(), y), c.silenceColour());
         for (int x = plot.left(); x <= plot.right(); x++) {
             if (shot.pixelColor(x, y) == c.lossColour()) {
                 EXPECT_TRUE(std::abs(x - expected[0]) <= 6 || std::abs(x - expected[1]) <= 6) << "x " << x;
@@ -303,7 +305,8 @@ TEST(Chart, TheReadoutGivesTheRecordItsTimeAndValuesUnderThePointer)
     const int y = chart.plotRect().center().y();
     // Before, at and after each loss, the first and the last: the view 100
     // records wide about the record (9 pixels a record), the pointer in the
-    // middle of its period; a loss within 5 pixels is told too.
+    // middle of its period; a loss or silence within 5 pixels is told too
+    // (the board fell silent after the last record, and the run ended so).
     const struct {
         uint64_t k;
         double us;
@@ -314,7 +317,7 @@ TEST(Chart, TheReadoutGivesTheRecordItsTimeAndValuesUnderThePointer)
         {298, 596000, "1 record lost before record 300"},
         {299, 600000, "1 record lost before record 300"},
         {598, 1200000, "1 record lost before record 599"},
-        {697, 1398000, ""},
+        {697, 1398000, "silence after record 698, from 20"},
     };
     for (const auto& [k, us, mark] : cases) {
         SCOPED_TRACE("record " + std::to_string(k));
@@ -331,9 +334,16 @@ TEST(Chart, TheReadoutGivesTheRecordItsTimeAndValuesUnderThePointer)
         for (unsigned d = 0; d < 4; d++)
             EXPECT_EQ(int(got.values.line(d)), want[6 + d]) << "D" << d + 1;
         EXPECT_EQ(got.values.counter, want[10]);
-        EXPECT_EQ(got.mark.toStdString(), mark);
+        if (mark.empty())
+            EXPECT_EQ(got.mark.toStdString(), "");
+        else
+            EXPECT_TRUE(got.mark.startsWith(QString::fromStdString(mark))) << got.mark.toStdString();
         EXPECT_NE(chart.readoutText(got).indexOf(QString("record %1").arg(k + 1)), -1);
     }
+    // The silence: from when run.json says it began to the end of the run.
+    chart.setSpan({kEnd - 100 * kPeriod, kEnd});
+    const RunChart::Readout last = chart.readoutAt(QPoint(int(chart.xOf(kEnd - kPeriod / 2)), y));
+    EXPECT_TRUE(last.mark.endsWith("to the end of the run")) << last.mark.toStdString();
     // In the gap of a loss: the loss, with the record after it.
     chart.setSpan({550000, 650000});
     const RunChart::Readout gap = chart.readoutAt(QPoint(int(chart.xOf(599000)), y));
