@@ -56,8 +56,8 @@ void runinfoend(const char* command);
 int datawritefailed(void);
 
 // Formats one record in integer columns into `line` (at least 64 bytes) and
-// returns the length, line end (LINEEND) included. Reads cc, num_ch, di, digf, rec_c,
-// RecLen.
+// returns the length, line end (LINEEND) included: formatrecord (recordline.h)
+// with this run's num_ch, di, digf and rec_c.
 int recordline(const unsigned char* rec, char* line);
 
 // The messages of a run.

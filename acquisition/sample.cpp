@@ -1,6 +1,7 @@
 #include "acquisition.h"
 
 #include "ctrlids.h"
+#include "recordline.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -51,74 +52,11 @@ static int flushdue(void)
     return 0;
 }
 
-// The values are 12-bit samples and 4-bit counters: at most four digits,
-// written two at a time from this table rather than one division each.
-static const char digitpairs[] =
-    "0001020304050607080910111213141516171819"
-    "2021222324252627282930313233343536373839"
-    "4041424344454647484950515253545556575859"
-    "6061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-static char* putint(char* p, unsigned int v)
-{
-    if (v < 10) {
-        *p++ = (char)('0' + v);
-    } else if (v < 100) {
-        memcpy(p, digitpairs + 2 * v, 2);
-        p += 2;
-    } else if (v < 1000) {
-        *p++ = (char)('0' + v / 100);
-        memcpy(p, digitpairs + 2 * (v % 100), 2);
-        p += 2;
-    } else if (v < 10000) {
-        memcpy(p, digitpairs + 2 * (v / 100), 2);
-        memcpy(p + 2, digitpairs + 2 * (v % 100), 2);
-        p += 4;
-    } else {
-        char tmp[10];
-        int n = 0;
-        do {
-            tmp[n++] = (char)('0' + v % 10);
-            v /= 10;
-        } while (v != 0);
-        while (n > 0)
-            *p++ = tmp[--n];
-    }
-    return p;
-}
+static_assert(sizeof(LINEEND) == sizeof(RECORDLINE_END), "data.txt's lines end as its report's");
 
 int recordline(const unsigned char* rec, char* line)
 {
-    char* p = line;
-    for (unsigned int i = 0; i < num_ch; i++) {
-        unsigned int k = (3 * i) / 2;
-        unsigned int value;
-        if (i % 2 == 0)
-            value = 16 * rec[k] + (rec[k + 1] & 15);
-        else
-            value = 16 * rec[k + 1] + (rec[k] & 240) / 16;
-        if (i != 0) *p++ = ',';
-        p = putint(p, value);
-    }
-    if (di != 0) {
-        unsigned char s = rec[RecLen - 1];
-        if (digf != 0) {
-            for (int bit = 7; bit >= 4; bit--) {
-                *p++ = ',';
-                *p++ = (s >> bit) & 1 ? '1' : '0';
-            }
-        }
-        if (rec_c != 0) {
-            *p++ = ',';
-            p = putint(p, s & 15);
-        }
-    }
-#ifdef _WIN32
-    *p++ = '\r';
-#endif
-    *p++ = '\n';
-    return (int)(p - line);
+    return formatrecord(rec, num_ch, di, digf, rec_c, line);
 }
 
 // The counter test: the board counts its records modulo 16, and the count
