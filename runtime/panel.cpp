@@ -17,6 +17,7 @@
 #include "com_table.h"
 #include "live_feed.h"
 #include "options.h"
+#include "panel_form.h"
 #include "panel_internal.h"
 #include "run_status.h"
 #include "runtime.h"
@@ -43,7 +44,6 @@
 #include <QSpinBox>
 #include <QThread>
 #include <QTimer>
-#include <QUiLoader>
 #include <QValidator>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -408,11 +408,10 @@ public:
             // The form builder reports what it cannot build only as warnings;
             // gather them, so that a damaged file fails with one line.
             WarningCapture capture(warnings);
-            QUiLoader loader;
-            loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
-            top.reset(loader.load(&f));
-            if (!top && !loader.errorString().isEmpty())
-                warnings.prepend(loader.errorString());
+            QString error;
+            top = buildPanelForm(f, error);
+            if (!top && !error.isEmpty())
+                warnings.prepend(error);
         }
         if (!top || !warnings.isEmpty())
             return fail(path + ": " + (warnings.isEmpty() ? "not a panel file" : warnings.first()));

@@ -305,8 +305,12 @@ TEST_F(LiveView, AFloodIsThinnedForTheChartNeverForTheFile)
     flood.flood = true;
     tarvo::rt::resetVirtualBoard(kBoardPort, flood);
     int ticks = 0;
+    int thinned = 0;  // the most records passed over, seen while the flood lasts
     QTimer beat;
-    QObject::connect(&beat, &QTimer::timeout, [&ticks] { ++ticks; });
+    QObject::connect(&beat, &QTimer::timeout, [&ticks, &thinned] {
+        ++ticks;
+        thinned = std::max(thinned, tarvo::rt::chartFeed().skip());
+    });
     beat.start(50);
     const std::string data = run({1, 115200, 0, 2000, 0, 0, 1}, 1.2);
     beat.stop();
@@ -315,7 +319,8 @@ TEST_F(LiveView, AFloodIsThinnedForTheChartNeverForTheFile)
     const unsigned records = tot_data.load();
     ASSERT_GT(records, 200000u) << "the virtual board did not flood";
     EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), long(records));
-    EXPECT_GT(tarvo::rt::chartFeed().skip(), 0);
+    // (Once the flood has ended the chart may take every record again.)
+    EXPECT_GT(thinned, 0);
     EXPECT_GT(chart()->received().points, 100u);
     EXPECT_LT(chart()->received().points, records / 4);
     // The window stayed responsive (a bound against a stall, not a timing).
