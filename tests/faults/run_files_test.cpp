@@ -190,6 +190,30 @@ TEST(RunFiles, ADataFileThatIsAFifo)
         EXPECT_FALSE(c.partialTail);
         EXPECT_TRUE(fs::is_fifo(fifo));
     }
+    {
+        // The reader goes away mid-run: a write failure, not the end of tarvo.
+        Recording rec;
+        fs::create_directories(rec.work());
+        const std::string fifo = rec.work() + "/data.txt";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::thread reader([&] {
+            const int fd = ::open(fifo.c_str(), O_RDONLY);  // waits for tarvo
+            char buf[4096];
+            size_t got = 0;
+            while (got < 20000) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n <= 0) break;
+                got += n;
+            }
+            ::close(fd);
+        });
+        ProcResult r = rec.run(Panel().lines() + "press start\nwait 3\npress stop\n", 60);
+        reader.join();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(messages(r.out),
+                  (Strings{kSampling, " ERROR: Cannot write DATA.TXT! Sampling stopped.", kDone}));
+        EXPECT_NE(rec.config().find("The number of samples"), std::string::npos);
+    }
 }
 
 // A handshake that fails leaves the port's lock file behind no more: a later
