@@ -212,7 +212,7 @@ private:
             std::lock_guard lock(gRegistry.mutex);
             gRegistry.boards.insert(board_);
         }
-        const auto end = Clock::now() + std::chrono::seconds(10);
+        const auto end = Clock::now() + std::chrono::seconds(30);
         char target[256];
         while (Clock::now() < end) {
             const ssize_t k = readlink(link_.c_str(), target, sizeof target - 1);
