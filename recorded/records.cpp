@@ -149,6 +149,30 @@ void addLoss(std::vector<Loss>& losses, uint64_t& dropped, uint64_t record, uint
         dropped++;
 }
 
+// The record counter through one chunk: the records missing between two
+// received ones, and the count lost before each block's first record (its
+// own gap included).
+struct CounterTrack {
+    int prev = -1;
+    uint64_t lost = 0;
+
+    void see(Records::Chunk& c, uint64_t idx, unsigned counter)
+    {
+        if (prev >= 0) {
+            const unsigned gap = unsigned(counter - prev - 1) & 15;
+            if (gap != 0) {
+                lost += gap;
+                addLoss(c.losses, c.lossesDropped, idx, gap);
+            }
+        } else {
+            c.firstCounter = int(counter);
+        }
+        prev = int(counter);
+        if (idx % kBlock == 0)
+            c.skips.push_back(lost);
+    }
+};
+
 std::string printable(char c)
 {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -313,8 +337,7 @@ void scanColumns(Pass& pass, Records::Chunk& c)
     c.extents.assign(pass.extents ? l.lanes() : 0, {});
     Releaser rel{pass.file, c.from};
     uint64_t idx = c.firstRecord;
-    uint64_t lost = 0;
-    int prev = -1;
+    CounterTrack counters;
     const char* nextStep = p + kStep;
     Record r;
     auto fail = [&](const char* line, const char* at, unsigned col, const std::string& what) {
@@ -383,20 +406,8 @@ void scanColumns(Pass& pass, Records::Chunk& c)
         }
         if (!whole)
             r.digital = uint8_t(digital);
-        if (l.counter) {
-            if (prev >= 0) {
-                const unsigned gap = unsigned(r.counter - prev - 1) & 15;
-                if (gap != 0) {
-                    lost += gap;
-                    addLoss(c.losses, c.lossesDropped, idx, gap);
-                }
-            } else {
-                c.firstCounter = r.counter;
-            }
-            prev = r.counter;
-            if (idx % kBlock == 0)  // lost before the block's first record, its own gap included
-                c.skips.push_back(lost);
-        }
+        if (l.counter)
+            counters.see(c, idx, r.counter);
         if (pass.extents) {
             blocks.add(r, l);
             if ((idx + 1) % kBlock == 0)
@@ -409,8 +420,8 @@ void scanColumns(Pass& pass, Records::Chunk& c)
     pass.done.fetch_add(uint64_t(p - (nextStep - kStep)), std::memory_order_relaxed);
     rel.finish(uint64_t(p - base));
     c.records = idx - c.firstRecord;
-    c.lastCounter = prev;
-    c.lost = lost;
+    c.lastCounter = counters.prev;
+    c.lost = counters.lost;
 }
 
 inline void decodeRaw(const unsigned char* rec, const Layout& l, Record& r)
@@ -434,8 +445,7 @@ void scanRaw(Pass& pass, Records::Chunk& c)
     Releaser rel{pass.file, c.from};
     c.records = (c.to - c.from) / len;
     const uint64_t last = c.firstRecord + c.records;
-    uint64_t lost = 0;
-    int prev = -1;
+    CounterTrack counters;
     Record r;
     const bool scan = pass.extents || l.counter;
     for (uint64_t idx = c.firstRecord; idx < last && scan; idx++) {
@@ -449,20 +459,8 @@ void scanRaw(Pass& pass, Records::Chunk& c)
             }
         }
         decodeRaw(base + c.from + (idx - c.firstRecord) * len, l, r);
-        if (l.counter) {
-            if (prev >= 0) {
-                const unsigned gap = unsigned(r.counter - prev - 1) & 15;
-                if (gap != 0) {
-                    lost += gap;
-                    addLoss(c.losses, c.lossesDropped, idx, gap);
-                }
-            } else {
-                c.firstCounter = r.counter;
-            }
-            prev = r.counter;
-            if (idx % kBlock == 0)
-                c.skips.push_back(lost);
-        }
+        if (l.counter)
+            counters.see(c, idx, r.counter);
         if (pass.extents) {
             blocks.add(r, l);
             if ((idx + 1) % kBlock == 0)
@@ -472,8 +470,8 @@ void scanRaw(Pass& pass, Records::Chunk& c)
     if (pass.extents && last % kBlock != 0 && c.records > 0)
         blocks.push(c);
     rel.finish(c.to);
-    c.lastCounter = prev;
-    c.lost = lost;
+    c.lastCounter = counters.prev;
+    c.lost = counters.lost;
 }
 
 }  // namespace
