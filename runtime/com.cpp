@@ -6,18 +6,15 @@
 // the table, cancels its reads and waits until its last user has left before
 // freeing it.
 //
-// ComRdByte, called once per byte by the sampling thread, hands out bytes
-// from a read-ahead buffer that belongs to the slot, not to the port. Slots
-// are never freed, so that costs no registration (two locked instructions
-// per byte were half the cost of a record); the port is held only to refill
-// the buffer, with everything that has arrived. One thread reads a port at a
-// time.
+// Every read goes through the slot's read buffer (serial_read_buffer.h):
+// ComRdByte, called once per byte by the sampling thread, takes its byte from
+// there without registering as a user (two locked instructions per byte were
+// half the cost of a record); the port is held only to refill the buffer.
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -28,40 +25,17 @@
 #include "options.h"
 #include "runtime.h"
 #include "serial_port.h"
+#include "serial_read_buffer.h"
 
 namespace tarvo::rt {
 
 namespace {
 
-// Bytes ComRdByte has taken from the port and not handed out yet: pos..end
-// of `bytes`. Cleared whenever the port is opened, closed or flushed.
-struct ReadAhead {
-    static constexpr std::size_t kSize = 64 * 1024;
-    std::unique_ptr<uint8_t[]> bytes;  // made at the slot's first open, kept
-    std::atomic<std::size_t> pos{0}, end{0};
-
-    void clear() {
-        end.store(0, std::memory_order_relaxed);
-        pos.store(0, std::memory_order_relaxed);
-    }
-    // Moves up to n read-ahead bytes to dst; returns how many.
-    std::size_t take(uint8_t* dst, std::size_t n) {
-        const std::size_t p = pos.load(std::memory_order_relaxed);
-        const std::size_t e = end.load(std::memory_order_relaxed);
-        const std::size_t k = p < e ? std::min(n, e - p) : 0;
-        if (k > 0) {
-            std::memcpy(dst, bytes.get() + p, k);
-            pos.store(p + k, std::memory_order_relaxed);
-        }
-        return k;
-    }
-};
-
 struct Slot {
     std::atomic<SerialPort*> port{nullptr};
     std::atomic<int> users{0};
     std::string lastError;  // under Table::mutex
-    ReadAhead ahead;
+    SerialReadBuffer buffer;
 };
 
 struct Table {
@@ -91,6 +65,7 @@ public:
     Use(const Use&) = delete;
     Use& operator=(const Use&) = delete;
     SerialPort* operator->() const { return port_; }
+    SerialPort& operator*() const { return *port_; }
     explicit operator bool() const { return port_ != nullptr; }
 
 private:
@@ -108,7 +83,7 @@ bool closeLocked(Slot& slot) {
     while (slot.users.load(std::memory_order_acquire) != 0)
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     delete port;
-    slot.ahead.clear();
+    slot.buffer.clear();
     return true;
 }
 
@@ -137,7 +112,7 @@ std::string lastComError(int port) {
 using namespace tarvo::rt;
 
 // The queue sizes are accepted and not used: the kernel (or the board model)
-// keeps its own queues, and the port's 64 KiB buffer serves the reads.
+// keeps its own queues, and the slot's 64 KiB read buffer serves the reads.
 int OpenComConfig(int port, const char* deviceName, long baud, int parity, int dataBits,
                   int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/) {
     if (!validNumber(port)) return COM_ERR_BAD_ARG;
@@ -177,8 +152,8 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
     }
     opened->setTimeout(std::chrono::microseconds(static_cast<long long>(DEFAULT_COM_TIMEOUT * 1e6)));
     slot.lastError.clear();
-    if (!slot.ahead.bytes) slot.ahead.bytes = std::make_unique<uint8_t[]>(ReadAhead::kSize);
-    slot.ahead.clear();
+    slot.buffer.allocate();
+    slot.buffer.clear();
     slot.port.store(opened.release(), std::memory_order_seq_cst);
     return 0;
 }
@@ -195,8 +170,8 @@ int FlushInQ(int port) {
     Slot& slot = table().slots[port];
     Use p(slot);
     if (!p) return COM_ERR_NOT_OPEN;
-    slot.ahead.clear();
-    return p->flushInput();
+    slot.buffer.clear();
+    return p->discardDeviceInput();
 }
 
 int ComBreak(int port, int milliseconds) {
@@ -210,32 +185,16 @@ int ComRd(int port, void* buffer, int count) {
     Slot& slot = table().slots[port];
     Use p(slot);
     if (!p) return COM_ERR_NOT_OPEN;
-    auto* dst = static_cast<uint8_t*>(buffer);
-    const auto n = static_cast<std::size_t>(count);
-    // What ComRdByte read ahead comes first.
-    const std::size_t ahead = slot.ahead.take(dst, n);
-    if (ahead == n) return count;
-    const int r = p->read(dst + ahead, n - ahead);
-    if (r < 0) return ahead > 0 ? static_cast<int>(ahead) : r;
-    return static_cast<int>(ahead) + r;
+    return slot.buffer.read(*p, static_cast<uint8_t*>(buffer), static_cast<std::size_t>(count));
 }
 
 int ComRdByte(int port) {
     if (!validNumber(port)) return COM_ERR_BAD_ARG;
     Slot& slot = table().slots[port];
-    ReadAhead& a = slot.ahead;
-    const std::size_t pos = a.pos.load(std::memory_order_relaxed);
-    if (pos < a.end.load(std::memory_order_relaxed)) {
-        a.pos.store(pos + 1, std::memory_order_relaxed);
-        return a.bytes[pos];
-    }
+    if (const int b = slot.buffer.takeByte(); b != SerialReadBuffer::kEmpty) return b;
     Use p(slot);
     if (!p) return COM_ERR_NOT_OPEN;
-    const int got = p->readSome(a.bytes.get(), ReadAhead::kSize);
-    if (got <= 0) return got;
-    a.end.store(static_cast<std::size_t>(got), std::memory_order_relaxed);
-    a.pos.store(1, std::memory_order_relaxed);
-    return a.bytes[0];
+    return slot.buffer.readByte(*p);
 }
 
 int ComWrtByte(int port, int byte) {

@@ -1,9 +1,11 @@
 // One open serial link, behind the numbered-port calls of runtime.h.
 //
 // Implementations: serial_posix.cpp (termios; Linux and macOS), serial_win32.cpp
-// (Windows), serial_virtual.cpp (the board model in this process). The port
-// keeps its own receive buffer so that the one-byte reads of the sampling loop
-// cost no system call each.
+// (Windows), serial_virtual.cpp (the board model in this process). A port is
+// the device only: it keeps no bytes of its own. The numbered port's read
+// buffer (serial_read_buffer.h) takes from it everything that has arrived in
+// one call, so that the one-byte reads of the sampling loop cost no system
+// call each.
 #pragma once
 
 #include <atomic>
@@ -30,26 +32,13 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // The next byte, 0..255, or a negative COM_ERR_* code after the time-out.
-    int readByte() {
-        if (pos_ < end_) return buf_[pos_++];
-        return refillAndRead();
-    }
-    // Up to n bytes; waits until all n have arrived or the time-out has passed.
-    // Returns the count read, or a negative code if nothing was read and the
-    // link failed.
-    int read(uint8_t* dst, std::size_t n);
-    // What has arrived, at most cap bytes (cap > 0): waits up to the time-out
-    // for the first byte only. Returns the count (> 0) or a negative COM_ERR_*
-    // code.
-    int readSome(uint8_t* dst, std::size_t cap);
-
+    // Blocks until at least one byte is available or `deadline` passes, then
+    // copies what is available (at most cap) to dst. Returns the count (> 0),
+    // COM_ERR_TIMEOUT, or another negative code.
+    virtual int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) = 0;
+    // Discards what the device received and was not read yet.
+    virtual int discardDeviceInput() = 0;
     virtual int write(const uint8_t* src, std::size_t n) = 0;
-    // Discards what was received and not yet read, here and in the device.
-    int flushInput() {
-        pos_ = end_ = 0;
-        return discardDeviceInput();
-    }
     virtual int sendBreak(int milliseconds) = 0;
     // Wakes a blocked read from another thread; reads fail with
     // COM_ERR_CANCELLED from then on.
@@ -62,18 +51,8 @@ public:
 
 protected:
     SerialPort() = default;
-    // Blocks until at least one byte is available or `deadline` passes, then
-    // copies what is available (at most cap) to dst. Returns the count (> 0),
-    // COM_ERR_TIMEOUT, or another negative code.
-    virtual int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) = 0;
-    virtual int discardDeviceInput() = 0;
 
 private:
-    int refillAndRead();
-
-    static constexpr std::size_t kBufSize = 64 * 1024;
-    std::unique_ptr<uint8_t[]> buf_ = std::make_unique<uint8_t[]>(kBufSize);
-    std::size_t pos_ = 0, end_ = 0;
     std::atomic<std::chrono::microseconds> timeout_{std::chrono::microseconds(1000000)};
 };
 

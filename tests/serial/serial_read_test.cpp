@@ -2,9 +2,11 @@
 // pseudo-terminal. Times are checked only as lower bounds that the layer
 // promises (a time-out is not cut short) and generous upper bounds against
 // hangs.
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "serial_fixture.h"
 
@@ -69,6 +71,41 @@ TEST_F(PtyPort, AShortReplyReturnsWhatCameAfterTheTimeOut) {
     EXPECT_STREQ(buf, "KLVDA");
 }
 
+TEST_F(PtyPort, ByteAndBlockReadsTakeTurnsWithoutLosingOrRepeatingAByte) {
+    // The handshake reads blocks, the sampling loop single bytes, both from
+    // the same read-ahead: whatever one call left there, the next one gets
+    // first, across many refills.
+    ASSERT_EQ(open(), 0);
+    ASSERT_EQ(SetComTime(kPort, 10.0), 0);
+    constexpr std::size_t kTotal = 40'000;
+    auto pattern = [](std::size_t i) { return static_cast<uint8_t>(i * 13 + i / 256); };
+    std::vector<uint8_t> sent(kTotal);
+    for (std::size_t i = 0; i < kTotal; ++i) sent[i] = pattern(i);
+    std::thread board([&] { pty.write(sent); });
+
+    // One turn: a block read of `want` bytes, then three single bytes. False
+    // when a read came back short or failed (bytes went missing).
+    std::vector<uint8_t> got;
+    auto turn = [&](std::size_t want) {
+        std::vector<uint8_t> block(want);
+        const int n = ComRd(kPort, block.data(), static_cast<int>(want));
+        if (n > 0) got.insert(got.end(), block.begin(), block.begin() + n);
+        if (n != static_cast<int>(want)) return false;
+        for (int k = 0; k < 3 && got.size() < kTotal; ++k) {
+            const int b = ComRdByte(kPort);
+            if (b < 0) return false;
+            got.push_back(static_cast<uint8_t>(b));
+        }
+        return true;
+    };
+    const std::size_t blocks[] = {1, 14, 700, 4099};
+    for (std::size_t i = 0; got.size() < kTotal; ++i)
+        if (!turn(std::min(blocks[i % 4], kTotal - got.size()))) break;
+    board.join();
+    EXPECT_EQ(got.size(), kTotal);
+    EXPECT_TRUE(got == sent) << "the bytes differ from what the board sent";
+}
+
 TEST_F(PtyPort, FlushDiscardsWhatWasReceivedButNotRead) {
     ASSERT_EQ(open(), 0);
     ASSERT_EQ(SetComTime(kPort, 2.0), 0);
@@ -88,9 +125,7 @@ TEST_F(PtyPort, FlushDiscardsWhatWasReceivedButNotRead) {
 
 TEST_F(PtyPort, CancelWakesABlockedReadAndKeepsLaterReadsFromWaiting) {
     ASSERT_EQ(open(), 0);
-    ASSERT_EQ(SetComTime(kPort, 20.0), 0);
-    auto reader = std::async(std::launch::async, [] { return ComRdByte(kPort); });
-    sleepSeconds(0.1);
+    auto reader = blockedByteRead(20.0);
     const auto start = Clock::now();
     ASSERT_EQ(CancelComRd(kPort), 0);
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
@@ -134,9 +169,7 @@ TEST_F(PtyPort, ClosingThePortWhileAnotherThreadReadsEndsThatRead) {
 
 TEST_F(PtyPort, ABoardThatHangsUpFailsEveryReadAtOnce) {
     ASSERT_EQ(open(), 0);
-    ASSERT_EQ(SetComTime(kPort, 10.0), 0);
-    auto reader = std::async(std::launch::async, [] { return ComRdByte(kPort); });
-    sleepSeconds(0.1);
+    auto reader = blockedByteRead(10.0);
     pty.closeMaster();
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
     EXPECT_EQ(reader.get(), COM_ERR_IO);
