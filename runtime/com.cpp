@@ -87,14 +87,16 @@ bool closeLocked(Slot& slot) {
     return true;
 }
 
-std::string linkProblem(long baud, int parity, int dataBits, int stopBits) {
-    if (baud <= 0) return "baud rate must be positive";
+// The one check of a link setting: every kind of port takes it as valid.
+std::string linkProblem(const LinkSettings& link) {
+    if (link.baud <= 0) return "baud rate must be positive";
     // The fastest USB-serial chips run at 12 Mbit/s; a larger number is a typing
     // error that some drivers (and every pty) would accept without a word.
-    if (baud > 12'000'000) return "baud rate above 12,000,000 bit/s";
-    if (parity < 0 || parity > 2) return "parity must be 0 (none), 1 (odd) or 2 (even)";
-    if (dataBits < 5 || dataBits > 8) return "data bits must be 5 to 8";
-    if (stopBits < 1 || stopBits > 2) return "stop bits must be 1 or 2";
+    if (link.baud > 12'000'000) return "baud rate above 12,000,000 bit/s";
+    if (link.parity < kNoParity || link.parity > kEvenParity)
+        return "parity must be 0 (none), 1 (odd) or 2 (even)";
+    if (link.dataBits < 5 || link.dataBits > 8) return "data bits must be 5 to 8";
+    if (link.stopBits < 1 || link.stopBits > 2) return "stop bits must be 1 or 2";
     return {};
 }
 
@@ -136,10 +138,10 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
         return failWith(COM_ERR_OPEN, "port " + std::to_string(port) +
                                           " has no device; give one with --com " +
                                           std::to_string(port) + "=DEVICE");
-    if (auto problem = linkProblem(baud, parity, dataBits, stopBits); !problem.empty())
+    const LinkSettings link{baud, parity, dataBits, stopBits};
+    if (auto problem = linkProblem(link); !problem.empty())
         return failWith(COM_ERR_BAD_ARG, quotePath(device) + ": " + problem);
 
-    const LinkSettings link{baud, parity, dataBits, stopBits};
     std::unique_ptr<SerialPort> opened;
     if (device == kVirtualDevice) {
         opened = openVirtual(port, link);

@@ -8,6 +8,7 @@
 // call each.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -17,9 +18,14 @@
 
 namespace tarvo::rt {
 
+enum LinkParity : int { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
+
+// A link setting as OpenComConfig has checked it, once for every kind of
+// port: the baud rate 1 to 12,000,000, the parity a LinkParity, 5 to 8 data
+// bits, 1 or 2 stop bits. The openers below take it as valid.
 struct LinkSettings {
     long baud = 19200;
-    int parity = 0;  // 0 none, 1 odd, 2 even
+    int parity = kNoParity;  // a LinkParity
     int dataBits = 8;
     int stopBits = 1;
 };
@@ -51,6 +57,15 @@ public:
 
 protected:
     SerialPort() = default;
+
+    // The end of a generous bound for writing n bytes at `baud`, for a device
+    // that stops taking them: the read time-out plus the bytes' time on the
+    // wire (10 bits each).
+    Clock::time_point writeDeadline(std::size_t n, long baud) const {
+        const auto wire = std::chrono::microseconds(static_cast<long long>(n) * 10'000'000LL /
+                                                    std::max(baud, 1L));
+        return Clock::now() + timeout() + wire;
+    }
 
 private:
     std::atomic<std::chrono::microseconds> timeout_{std::chrono::microseconds(1000000)};

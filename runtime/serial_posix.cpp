@@ -129,8 +129,8 @@ termios rawSettings(const termios& current, const LinkSettings& link) {
     // board that resets on DTR would lose its configuration).
     t.c_cflag = CLOCAL | CREAD | charSize(link.dataBits);
     if (link.stopBits == 2) t.c_cflag |= CSTOPB;
-    if (link.parity == 1) t.c_cflag |= PARENB | PARODD;
-    if (link.parity == 2) t.c_cflag |= PARENB;
+    if (link.parity == kOddParity) t.c_cflag |= PARENB | PARODD;
+    if (link.parity == kEvenParity) t.c_cflag |= PARENB;
     // read() returns at once with what is there; waiting is done in poll().
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
@@ -179,11 +179,7 @@ public:
 
     int write(const uint8_t* src, std::size_t n) override {
         if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
-        // A generous bound for a device that stops taking bytes: the read
-        // time-out plus the bytes' time on the wire (10 bits each).
-        const auto wire = std::chrono::microseconds(
-            static_cast<long long>(n) * 10'000'000LL / std::max(baud_, 1L));
-        const auto deadline = Clock::now() + timeout() + wire;
+        const auto deadline = writeDeadline(n, baud_);
         std::size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(fd_, src + done, n - done);
@@ -231,7 +227,8 @@ protected:
             if (cancelled_.load(std::memory_order_relaxed)) return COM_ERR_CANCELLED;
             if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
             // Everything available in one call: the sampling loop reads one
-            // byte at a time from the port's buffer, not from the device.
+            // byte at a time from the numbered port's read buffer, not from
+            // the device.
             const ssize_t r = ::read(fd_, dst, cap);
             if (r > 0) {
                 trickle_ = static_cast<std::size_t>(r) < kTrickle;
@@ -379,11 +376,6 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
         if (code) *code = c;
         return nullptr;
     };
-    if (link.baud <= 0) return refuse(COM_ERR_BAD_ARG, "baud rate must be positive");
-    if (link.parity < 0 || link.parity > 2) return refuse(COM_ERR_BAD_ARG, "parity must be 0, 1 or 2");
-    if (link.dataBits < 5 || link.dataBits > 8) return refuse(COM_ERR_BAD_ARG, "data bits must be 5 to 8");
-    if (link.stopBits < 1 || link.stopBits > 2) return refuse(COM_ERR_BAD_ARG, "stop bits must be 1 or 2");
-
     // The serial tools' lock file first: a program that holds the port that
     // way (minicom, cu) neither flocks it nor sets TIOCEXCL, and the device
     // is not touched (opening raises DTR) while another program has it.
@@ -452,7 +444,8 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
     if (!makeCancelFds(&cancelRead, &cancelWrite))
         return refuseSettings("cannot create a wake-up descriptor: " + errnoText(errno));
     // The input and output queue sizes of the caller are not used: the
-    // kernel keeps its own queues and the port's 64 KiB buffer serves reads.
+    // kernel keeps its own queues and the numbered port's read buffer serves
+    // reads.
     return std::make_unique<PosixPort>(fd.release(), cancelRead, cancelWrite, link.baud,
                                        std::move(lock));
 }

@@ -81,11 +81,7 @@ public:
 
     int write(const uint8_t* src, std::size_t n) override {
         if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
-        // A generous bound for a device that stops taking bytes: the read
-        // time-out plus the bytes' time on the wire (10 bits each).
-        const auto wire = std::chrono::microseconds(
-            static_cast<long long>(n) * 10'000'000LL / std::max(baud_, 1L));
-        const auto deadline = Clock::now() + timeout() + wire;
+        const auto deadline = writeDeadline(n, baud_);
         std::size_t done = 0;
         while (done < n) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 20));
@@ -121,7 +117,8 @@ protected:
             if (cancelled_.load(std::memory_order_relaxed)) return COM_ERR_CANCELLED;
             if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
             // Everything queued in one call: the sampling loop reads one byte
-            // at a time from the port's buffer, not from the device.
+            // at a time from the numbered port's read buffer, not from the
+            // device.
             const int queued = takeQueued(dst, room);
             if (queued != 0) return queued;
 
@@ -259,7 +256,7 @@ DCB linkDcb(const DCB& current, const LinkSettings& link) {
     // with a parity error is passed as received (the record counter catches
     // a damaged stream), never replaced or dropped.
     d.fParity = FALSE;
-    d.Parity = link.parity == 1 ? ODDPARITY : link.parity == 2 ? EVENPARITY : NOPARITY;
+    d.Parity = link.parity == kOddParity ? ODDPARITY : link.parity == kEvenParity ? EVENPARITY : NOPARITY;
     d.ByteSize = static_cast<BYTE>(link.dataBits);
     d.StopBits = link.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     // No flow control of any kind: 0x11 and 0x13 are data, and the board
@@ -306,11 +303,6 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
         if (code) *code = c;
         return nullptr;
     };
-    if (link.baud <= 0) return refuse(COM_ERR_BAD_ARG, "baud rate must be positive");
-    if (link.parity < 0 || link.parity > 2) return refuse(COM_ERR_BAD_ARG, "parity must be 0, 1 or 2");
-    if (link.dataBits < 5 || link.dataBits > 8) return refuse(COM_ERR_BAD_ARG, "data bits must be 5 to 8");
-    if (link.stopBits < 1 || link.stopBits > 2) return refuse(COM_ERR_BAD_ARG, "stop bits must be 1 or 2");
-
     // No sharing: a serial port belongs to one program at a time (the
     // drivers enforce it too).
     HandleGuard h{CreateFileA(devicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

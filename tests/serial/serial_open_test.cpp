@@ -2,6 +2,7 @@
 // nothing open.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <set>
@@ -86,19 +87,47 @@ TEST_F(PtyPort, BadNumbersAndSettingsAreRejectedWithoutOpening) {
         EXPECT_EQ(ComRdByte(bad), COM_ERR_BAD_ARG);
         EXPECT_EQ(CloseCom(bad), COM_ERR_BAD_ARG);
     }
-    EXPECT_EQ(OpenComConfig(kPort, "", 0, 0, 8, 1, 256, 256), COM_ERR_BAD_ARG);
-    EXPECT_EQ(OpenComConfig(kPort, "", 12000001, 2, 8, 1, 256, 256), COM_ERR_BAD_ARG);
-    EXPECT_EQ(OpenComConfig(kPort, "", 19200, 3, 8, 1, 256, 256), COM_ERR_BAD_ARG);
-    EXPECT_TRUE(mentions(lastComError(kPort), "parity"));
-    EXPECT_EQ(OpenComConfig(kPort, "", 19200, 0, 9, 1, 256, 256), COM_ERR_BAD_ARG);
-    EXPECT_EQ(OpenComConfig(kPort, "", 19200, 0, 8, 3, 256, 256), COM_ERR_BAD_ARG);
-    EXPECT_EQ(ComRdByte(kPort), COM_ERR_NOT_OPEN);
-
     ASSERT_EQ(open(), 0);
     EXPECT_EQ(SetComTime(kPort, -1.0), COM_ERR_BAD_ARG);
     EXPECT_EQ(ComBreak(kPort, -5), COM_ERR_BAD_ARG);
     EXPECT_EQ(ComRd(kPort, nullptr, 4), COM_ERR_BAD_ARG);
     EXPECT_EQ(ComRd(kPort, nullptr, 0), 0);
+}
+
+TEST_F(PtyPort, EachBadLinkSettingIsRefusedWithItsReasonBeforeTheDeviceIsTouched) {
+    struct Case {
+        long baud;
+        int parity, dataBits, stopBits;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {0, 0, 8, 1, "baud rate must be positive"},
+        {-9600, 0, 8, 1, "baud rate must be positive"},
+        {12000001, 2, 8, 1, "baud rate above 12,000,000 bit/s"},
+        {19200, 3, 8, 1, "parity must be 0 (none), 1 (odd) or 2 (even)"},
+        {19200, -1, 8, 1, "parity must be 0 (none), 1 (odd) or 2 (even)"},
+        {19200, 0, 4, 1, "data bits must be 5 to 8"},
+        {19200, 0, 9, 1, "data bits must be 5 to 8"},
+        {19200, 0, 8, 0, "stop bits must be 1 or 2"},
+        {19200, 0, 8, 3, "stop bits must be 1 or 2"},
+    };
+    // The virtual board is refused for the same reasons as a device.
+    setComDevice(kPort + 1, "virtual");
+    for (const Case& c : cases) {
+        for (int port : {kPort, kPort + 1}) {
+            EXPECT_EQ(OpenComConfig(port, "", c.baud, c.parity, c.dataBits, c.stopBits, 256, 256),
+                      COM_ERR_BAD_ARG);
+            const std::string device = port == kPort ? pty.slavePath() : "virtual";
+            EXPECT_EQ(lastComError(port), "'" + device + "': " + c.reason);
+            EXPECT_EQ(ComRdByte(port), COM_ERR_NOT_OPEN);
+        }
+    }
+    // Refused before the open: the device's settings were never touched.
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.master(), &t), 0);
+    EXPECT_NE(t.c_lflag & ICANON, 0u) << "the line was made raw by a refused open";
+    // The largest value each setting may take opens (a pty takes any rate).
+    EXPECT_EQ(OpenComConfig(kPort, "", 12000000, 2, 8, 2, 256, 256), 0) << lastComError(kPort);
 }
 
 TEST_F(PtyPort, CallsOnAPortThatIsNotOpenSaySo) {
