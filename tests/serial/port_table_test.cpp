@@ -1,6 +1,9 @@
 // Which device each port number opens, and the list the panel offers.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <iterator>
 #include <set>
 
 #include "com_table.h"
@@ -76,3 +79,52 @@ TEST_F(PortTable, TheVirtualBoardIsListedOnceWhereverItIs) {
     for (const auto& p : ports) EXPECT_NE(p.device, kVirtualDevice);
     EXPECT_EQ(ports.front().device, "/dev/pts/11");
 }
+
+#if defined(__linux__)
+TEST_F(PortTable, AComEntryIsDescribedByTheKindOfDeviceItNames) {
+    const struct {
+        const char* device;
+        const char* description;  // the start of it: a USB adapter adds its maker
+    } cases[] = {
+        {"/dev/ttyS15", "serial port"},
+        {"/dev/ttyUSB15", "USB adapter"},
+        {"/dev/ttyACM15", "USB adapter"},
+        {"/dev/null", "serial device"},
+        {kVirtualDevice, "virtual board"},
+    };
+    int number = 1;
+    for (const auto& c : cases) setComDevice(number++, c.device);
+    const auto ports = listPorts();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        ASSERT_LT(i, ports.size());
+        EXPECT_EQ(ports[i].device, cases[i].device);
+        EXPECT_EQ(ports[i].description.rfind(cases[i].description, 0), 0u)
+            << cases[i].device << ": " << ports[i].description;
+    }
+}
+
+TEST_F(PortTable, AMachinePortIsListedUnderItsNumberUnlessAComEntryNamesItThroughALink) {
+    const auto before = listPorts();
+    const PortInfo* machinePort = nullptr;
+    for (const auto& p : before) {
+        if (p.device == kVirtualDevice) continue;
+        // Without --com entries every other port is the machine's, and its
+        // number opens it.
+        EXPECT_EQ(comDevice(p.number), p.device);
+        if (!machinePort) machinePort = &p;
+    }
+    if (!machinePort) GTEST_SKIP() << "this machine has no serial port to list";
+
+    const std::string link = ::testing::TempDir() + "tarvo-port-link";
+    std::remove(link.c_str());
+    ASSERT_EQ(::symlink(machinePort->device.c_str(), link.c_str()), 0);
+    setComDevice(200, link);
+    const auto after = listPorts();
+    std::remove(link.c_str());
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after[0].device, link);
+    EXPECT_EQ(after[0].description, machinePort->description);
+    for (const auto& p : after) EXPECT_NE(p.device, machinePort->device) << "listed twice";
+    EXPECT_EQ(after.size(), before.size());
+}
+#endif
