@@ -37,21 +37,23 @@
 #include <vector>
 
 #include "board_model.h"
-#include "reccost.h"
+#include "record_oracle.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using tarvo::board::BoardModel;
 
 // The measured configuration: 8 channels, status byte, 115200 baud, the
 // shortest period the cost table allows, digital lines and counter recorded.
-constexpr unsigned kChannels = 8;
-constexpr unsigned kStatus = 1;
-constexpr unsigned kBaud = 115200;
 constexpr unsigned kPeriod = 1958;
-const unsigned kRecLen = reclen(kChannels, kStatus);
+Panel measured(unsigned period)
+{
+    Panel p;
+    p.num_ch = 8, p.di = 1, p.baudr = 115200, p.SampPer = period, p.digf = 1, p.rec_c = 1, p.wfile = 1;
+    return p;
+}
+const unsigned kRecLen = measured(kPeriod).recLen();
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -222,14 +224,6 @@ std::unique_ptr<Child> startBoard(const std::string& dir, const std::vector<std:
     return board;
 }
 
-// The `set` lines for the measured configuration and a period.
-std::string settings(unsigned period)
-{
-    return "set 2 1\nset 6 " + std::to_string(kChannels) + "\nset 8 " + std::to_string(kBaud) +
-           "\nset 9 " + std::to_string(kStatus) + "\nset 10 " + std::to_string(period) +
-           "\nset 11 1\nset 12 1\nset 13 1\n";
-}
-
 std::unique_ptr<Child> startTarvo(const std::string& dir, const std::string& device, const std::string& script)
 {
     fs::create_directories(dir + "/work");
@@ -249,109 +243,6 @@ Clock::time_point awaitMessage(Child& tarvo, const std::string& text, Clock::tim
             throw Failure("tarvo: " + l->first);
     }
     throw Failure("tarvo never showed \"" + text + "\"");
-}
-
-// ---------------------------------------------------------------------------
-// The check of data.txt
-
-// The line tarvo must write for a record, decoded here from the record layout
-// (channels 2m and 2m+1 share bytes 3m..3m+2), apart from tarvo's own decoder.
-std::string expectedLine(const uint8_t* r)
-{
-    std::string line;
-    for (unsigned ch = 0; ch < kChannels; ch++) {
-        const unsigned m = ch / 2;
-        const unsigned v = ch % 2 == 0 ? (r[3 * m] << 4) | (r[3 * m + 1] & 0x0F)
-                                       : (r[3 * m + 2] << 4) | (r[3 * m + 1] >> 4);
-        line += (ch ? "," : "") + std::to_string(v);
-    }
-    const unsigned st = r[kRecLen - 1];
-    for (int b = 7; b >= 4; b--) line += ((st >> b) & 1) ? ",1" : ",0";
-    line += "," + std::to_string(st & 15) + "\n";
-    return line;
-}
-
-// The board's record stream repeats after kSignalCycle records: the expected
-// text of one cycle, record 1 first.
-struct Expected {
-    std::vector<std::string> lines;
-    Expected()
-    {
-        BoardModel model;
-        std::vector<uint8_t> rec(kRecLen);
-        // A model configured as tarvo configures it, so records have kRecLen bytes.
-        uint8_t block[14];
-        makeBlock(block);
-        model.lineBreak();
-        model.takeOutput();
-        model.receive(block, 14);
-        if (!model.config().valid) throw Failure("block refused: " + model.config().problem);
-        for (uint64_t n = 1; n <= tarvo::board::kSignalCycle; n++) {
-            model.makeRecord(n, rec.data());
-            lines.push_back(expectedLine(rec.data()));
-        }
-    }
-    const std::string& of(uint64_t n) const { return lines[(n - 1) % lines.size()]; }
-
-    // The configuration block for the measured settings, as the configuration
-    // step builds it.
-    static void makeBlock(uint8_t* b)
-    {
-        const uint32_t spare = kPeriod - reccost(kChannels, kStatus, kBaud);
-        b[0] = kChannels;
-        for (unsigned i = 1; i <= 8; i++) b[i] = i <= kChannels ? uint8_t((kChannels - i) * 2) : 0;
-        b[9] = uint8_t(0x80 - spare % 10);
-        const uint32_t count = spare / 10;
-        b[10] = uint8_t(0xFF - (count & 0xFF));
-        b[11] = uint8_t(0xFF - ((count >> 8) & 0xFF));
-        b[12] = uint8_t(0xFF - ((count >> 16) & 0xFF));
-        b[13] = uint8_t((kStatus ? 0 : 0x01) | (kBaud == 115200 ? 0x80 : 0) | (kBaud == 57600 ? 0x40 : 0));
-    }
-};
-
-struct Check {
-    uint64_t lines = 0;
-    uint64_t firstBad = 0;  // the first line that is not the record expected there (0: none)
-    uint64_t counterBreaks = 0;  // lines whose counter is not the one after the previous
-    bool partialLast = false;
-};
-
-// Reads data.txt and compares it line for line with records 1, 2, 3, ...
-Check checkData(const std::string& path, const Expected& want)
-{
-    Check c;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) throw Failure("no data.txt");
-    std::vector<char> buf(1 << 20);
-    std::string pending;
-    int lastCounter = -1;
-    auto take = [&](const std::string& line) {
-        ++c.lines;
-        if (!c.firstBad && line != want.of(c.lines)) c.firstBad = c.lines;
-        const auto comma = line.rfind(',');
-        const int counter = comma == std::string::npos ? -1 : std::atoi(line.c_str() + comma + 1);
-        if (lastCounter >= 0 && counter != (lastCounter + 1) % 16) ++c.counterBreaks;
-        lastCounter = counter;
-    };
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) {
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < n; i++) {
-            if (buf[i] != '\n') continue;
-            if (pending.empty()) {
-                take(std::string(buf.data() + start, i + 1 - start));
-            } else {
-                pending.append(buf.data() + start, i + 1 - start);
-                take(pending);
-                pending.clear();
-            }
-            start = i + 1;
-        }
-        pending.append(buf.data() + start, n - start);
-    }
-    std::fclose(f);
-    c.partialLast = !pending.empty();
-    return c;
 }
 
 // ---------------------------------------------------------------------------
@@ -415,7 +306,7 @@ double rawCopy(uint64_t records)
     readExactly(ident, sizeof ident);
     if (std::memcmp(ident, tarvo::board::kIdent, 14) != 0) throw Failure("raw copy: wrong identification");
     uint8_t block[14];
-    Expected::makeBlock(block);
+    configBlock(measured(kPeriod), block);
     if (write(fd, block, 14) != 14) throw Failure("raw copy: cannot send the block");
     uint8_t sum = 0;
     readExactly(&sum, 1);
@@ -442,21 +333,21 @@ double rawCopy(uint64_t records)
 
 struct PipelineResult {
     double seconds = 0, cpu = 0, peakMB = 0, rssStartMB = 0, rssEndMB = 0;
-    Check check;
+    DataCheck check;
 };
 
 // The flood pipeline: tarvo records `records` records as fast as it takes
 // them. The board exits once the last record has been read off the line
 // (it waits for the slave's queue to empty); then tarvo is ended with
 // SIGTERM, which closes data.txt completely.
-PipelineResult pipeline(uint64_t records, const Expected& want, const std::string& name)
+PipelineResult pipeline(uint64_t records, const ExpectedCycle& want, const std::string& name)
 {
     const std::string dir = gTmp + "/" + name;
     fs::create_directories(dir);
     std::string slave;
     auto board = startBoard(dir, {"--flood", "--records", std::to_string(records), "--exit-when-done"}, &slave);
     // The wait only bounds the run: the board's end ends it.
-    auto tarvo = startTarvo(dir, slave, settings(kPeriod) + "press start\nwait 3600\n");
+    auto tarvo = startTarvo(dir, slave, measured(kPeriod).lines() + "press start\nwait 3600\n");
     const auto t0 = awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
     PipelineResult r;
     const double cpu0 = cpuSeconds(tarvo->pid());
@@ -503,13 +394,13 @@ void reportPipeline(uint64_t records, const PipelineResult& p, double raw, const
 }
 
 // The real rate: records at the board's own pace for `seconds`.
-void realRate(double seconds, const Expected& want)
+void realRate(double seconds, const ExpectedCycle& want)
 {
     const std::string dir = gTmp + "/real";
     fs::create_directories(dir);
     std::string slave;
     auto board = startBoard(dir, {}, &slave);
-    auto tarvo = startTarvo(dir, slave, settings(kPeriod) + "press start\nwait 3600\n");
+    auto tarvo = startTarvo(dir, slave, measured(kPeriod).lines() + "press start\nwait 3600\n");
     awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
     // Past the first second, where the sampling thread starts and the first
     // flush happens.
@@ -525,7 +416,7 @@ void realRate(double seconds, const Expected& want)
     if (!tarvo->wait(Clock::now() + std::chrono::seconds(20))) throw Failure("real rate: tarvo did not end");
     board->signal(SIGTERM);
     board->wait(Clock::now() + std::chrono::seconds(10));
-    const Check c = checkData(dir + "/work/data.txt", want);
+    const DataCheck c = checkData(dir + "/work/data.txt", want);
     const uint64_t expected = uint64_t((span + 1) * 1e6 / kPeriod);
     row("real rate, 8 ch + status at " + std::to_string(kPeriod) + " us: tarvo CPU, % of one core (" +
             fmt("%.0f", span) + " s)",
@@ -563,7 +454,7 @@ void latencies(int runs)
         const std::string dir = gTmp + "/latency" + std::to_string(i);
         fs::create_directories(dir);
         {
-            auto tarvo = startTarvo(dir, "virtual", settings(100) + "press start\npress quit\n");
+            auto tarvo = startTarvo(dir, "virtual", measured(100).lines() + "press start\npress quit\n");
             const auto shown = awaitMessage(*tarvo, kRefused, Clock::now() + std::chrono::seconds(30));
             const auto& e = tarvo->wait(Clock::now() + std::chrono::seconds(30));
             if (!e || e->status != 0) throw Failure("latency: Quit did not end tarvo cleanly");
@@ -574,7 +465,7 @@ void latencies(int runs)
             std::string slave;
             auto board = startBoard(dir, {"--once"}, &slave);
             auto tarvo = startTarvo(dir, slave,
-                                    settings(100) + "press start\nset 10 " + std::to_string(kPeriod) +
+                                    measured(100).lines() + "press start\nset 10 " + std::to_string(kPeriod) +
                                         "\npress start\nwait 0.2\npress quit\n");
             const auto pressed = awaitMessage(*tarvo, kRefused, Clock::now() + std::chrono::seconds(30));
             const auto sampling = awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
@@ -641,7 +532,7 @@ int main(int argc, char** argv)
 
     int status = 0;
     try {
-        const Expected want;
+        const ExpectedCycle want(measured(kPeriod));
         if (only.empty() || only == "pipeline") {
             // The raw copy on both sides of the pipeline runs: the machine is shared.
             const double raw1 = rawCopy(records);
