@@ -17,8 +17,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,12 +29,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "board_model.h"
+#include "proc.h"
 #include "record_oracle.h"
 
 namespace {
@@ -62,125 +60,10 @@ struct Failure : std::runtime_error {
 double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 // ---------------------------------------------------------------------------
-// Child processes
+// The programs: tarvo-board and tarvo as children of this process (proc.h)
 
 std::string gBinDir;  // where tarvo and tarvo-board are
 std::vector<std::string> gTarvoExtra;  // extra arguments for tarvo (e.g. a chart switch)
-
-struct Exit {
-    int status = -1;   // exit status, or 128 + signal
-    rusage usage{};
-    Clock::time_point at;
-};
-
-class Child {
-public:
-    // Starts argv in cwd; stdout to a pipe (read with line()), or to outFd;
-    // stdin from inFd when given; stderr to errPath.
-    Child(const std::vector<std::string>& argv, const std::string& cwd, const std::string& errPath,
-          int inFd = -1, int outFd = -1)
-    {
-        int p[2] = {-1, -1};
-        if (outFd < 0 && pipe2(p, O_CLOEXEC) != 0) throw Failure("pipe: " + std::string(strerror(errno)));
-        started_ = Clock::now();
-        pid_ = fork();
-        if (pid_ < 0) throw Failure("fork: " + std::string(strerror(errno)));
-        if (pid_ == 0) {
-            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-            if (inFd >= 0) dup2(inFd, 0);
-            dup2(outFd >= 0 ? outFd : p[1], 1);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (err >= 0) dup2(err, 2);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        if (outFd < 0) {
-            close(p[1]);
-            out_ = p[0];
-            fcntl(out_, F_SETFL, O_NONBLOCK);
-        }
-        pidfd_ = int(syscall(SYS_pidfd_open, pid_, 0));
-        if (pidfd_ < 0) throw Failure("pidfd_open: " + std::string(strerror(errno)));
-    }
-    ~Child()
-    {
-        // Only this child, by its id: a run that failed leaves nothing behind.
-        if (!exit_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-        close(pidfd_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t pid() const { return pid_; }
-    Clock::time_point started() const { return started_; }
-    const std::optional<Exit>& exited() const { return exit_; }
-
-    // The next line of stdout with the moment it arrived, waiting until
-    // `deadline`; nothing when the deadline passes or the output ends.
-    std::optional<std::pair<std::string, Clock::time_point>> line(Clock::time_point deadline)
-    {
-        for (;;) {
-            if (auto nl = buf_.find('\n'); nl != std::string::npos) {
-                std::string l = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return std::make_pair(l, lineAt_);
-            }
-            if (outEnded_) return std::nullopt;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd fd{out_, POLLIN, 0};
-            if (poll(&fd, 1, int(std::min<long long>(left.count() + 1, 1000))) <= 0) continue;
-            char tmp[4096];
-            const ssize_t n = read(out_, tmp, sizeof tmp);
-            lineAt_ = Clock::now();
-            if (n > 0)
-                buf_.append(tmp, std::size_t(n));
-            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                outEnded_ = true;
-        }
-    }
-
-    // Waits for the end until `deadline`; the exit, or nothing if still running.
-    const std::optional<Exit>& wait(Clock::time_point deadline)
-    {
-        while (!exit_) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd fd{pidfd_, POLLIN, 0};
-            if (poll(&fd, 1, int(std::max<long long>(0, left.count()))) > 0) {
-                Exit e;
-                e.at = Clock::now();
-                int st = 0;
-                if (wait4(pid_, &st, 0, &e.usage) == pid_) {
-                    e.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-                    exit_ = e;
-                }
-            } else if (left.count() <= 0) {
-                break;
-            }
-        }
-        return exit_;
-    }
-
-    void signal(int sig)
-    {
-        if (!exit_) kill(pid_, sig);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1, pidfd_ = -1;
-    std::string buf_;
-    bool outEnded_ = false;
-    Clock::time_point started_, lineAt_;
-    std::optional<Exit> exit_;
-};
 
 // CPU time (user + system, every thread, living or ended) of a running process.
 double cpuSeconds(pid_t pid)
@@ -212,32 +95,32 @@ double residentMB(pid_t pid, const char* key = "VmRSS:")
     return 0;
 }
 
-std::unique_ptr<Child> startBoard(const std::string& dir, const std::vector<std::string>& options,
+std::unique_ptr<Proc> startBoard(const std::string& dir, const std::vector<std::string>& options,
                                   std::string* slave)
 {
     std::vector<std::string> argv = {gBinDir + "/tarvo-board"};
     argv.insert(argv.end(), options.begin(), options.end());
-    auto board = std::make_unique<Child>(argv, dir, dir + "/board.err");
-    auto l = board->line(Clock::now() + std::chrono::seconds(10));
+    auto board = std::make_unique<Proc>(argv, dir, Proc::Streams{-1, -1, dir + "/board.err"});
+    auto l = board->nextLine(Clock::now() + std::chrono::seconds(10));
     if (!l || l->first.rfind("/dev/", 0) != 0) throw Failure("tarvo-board printed no pseudo-terminal");
     *slave = l->first;
     return board;
 }
 
-std::unique_ptr<Child> startTarvo(const std::string& dir, const std::string& device, const std::string& script)
+std::unique_ptr<Proc> startTarvo(const std::string& dir, const std::string& device, const std::string& script)
 {
     fs::create_directories(dir + "/work");
     std::ofstream(dir + "/script.txt") << script;
     std::vector<std::string> argv = {gBinDir + "/tarvo", "-platform", "offscreen", "--com",
                                      "1=" + device, "--script", dir + "/script.txt"};
     argv.insert(argv.end(), gTarvoExtra.begin(), gTarvoExtra.end());
-    return std::make_unique<Child>(argv, dir + "/work", dir + "/tarvo.err");
+    return std::make_unique<Proc>(argv, dir + "/work", Proc::Streams{-1, -1, dir + "/tarvo.err"});
 }
 
 // Waits for the message line to show `text`; its moment.
-Clock::time_point awaitMessage(Child& tarvo, const std::string& text, Clock::time_point deadline)
+Clock::time_point awaitMessage(Proc& tarvo, const std::string& text, Clock::time_point deadline)
 {
-    while (auto l = tarvo.line(deadline)) {
+    while (auto l = tarvo.nextLine(deadline)) {
         if (l->first == "message: " + text) return l->second;
         if (l->first.find("ERROR") != std::string::npos && text.find("ERROR") == std::string::npos)
             throw Failure("tarvo: " + l->first);
@@ -317,13 +200,13 @@ double rawCopy(uint64_t records)
     const uint8_t startByte = 0;
     const auto t0 = Clock::now();
     if (write(fd, &startByte, 1) != 1) throw Failure("raw copy: cannot send the start byte");
-    Child cat({"/bin/cat"}, dir, dir + "/cat.err", fd, outFd);
+    Proc cat({"/bin/cat"}, dir, Proc::Streams{fd, outFd, dir + "/cat.err"});
     close(fd);
     close(outFd);
     const auto limit = Clock::now() + std::chrono::seconds(120);
-    if (!board->wait(limit)) throw Failure("raw copy: the board did not finish");
+    if (!board->awaitExit(limit)) throw Failure("raw copy: the board did not finish");
     const auto t1 = board->exited()->at;
-    if (!cat.wait(Clock::now() + std::chrono::seconds(10))) throw Failure("raw copy: cat did not end");
+    if (!cat.awaitExit(Clock::now() + std::chrono::seconds(10))) throw Failure("raw copy: cat did not end");
     const uint64_t bytes = fs::file_size(out);
     if (bytes != records * kRecLen)
         throw Failure("raw copy: " + std::to_string(bytes) + " bytes, not " + std::to_string(records * kRecLen));
@@ -354,9 +237,9 @@ PipelineResult pipeline(uint64_t records, const ExpectedCycle& want, const std::
     const auto limit = Clock::now() + std::chrono::seconds(300);
     auto nextRss = Clock::now() + std::chrono::milliseconds(500);
     for (;;) {
-        if (board->wait(std::min(limit, nextRss))) break;
+        if (board->awaitExit(std::min(limit, nextRss))) break;
         if (Clock::now() >= limit) throw Failure("pipeline: the board did not finish in 300 s");
-        if (tarvo->wait(Clock::now())) throw Failure("pipeline: tarvo ended early");
+        if (tarvo->awaitExit(Clock::now())) throw Failure("pipeline: tarvo ended early");
         const double rss = residentMB(tarvo->pid());
         if (r.rssStartMB == 0) r.rssStartMB = rss;
         nextRss += std::chrono::milliseconds(500);
@@ -365,7 +248,7 @@ PipelineResult pipeline(uint64_t records, const ExpectedCycle& want, const std::
     r.cpu = cpuSeconds(tarvo->pid()) - cpu0;
     r.rssEndMB = residentMB(tarvo->pid());
     tarvo->signal(SIGTERM);
-    const auto& e = tarvo->wait(Clock::now() + std::chrono::seconds(20));
+    const auto& e = tarvo->awaitExit(Clock::now() + std::chrono::seconds(20));
     if (!e) throw Failure("pipeline: tarvo did not end after SIGTERM");
     r.peakMB = double(e->usage.ru_maxrss) / 1024.0;
     r.check = checkData(dir + "/work/data.txt", want);
@@ -404,18 +287,18 @@ void realRate(double seconds, const ExpectedCycle& want)
     awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
     // Past the first second, where the sampling thread starts and the first
     // flush happens.
-    if (tarvo->wait(Clock::now() + std::chrono::seconds(1))) throw Failure("real rate: tarvo ended early");
+    if (tarvo->awaitExit(Clock::now() + std::chrono::seconds(1))) throw Failure("real rate: tarvo ended early");
     const double cpu0 = cpuSeconds(tarvo->pid());
     const double rss0 = residentMB(tarvo->pid());
     const auto t0 = Clock::now();
-    if (tarvo->wait(t0 + std::chrono::milliseconds(std::llround(seconds * 1000)))) throw Failure("real rate: tarvo ended early");
+    if (tarvo->awaitExit(t0 + std::chrono::milliseconds(std::llround(seconds * 1000)))) throw Failure("real rate: tarvo ended early");
     const double cpu = cpuSeconds(tarvo->pid()) - cpu0;
     const double span = secondsSince(t0);
     const double rss1 = residentMB(tarvo->pid());
     tarvo->signal(SIGTERM);
-    if (!tarvo->wait(Clock::now() + std::chrono::seconds(20))) throw Failure("real rate: tarvo did not end");
+    if (!tarvo->awaitExit(Clock::now() + std::chrono::seconds(20))) throw Failure("real rate: tarvo did not end");
     board->signal(SIGTERM);
-    board->wait(Clock::now() + std::chrono::seconds(10));
+    board->awaitExit(Clock::now() + std::chrono::seconds(10));
     const DataCheck c = checkData(dir + "/work/data.txt", want);
     const uint64_t expected = uint64_t((span + 1) * 1e6 / kPeriod);
     row("real rate, 8 ch + status at " + std::to_string(kPeriod) + " us: tarvo CPU, % of one core (" +
@@ -456,7 +339,7 @@ void latencies(int runs)
         {
             auto tarvo = startTarvo(dir, "virtual", measured(100).lines() + "press start\npress quit\n");
             const auto shown = awaitMessage(*tarvo, kRefused, Clock::now() + std::chrono::seconds(30));
-            const auto& e = tarvo->wait(Clock::now() + std::chrono::seconds(30));
+            const auto& e = tarvo->awaitExit(Clock::now() + std::chrono::seconds(30));
             if (!e || e->status != 0) throw Failure("latency: Quit did not end tarvo cleanly");
             startup.push_back(std::chrono::duration<double>(shown - tarvo->started()).count());
             quit.push_back(std::chrono::duration<double>(e->at - shown).count());
@@ -470,8 +353,8 @@ void latencies(int runs)
             const auto pressed = awaitMessage(*tarvo, kRefused, Clock::now() + std::chrono::seconds(30));
             const auto sampling = awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
             start.push_back(std::chrono::duration<double>(sampling - pressed).count());
-            if (!tarvo->wait(Clock::now() + std::chrono::seconds(30))) throw Failure("latency: tarvo did not quit");
-            board->wait(Clock::now() + std::chrono::seconds(10));
+            if (!tarvo->awaitExit(Clock::now() + std::chrono::seconds(30))) throw Failure("latency: tarvo did not quit");
+            board->awaitExit(Clock::now() + std::chrono::seconds(10));
         }
         fs::remove_all(dir);
     }
