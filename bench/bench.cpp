@@ -17,8 +17,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,27 +29,29 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "board_model.h"
-#include "reccost.h"
+#include "proc.h"
+#include "record_oracle.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using tarvo::board::BoardModel;
 
 // The measured configuration: 8 channels, status byte, 115200 baud, the
 // shortest period the cost table allows, digital lines and counter recorded.
-constexpr unsigned kChannels = 8;
-constexpr unsigned kStatus = 1;
-constexpr unsigned kBaud = 115200;
 constexpr unsigned kPeriod = 1958;
-const unsigned kRecLen = reclen(kChannels, kStatus);
+Panel measured(unsigned period)
+{
+    Panel p;
+    p.num_ch = 8, p.di = 1, p.baudr = 115200, p.SampPer = period, p.digf = 1, p.rec_c = 1, p.wfile = 1;
+    return p;
+}
+const unsigned kRecLen = measured(kPeriod).recLen();
 
 struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -60,125 +60,10 @@ struct Failure : std::runtime_error {
 double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 // ---------------------------------------------------------------------------
-// Child processes
+// The programs: tarvo-board and tarvo as children of this process (proc.h)
 
 std::string gBinDir;  // where tarvo and tarvo-board are
 std::vector<std::string> gTarvoExtra;  // extra arguments for tarvo (e.g. a chart switch)
-
-struct Exit {
-    int status = -1;   // exit status, or 128 + signal
-    rusage usage{};
-    Clock::time_point at;
-};
-
-class Child {
-public:
-    // Starts argv in cwd; stdout to a pipe (read with line()), or to outFd;
-    // stdin from inFd when given; stderr to errPath.
-    Child(const std::vector<std::string>& argv, const std::string& cwd, const std::string& errPath,
-          int inFd = -1, int outFd = -1)
-    {
-        int p[2] = {-1, -1};
-        if (outFd < 0 && pipe2(p, O_CLOEXEC) != 0) throw Failure("pipe: " + std::string(strerror(errno)));
-        started_ = Clock::now();
-        pid_ = fork();
-        if (pid_ < 0) throw Failure("fork: " + std::string(strerror(errno)));
-        if (pid_ == 0) {
-            if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-            if (inFd >= 0) dup2(inFd, 0);
-            dup2(outFd >= 0 ? outFd : p[1], 1);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (err >= 0) dup2(err, 2);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        if (outFd < 0) {
-            close(p[1]);
-            out_ = p[0];
-            fcntl(out_, F_SETFL, O_NONBLOCK);
-        }
-        pidfd_ = int(syscall(SYS_pidfd_open, pid_, 0));
-        if (pidfd_ < 0) throw Failure("pidfd_open: " + std::string(strerror(errno)));
-    }
-    ~Child()
-    {
-        // Only this child, by its id: a run that failed leaves nothing behind.
-        if (!exit_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-        close(pidfd_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t pid() const { return pid_; }
-    Clock::time_point started() const { return started_; }
-    const std::optional<Exit>& exited() const { return exit_; }
-
-    // The next line of stdout with the moment it arrived, waiting until
-    // `deadline`; nothing when the deadline passes or the output ends.
-    std::optional<std::pair<std::string, Clock::time_point>> line(Clock::time_point deadline)
-    {
-        for (;;) {
-            if (auto nl = buf_.find('\n'); nl != std::string::npos) {
-                std::string l = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return std::make_pair(l, lineAt_);
-            }
-            if (outEnded_) return std::nullopt;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd fd{out_, POLLIN, 0};
-            if (poll(&fd, 1, int(std::min<long long>(left.count() + 1, 1000))) <= 0) continue;
-            char tmp[4096];
-            const ssize_t n = read(out_, tmp, sizeof tmp);
-            lineAt_ = Clock::now();
-            if (n > 0)
-                buf_.append(tmp, std::size_t(n));
-            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-                outEnded_ = true;
-        }
-    }
-
-    // Waits for the end until `deadline`; the exit, or nothing if still running.
-    const std::optional<Exit>& wait(Clock::time_point deadline)
-    {
-        while (!exit_) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd fd{pidfd_, POLLIN, 0};
-            if (poll(&fd, 1, int(std::max<long long>(0, left.count()))) > 0) {
-                Exit e;
-                e.at = Clock::now();
-                int st = 0;
-                if (wait4(pid_, &st, 0, &e.usage) == pid_) {
-                    e.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-                    exit_ = e;
-                }
-            } else if (left.count() <= 0) {
-                break;
-            }
-        }
-        return exit_;
-    }
-
-    void signal(int sig)
-    {
-        if (!exit_) kill(pid_, sig);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1, pidfd_ = -1;
-    std::string buf_;
-    bool outEnded_ = false;
-    Clock::time_point started_, lineAt_;
-    std::optional<Exit> exit_;
-};
 
 // CPU time (user + system, every thread, living or ended) of a running process.
 double cpuSeconds(pid_t pid)
@@ -210,148 +95,37 @@ double residentMB(pid_t pid, const char* key = "VmRSS:")
     return 0;
 }
 
-std::unique_ptr<Child> startBoard(const std::string& dir, const std::vector<std::string>& options,
+std::unique_ptr<Proc> startBoard(const std::string& dir, const std::vector<std::string>& options,
                                   std::string* slave)
 {
     std::vector<std::string> argv = {gBinDir + "/tarvo-board"};
     argv.insert(argv.end(), options.begin(), options.end());
-    auto board = std::make_unique<Child>(argv, dir, dir + "/board.err");
-    auto l = board->line(Clock::now() + std::chrono::seconds(10));
+    auto board = std::make_unique<Proc>(argv, dir, Proc::Streams{-1, -1, dir + "/board.err"});
+    auto l = board->nextLine(Clock::now() + std::chrono::seconds(10));
     if (!l || l->first.rfind("/dev/", 0) != 0) throw Failure("tarvo-board printed no pseudo-terminal");
     *slave = l->first;
     return board;
 }
 
-// The `set` lines for the measured configuration and a period.
-std::string settings(unsigned period)
-{
-    return "set 2 1\nset 6 " + std::to_string(kChannels) + "\nset 8 " + std::to_string(kBaud) +
-           "\nset 9 " + std::to_string(kStatus) + "\nset 10 " + std::to_string(period) +
-           "\nset 11 1\nset 12 1\nset 13 1\n";
-}
-
-std::unique_ptr<Child> startTarvo(const std::string& dir, const std::string& device, const std::string& script)
+std::unique_ptr<Proc> startTarvo(const std::string& dir, const std::string& device, const std::string& script)
 {
     fs::create_directories(dir + "/work");
     std::ofstream(dir + "/script.txt") << script;
     std::vector<std::string> argv = {gBinDir + "/tarvo", "-platform", "offscreen", "--com",
                                      "1=" + device, "--script", dir + "/script.txt"};
     argv.insert(argv.end(), gTarvoExtra.begin(), gTarvoExtra.end());
-    return std::make_unique<Child>(argv, dir + "/work", dir + "/tarvo.err");
+    return std::make_unique<Proc>(argv, dir + "/work", Proc::Streams{-1, -1, dir + "/tarvo.err"});
 }
 
 // Waits for the message line to show `text`; its moment.
-Clock::time_point awaitMessage(Child& tarvo, const std::string& text, Clock::time_point deadline)
+Clock::time_point awaitMessage(Proc& tarvo, const std::string& text, Clock::time_point deadline)
 {
-    while (auto l = tarvo.line(deadline)) {
+    while (auto l = tarvo.nextLine(deadline)) {
         if (l->first == "message: " + text) return l->second;
         if (l->first.find("ERROR") != std::string::npos && text.find("ERROR") == std::string::npos)
             throw Failure("tarvo: " + l->first);
     }
     throw Failure("tarvo never showed \"" + text + "\"");
-}
-
-// ---------------------------------------------------------------------------
-// The check of data.txt
-
-// The line tarvo must write for a record, decoded here from the record layout
-// (channels 2m and 2m+1 share bytes 3m..3m+2), apart from tarvo's own decoder.
-std::string expectedLine(const uint8_t* r)
-{
-    std::string line;
-    for (unsigned ch = 0; ch < kChannels; ch++) {
-        const unsigned m = ch / 2;
-        const unsigned v = ch % 2 == 0 ? (r[3 * m] << 4) | (r[3 * m + 1] & 0x0F)
-                                       : (r[3 * m + 2] << 4) | (r[3 * m + 1] >> 4);
-        line += (ch ? "," : "") + std::to_string(v);
-    }
-    const unsigned st = r[kRecLen - 1];
-    for (int b = 7; b >= 4; b--) line += ((st >> b) & 1) ? ",1" : ",0";
-    line += "," + std::to_string(st & 15) + "\n";
-    return line;
-}
-
-// The board's record stream repeats after kSignalCycle records: the expected
-// text of one cycle, record 1 first.
-struct Expected {
-    std::vector<std::string> lines;
-    Expected()
-    {
-        BoardModel model;
-        std::vector<uint8_t> rec(kRecLen);
-        // A model configured as tarvo configures it, so records have kRecLen bytes.
-        uint8_t block[14];
-        makeBlock(block);
-        model.lineBreak();
-        model.takeOutput();
-        model.receive(block, 14);
-        if (!model.config().valid) throw Failure("block refused: " + model.config().problem);
-        for (uint64_t n = 1; n <= tarvo::board::kSignalCycle; n++) {
-            model.makeRecord(n, rec.data());
-            lines.push_back(expectedLine(rec.data()));
-        }
-    }
-    const std::string& of(uint64_t n) const { return lines[(n - 1) % lines.size()]; }
-
-    // The configuration block for the measured settings, as the configuration
-    // step builds it.
-    static void makeBlock(uint8_t* b)
-    {
-        const uint32_t spare = kPeriod - reccost(kChannels, kStatus, kBaud);
-        b[0] = kChannels;
-        for (unsigned i = 1; i <= 8; i++) b[i] = i <= kChannels ? uint8_t((kChannels - i) * 2) : 0;
-        b[9] = uint8_t(0x80 - spare % 10);
-        const uint32_t count = spare / 10;
-        b[10] = uint8_t(0xFF - (count & 0xFF));
-        b[11] = uint8_t(0xFF - ((count >> 8) & 0xFF));
-        b[12] = uint8_t(0xFF - ((count >> 16) & 0xFF));
-        b[13] = uint8_t((kStatus ? 0 : 0x01) | (kBaud == 115200 ? 0x80 : 0) | (kBaud == 57600 ? 0x40 : 0));
-    }
-};
-
-struct Check {
-    uint64_t lines = 0;
-    uint64_t firstBad = 0;  // the first line that is not the record expected there (0: none)
-    uint64_t counterBreaks = 0;  // lines whose counter is not the one after the previous
-    bool partialLast = false;
-};
-
-// Reads data.txt and compares it line for line with records 1, 2, 3, ...
-Check checkData(const std::string& path, const Expected& want)
-{
-    Check c;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) throw Failure("no data.txt");
-    std::vector<char> buf(1 << 20);
-    std::string pending;
-    int lastCounter = -1;
-    auto take = [&](const std::string& line) {
-        ++c.lines;
-        if (!c.firstBad && line != want.of(c.lines)) c.firstBad = c.lines;
-        const auto comma = line.rfind(',');
-        const int counter = comma == std::string::npos ? -1 : std::atoi(line.c_str() + comma + 1);
-        if (lastCounter >= 0 && counter != (lastCounter + 1) % 16) ++c.counterBreaks;
-        lastCounter = counter;
-    };
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) {
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < n; i++) {
-            if (buf[i] != '\n') continue;
-            if (pending.empty()) {
-                take(std::string(buf.data() + start, i + 1 - start));
-            } else {
-                pending.append(buf.data() + start, i + 1 - start);
-                take(pending);
-                pending.clear();
-            }
-            start = i + 1;
-        }
-        pending.append(buf.data() + start, n - start);
-    }
-    std::fclose(f);
-    c.partialLast = !pending.empty();
-    return c;
 }
 
 // ---------------------------------------------------------------------------
@@ -415,7 +189,7 @@ double rawCopy(uint64_t records)
     readExactly(ident, sizeof ident);
     if (std::memcmp(ident, tarvo::board::kIdent, 14) != 0) throw Failure("raw copy: wrong identification");
     uint8_t block[14];
-    Expected::makeBlock(block);
+    configBlock(measured(kPeriod), block);
     if (write(fd, block, 14) != 14) throw Failure("raw copy: cannot send the block");
     uint8_t sum = 0;
     readExactly(&sum, 1);
@@ -426,13 +200,13 @@ double rawCopy(uint64_t records)
     const uint8_t startByte = 0;
     const auto t0 = Clock::now();
     if (write(fd, &startByte, 1) != 1) throw Failure("raw copy: cannot send the start byte");
-    Child cat({"/bin/cat"}, dir, dir + "/cat.err", fd, outFd);
+    Proc cat({"/bin/cat"}, dir, Proc::Streams{fd, outFd, dir + "/cat.err"});
     close(fd);
     close(outFd);
     const auto limit = Clock::now() + std::chrono::seconds(120);
-    if (!board->wait(limit)) throw Failure("raw copy: the board did not finish");
+    if (!board->awaitExit(limit)) throw Failure("raw copy: the board did not finish");
     const auto t1 = board->exited()->at;
-    if (!cat.wait(Clock::now() + std::chrono::seconds(10))) throw Failure("raw copy: cat did not end");
+    if (!cat.awaitExit(Clock::now() + std::chrono::seconds(10))) throw Failure("raw copy: cat did not end");
     const uint64_t bytes = fs::file_size(out);
     if (bytes != records * kRecLen)
         throw Failure("raw copy: " + std::to_string(bytes) + " bytes, not " + std::to_string(records * kRecLen));
@@ -442,30 +216,30 @@ double rawCopy(uint64_t records)
 
 struct PipelineResult {
     double seconds = 0, cpu = 0, peakMB = 0, rssStartMB = 0, rssEndMB = 0;
-    Check check;
+    DataCheck check;
 };
 
 // The flood pipeline: tarvo records `records` records as fast as it takes
 // them. The board exits once the last record has been read off the line
 // (it waits for the slave's queue to empty); then tarvo is ended with
 // SIGTERM, which closes data.txt completely.
-PipelineResult pipeline(uint64_t records, const Expected& want, const std::string& name)
+PipelineResult pipeline(uint64_t records, const ExpectedCycle& want, const std::string& name)
 {
     const std::string dir = gTmp + "/" + name;
     fs::create_directories(dir);
     std::string slave;
     auto board = startBoard(dir, {"--flood", "--records", std::to_string(records), "--exit-when-done"}, &slave);
     // The wait only bounds the run: the board's end ends it.
-    auto tarvo = startTarvo(dir, slave, settings(kPeriod) + "press start\nwait 3600\n");
+    auto tarvo = startTarvo(dir, slave, measured(kPeriod).lines() + "press start\nwait 3600\n");
     const auto t0 = awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
     PipelineResult r;
     const double cpu0 = cpuSeconds(tarvo->pid());
     const auto limit = Clock::now() + std::chrono::seconds(300);
     auto nextRss = Clock::now() + std::chrono::milliseconds(500);
     for (;;) {
-        if (board->wait(std::min(limit, nextRss))) break;
+        if (board->awaitExit(std::min(limit, nextRss))) break;
         if (Clock::now() >= limit) throw Failure("pipeline: the board did not finish in 300 s");
-        if (tarvo->wait(Clock::now())) throw Failure("pipeline: tarvo ended early");
+        if (tarvo->awaitExit(Clock::now())) throw Failure("pipeline: tarvo ended early");
         const double rss = residentMB(tarvo->pid());
         if (r.rssStartMB == 0) r.rssStartMB = rss;
         nextRss += std::chrono::milliseconds(500);
@@ -474,7 +248,7 @@ PipelineResult pipeline(uint64_t records, const Expected& want, const std::strin
     r.cpu = cpuSeconds(tarvo->pid()) - cpu0;
     r.rssEndMB = residentMB(tarvo->pid());
     tarvo->signal(SIGTERM);
-    const auto& e = tarvo->wait(Clock::now() + std::chrono::seconds(20));
+    const auto& e = tarvo->awaitExit(Clock::now() + std::chrono::seconds(20));
     if (!e) throw Failure("pipeline: tarvo did not end after SIGTERM");
     r.peakMB = double(e->usage.ru_maxrss) / 1024.0;
     r.check = checkData(dir + "/work/data.txt", want);
@@ -503,29 +277,29 @@ void reportPipeline(uint64_t records, const PipelineResult& p, double raw, const
 }
 
 // The real rate: records at the board's own pace for `seconds`.
-void realRate(double seconds, const Expected& want)
+void realRate(double seconds, const ExpectedCycle& want)
 {
     const std::string dir = gTmp + "/real";
     fs::create_directories(dir);
     std::string slave;
     auto board = startBoard(dir, {}, &slave);
-    auto tarvo = startTarvo(dir, slave, settings(kPeriod) + "press start\nwait 3600\n");
+    auto tarvo = startTarvo(dir, slave, measured(kPeriod).lines() + "press start\nwait 3600\n");
     awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
     // Past the first second, where the sampling thread starts and the first
     // flush happens.
-    if (tarvo->wait(Clock::now() + std::chrono::seconds(1))) throw Failure("real rate: tarvo ended early");
+    if (tarvo->awaitExit(Clock::now() + std::chrono::seconds(1))) throw Failure("real rate: tarvo ended early");
     const double cpu0 = cpuSeconds(tarvo->pid());
     const double rss0 = residentMB(tarvo->pid());
     const auto t0 = Clock::now();
-    if (tarvo->wait(t0 + std::chrono::milliseconds(std::llround(seconds * 1000)))) throw Failure("real rate: tarvo ended early");
+    if (tarvo->awaitExit(t0 + std::chrono::milliseconds(std::llround(seconds * 1000)))) throw Failure("real rate: tarvo ended early");
     const double cpu = cpuSeconds(tarvo->pid()) - cpu0;
     const double span = secondsSince(t0);
     const double rss1 = residentMB(tarvo->pid());
     tarvo->signal(SIGTERM);
-    if (!tarvo->wait(Clock::now() + std::chrono::seconds(20))) throw Failure("real rate: tarvo did not end");
+    if (!tarvo->awaitExit(Clock::now() + std::chrono::seconds(20))) throw Failure("real rate: tarvo did not end");
     board->signal(SIGTERM);
-    board->wait(Clock::now() + std::chrono::seconds(10));
-    const Check c = checkData(dir + "/work/data.txt", want);
+    board->awaitExit(Clock::now() + std::chrono::seconds(10));
+    const DataCheck c = checkData(dir + "/work/data.txt", want);
     const uint64_t expected = uint64_t((span + 1) * 1e6 / kPeriod);
     row("real rate, 8 ch + status at " + std::to_string(kPeriod) + " us: tarvo CPU, % of one core (" +
             fmt("%.0f", span) + " s)",
@@ -563,9 +337,9 @@ void latencies(int runs)
         const std::string dir = gTmp + "/latency" + std::to_string(i);
         fs::create_directories(dir);
         {
-            auto tarvo = startTarvo(dir, "virtual", settings(100) + "press start\npress quit\n");
+            auto tarvo = startTarvo(dir, "virtual", measured(100).lines() + "press start\npress quit\n");
             const auto shown = awaitMessage(*tarvo, kRefused, Clock::now() + std::chrono::seconds(30));
-            const auto& e = tarvo->wait(Clock::now() + std::chrono::seconds(30));
+            const auto& e = tarvo->awaitExit(Clock::now() + std::chrono::seconds(30));
             if (!e || e->status != 0) throw Failure("latency: Quit did not end tarvo cleanly");
             startup.push_back(std::chrono::duration<double>(shown - tarvo->started()).count());
             quit.push_back(std::chrono::duration<double>(e->at - shown).count());
@@ -574,13 +348,13 @@ void latencies(int runs)
             std::string slave;
             auto board = startBoard(dir, {"--once"}, &slave);
             auto tarvo = startTarvo(dir, slave,
-                                    settings(100) + "press start\nset 10 " + std::to_string(kPeriod) +
+                                    measured(100).lines() + "press start\nset 10 " + std::to_string(kPeriod) +
                                         "\npress start\nwait 0.2\npress quit\n");
             const auto pressed = awaitMessage(*tarvo, kRefused, Clock::now() + std::chrono::seconds(30));
             const auto sampling = awaitMessage(*tarvo, "Sampling...", Clock::now() + std::chrono::seconds(30));
             start.push_back(std::chrono::duration<double>(sampling - pressed).count());
-            if (!tarvo->wait(Clock::now() + std::chrono::seconds(30))) throw Failure("latency: tarvo did not quit");
-            board->wait(Clock::now() + std::chrono::seconds(10));
+            if (!tarvo->awaitExit(Clock::now() + std::chrono::seconds(30))) throw Failure("latency: tarvo did not quit");
+            board->awaitExit(Clock::now() + std::chrono::seconds(10));
         }
         fs::remove_all(dir);
     }
@@ -641,7 +415,7 @@ int main(int argc, char** argv)
 
     int status = 0;
     try {
-        const Expected want;
+        const ExpectedCycle want(measured(kPeriod));
         if (only.empty() || only == "pipeline") {
             // The raw copy on both sides of the pipeline runs: the machine is shared.
             const double raw1 = rawCopy(records);

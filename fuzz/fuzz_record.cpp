@@ -1,8 +1,9 @@
 // The record decoder over arbitrary byte streams and settings: the first
 // byte chooses the settings (channels 1-8, status byte, digital lines,
 // counter), the rest is the stream, cut into records as the sampling loop
-// cuts it. Every line must be the record's values, decoded here apart from
-// the recorder, in the columns the settings ask for, within the line buffer.
+// cuts it. Every line must be the record's values, decoded by the record
+// oracle apart from the recorder, in the columns the settings ask for,
+// within the line buffer.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "acquisition.h"
 #include "check.h"
 #include "reccost.h"
+#include "record_oracle.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -24,23 +26,6 @@ const int ProgramControlCount = 0;
 namespace {
 
 constexpr size_t kLineBuffer = 64;  // what the sampling loop gives recordline
-
-std::vector<unsigned> expected(const uint8_t* r)
-{
-    std::vector<unsigned> v;
-    for (unsigned ch = 0; ch < num_ch; ch++) {
-        const unsigned m = ch / 2;
-        v.push_back(ch % 2 == 0 ? (r[3 * m] << 4) | (r[3 * m + 1] & 0x0F)
-                                : (r[3 * m + 2] << 4) | (r[3 * m + 1] >> 4));
-    }
-    if (di) {
-        const uint8_t s = r[RecLen - 1];
-        if (digf)
-            for (int b = 7; b >= 4; b--) v.push_back((s >> b) & 1);
-        if (rec_c) v.push_back(s & 15);
-    }
-    return v;
-}
 
 std::vector<unsigned> parsed(const char* line, size_t n)
 {
@@ -77,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     rec_c = (set >> 5) & 1;
     RecLen = reclen(num_ch, di);
     data++, size--;
+    Panel settings;
+    settings.num_ch = num_ch, settings.di = di, settings.digf = digf, settings.rec_c = rec_c;
 
     // The line buffer on the heap, exactly as large as the loop's, so that
     // a write past it is caught.
@@ -88,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(n > 0 && (size_t)n <= kLineBuffer, "length %d", n);
         FUZZ_CHECK(line[n - 1] == '\n', "no line end");
         const std::vector<unsigned> got = parsed(line.get(), (size_t)n);
-        const std::vector<unsigned> want = expected(cc);
+        const std::vector<unsigned> want = recordValues(cc, settings);
         FUZZ_CHECK(got == want, "'%.*s' is not the record's %zu values", n - 1, line.get(),
                    want.size());
     }

@@ -44,25 +44,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || { echo "screenshot.sh: no free X display number" >&2; exit 1; }
-
-Xvfb "$display" -screen 0 "$size" -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-# Ready when a client can draw from it (its socket appears a little earlier).
-for _ in $(seq 100); do
-  xwd -root -silent -out /dev/null 2>/dev/null && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
+. "$root/scripts/xvfb.sh"
+start_xvfb screenshot.sh 90 140 "$size" "$work/xvfb.log"
 
 # The program quits by itself, so nothing is left running if a step fails.
 # A run: six channels with the digital lines, long enough to fill the chart's

@@ -57,23 +57,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display number nobody uses.
-display=""
-for n in $(seq 150 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || { echo "windows-window-check: no free X display number" >&2; exit 1; }
-Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >"$check/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 100); do
-  xwd -root -silent -out /dev/null 2>/dev/null && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$check/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
+. "$root/scripts/xvfb.sh"
+start_xvfb windows-window-check 150 199 1600x1000x24 "$check/xvfb.log"
 
 # A new prefix: nothing but what wine itself brings, as on a machine that
 # never had Qt or mingw. No Mono or Gecko installer dialogs.
@@ -113,6 +98,18 @@ wait_app() {
   app_pid=""
 }
 show() { sed 's/^/    /' "$1" | tr -d '\r' | tail -n "${2:-6}"; }
+
+# refused WHAT VERDICT DIR PATTERN: tarvo on the virtual board, run in DIR,
+# must stop at start-up (status 255) with PATTERN in its error output.
+refused() {
+  run_tarvo "$3" --com 1=virtual
+  if [ "$status" -eq 255 ] && grep -q "$4" "$3/err.txt"; then
+    pass "$1 $2: $(tr -d '\r' <"$3/err.txt" | head -n1 | cut -c1-150)"
+  else
+    fail "$1: status $status"
+    show "$3/err.txt"
+  fi
+}
 lines() { tr -d '\r' <"$1" | grep -c . || true; }
 
 # ---- the version line: the program starts and its stdout reaches us.
@@ -214,21 +211,9 @@ board_pid=""
 # and the program needs one beside it as before.
 cp "$app/tarvo.uir" "$check/tarvo.uir.shipped"
 sed -i 's/<string>tarvo<\/string>/<string>tarvo (changed)<\/string>/' "$app/tarvo.uir"
-run_tarvo "$check/changed" --com 1=virtual
-if [ "$status" -eq 255 ] && grep -q "panel is compiled in" "$check/changed/err.txt"; then
-  pass "a changed tarvo.uir is refused: $(tr -d '\r' <"$check/changed/err.txt" | head -n1 | cut -c1-150)..."
-else
-  fail "a changed tarvo.uir: status $status"
-  show "$check/changed/err.txt"
-fi
+refused "a changed tarvo.uir" "is refused" "$check/changed" "panel is compiled in"
 rm "$app/tarvo.uir"
-run_tarvo "$check/missing" --com 1=virtual
-if [ "$status" -eq 255 ] && grep -q "cannot open panel file" "$check/missing/err.txt"; then
-  pass "a missing tarvo.uir stops the program: $(tr -d '\r' <"$check/missing/err.txt" | head -n1)"
-else
-  fail "a missing tarvo.uir: status $status"
-  show "$check/missing/err.txt"
-fi
+refused "a missing tarvo.uir" "stops the program" "$check/missing" "cannot open panel file"
 cp "$check/tarvo.uir.shipped" "$app/tarvo.uir"
 
 echo "windows window: $passed passed, $failed failed"

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <utility>
 
 #include "proc.h"
 #include "pty.h"
@@ -35,6 +35,17 @@ std::string withoutWidget(const std::string& text, const std::string& cls, const
     return text.substr(0, at) + text.substr(end + 9);
 }
 
+// Runs the copy of tarvo in `dir` on the virtual board with the script, in
+// `dir`; waits up to `seconds`.
+ProcResult runCopy(const TempDir& dir, const std::string& script, double seconds)
+{
+    std::ofstream(dir.file("run.txt")) << script;
+    return Proc({dir.file("tarvo"), "-platform", "offscreen", "--com", "1=virtual", "--script",
+                 dir.file("run.txt")},
+                dir.path())
+        .wait(seconds);
+}
+
 const char kRun[] =
     "set 2 1\nset 6 6\nset 10 2000\npress start\nwait 1\npress stop\n";
 
@@ -44,53 +55,42 @@ TEST(PanelFile, AnEditedPanelThatOffersWhatTheProgramCannotTakeIsRefused)
 {
     const std::string original = readfile(binpath("tarvo.uir"));
     ASSERT_FALSE(original.empty());
+    // Each case replaces the first `from` by `to`, after taking out the
+    // widget `removed` (class and name) where one is named.
     struct Case {
         const char* name;
-        std::function<std::string(const std::string&)> edit;
+        std::pair<const char*, const char*> removed;
+        std::string from, to;
         std::string reason;  // after "tarvo: PATH: "
     };
     const Case cases[] = {
-        {"channels up to 200",
-         [](const std::string& t) {
-             return edited(t, "<property name=\"maximum\">\n             <number>8</number>",
-                           "<property name=\"maximum\">\n             <number>200</number>");
-         },
+        {"channels up to 200", {},
+         "<property name=\"maximum\">\n             <number>8</number>",
+         "<property name=\"maximum\">\n             <number>200</number>",
          "control 6 (channels, analog channels): maximum is 200; the program takes 1 to 8"},
-        {"channels retyped as a line edit",
-         [](const std::string& t) {
-             return edited(t, "<widget class=\"QSpinBox\" name=\"channels\">",
-                           "<widget class=\"QLineEdit\" name=\"channels\">");
-         },
+        {"channels retyped as a line edit", {},
+         "<widget class=\"QSpinBox\" name=\"channels\">",
+         "<widget class=\"QLineEdit\" name=\"channels\">",
          "control 6 (channels, analog channels): class is QLineEdit; the program reads an "
          "integer from it (a check box, spin box, double spin box or combo box)"},
-        {"status byte removed",
-         [](const std::string& t) {
-             // Designer removes its tab stop with it.
-             return edited(withoutWidget(t, "QCheckBox", "statusByte"),
-                           "<tabstop>statusByte</tabstop>", "");
-         },
+        // Designer removes its tab stop with it.
+        {"status byte removed", {"QCheckBox", "statusByte"}, "<tabstop>statusByte</tabstop>", "",
          "control 9 (status byte): no widget has ctrlId 9; the program reads an integer from it "
          "(a check box, spin box, double spin box or combo box)"},
-        {"a baud rate above 12,000,000",
-         [](const std::string& t) {
-             return edited(t, "<string>115200</string>", "<string>20000000</string>");
-         },
+        {"a baud rate above 12,000,000", {}, "<string>115200</string>",
+         "<string>20000000</string>",
          "control 8 (baudRate, baud rate): item '20000000' has value 20000000; the program takes "
          "1 to 12000000"},
-        {"a third file format",
-         [](const std::string& t) {
-             return edited(t, "<string>Integer columns</string>\n             </property>\n            </item>",
-                           "<string>Integer columns</string>\n             </property>\n            </item>\n"
-                           "            <item><property name=\"text\"><string>Hexadecimal</string>"
-                           "</property></item>");
-         },
+        {"a third file format", {},
+         "<string>Integer columns</string>\n             </property>\n            </item>",
+         "<string>Integer columns</string>\n             </property>\n            </item>\n"
+         "            <item><property name=\"text\"><string>Hexadecimal</string>"
+         "</property></item>",
          "control 13 (fileFormat, file format): item 'Hexadecimal' has value 2; the program "
          "takes 0 to 1"},
-        {"the message line as a spin box",
-         [](const std::string& t) {
-             return edited(t, "<widget class=\"QLineEdit\" name=\"message\">",
-                           "<widget class=\"QSpinBox\" name=\"message\">");
-         },
+        {"the message line as a spin box", {},
+         "<widget class=\"QLineEdit\" name=\"message\">",
+         "<widget class=\"QSpinBox\" name=\"message\">",
          "control 7 (message, message line): class is QSpinBox; the program sets a text in it "
          "(a line edit or a label)"},
     };
@@ -99,14 +99,13 @@ TEST(PanelFile, AnEditedPanelThatOffersWhatTheProgramCannotTakeIsRefused)
         TempDir dir;
         // tarvo finds tarvo.uir beside its executable.
         fs::copy_file(binpath("tarvo"), dir.file("tarvo"));
-        const std::string panel = c.edit(original);
+        const std::string panel =
+            edited(c.removed.first ? withoutWidget(original, c.removed.first, c.removed.second)
+                                   : original,
+                   c.from, c.to);
         ASSERT_NE(panel, original);
         std::ofstream(dir.file("tarvo.uir")) << panel;
-        std::ofstream(dir.file("run.txt")) << kRun;
-        ProcResult r = Proc({dir.file("tarvo"), "-platform", "offscreen", "--com", "1=virtual",
-                             "--script", dir.file("run.txt")},
-                            dir.path())
-                           .wait(30);
+        ProcResult r = runCopy(dir, kRun, 30);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.err, "tarvo: " + dir.file("tarvo.uir") + ": " + c.reason + "\n");
         EXPECT_EQ(r.out, "");
@@ -120,13 +119,7 @@ TEST(PanelFile, TheShippedPanelLoadsAndItsBaudRateBoxTakesOnlyWhatThePortCan)
     TempDir dir;
     fs::copy_file(binpath("tarvo"), dir.file("tarvo"));
     fs::copy_file(binpath("tarvo.uir"), dir.file("tarvo.uir"));
-    auto run = [&](const std::string& script) {
-        std::ofstream(dir.file("run.txt")) << script;
-        return Proc({dir.file("tarvo"), "-platform", "offscreen", "--com", "1=virtual", "--script",
-                     dir.file("run.txt")},
-                    dir.path())
-            .wait(60);
-    };
+    auto run = [&](const std::string& script) { return runCopy(dir, script, 60); };
     ProcResult good = run(kRun);
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_EQ(good.err, "");

@@ -8,14 +8,6 @@
 
 #include <gtest/gtest.h>
 
-std::string Panel::lines() const
-{
-    return "set 2 1\nset 6 " + std::to_string(num_ch) + "\nset 8 " + std::to_string(baudr) +
-           "\nset 9 " + std::to_string(di) + "\nset 10 " + std::to_string(SampPer) +
-           "\nset 11 " + std::to_string(digf) + "\nset 12 " + std::to_string(rec_c) +
-           "\nset 13 " + std::to_string(wfile) + "\n";
-}
-
 void Recording::startBoard(const std::vector<std::string>& options)
 {
     std::vector<std::string> argv = {binpath("tarvo-board"), "--log", dir.file("board.log"),
@@ -88,30 +80,7 @@ std::vector<std::string> messages(const std::string& out)
     return m;
 }
 
-std::vector<std::string> decode(const std::vector<unsigned char>& s, const Panel& p)
+bool messageShown(const Proc& tarvo, double seconds)
 {
-    // Written apart from the recorder's own decoder, from the record layout:
-    // channels 2m and 2m+1 share bytes 3m..3m+2.
-    const size_t len = p.di + (3 * p.num_ch + 1) / 2;
-    std::vector<std::string> lines;
-    for (size_t at = 0; at + len <= s.size(); at += len) {
-        const unsigned char* r = &s[at];
-        std::string line;
-        for (unsigned ch = 0; ch < p.num_ch; ch++) {
-            unsigned m = ch / 2, v;
-            if (ch % 2 == 0)
-                v = (r[3 * m] << 4) | (r[3 * m + 1] & 0x0F);
-            else
-                v = (r[3 * m + 2] << 4) | (r[3 * m + 1] >> 4);
-            line += (ch ? "," : "") + std::to_string(v);
-        }
-        if (p.di) {
-            unsigned st = r[len - 1];
-            if (p.digf)
-                for (int b = 7; b >= 4; b--) line += ((st >> b) & 1) ? ",1" : ",0";
-            if (p.rec_c) line += "," + std::to_string(st & 15);
-        }
-        lines.push_back(line);
-    }
-    return lines;
+    return waitUntil([&] { return !messages(tarvo.out()).empty(); }, seconds);
 }

@@ -9,11 +9,7 @@
 
 #include "proc.h"
 #include "pty.h"
-
-struct Panel {
-    unsigned num_ch = 6, baudr = 115200, di = 1, SampPer = 2000, digf = 1, rec_c = 1, wfile = 1;
-    std::string lines() const;  // the `set` lines of a script
-};
+#include "record_oracle.h"
 
 class Recording {
 public:
@@ -40,7 +36,7 @@ public:
 
 // The messages the run showed, in order (the `message: ` lines of stdout).
 std::vector<std::string> messages(const std::string& out);
+// Waits up to `seconds` for the first message of a running tarvo; whether it came.
+bool messageShown(const Proc& tarvo, double seconds = 30);
 // The lines of a text.
 std::vector<std::string> splitlines(const std::string& text);
-// The data lines that a byte stream of records must give in integer columns.
-std::vector<std::string> decode(const std::vector<unsigned char>& stream, const Panel& p);

@@ -183,55 +183,41 @@ const Bytes kThree = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1};
 
 }  // namespace
 
-TEST(Records, ThreeChannelsWithStatusByte)
+// Streams of records and the data lines and messages they must give: worked
+// examples of the record layout, the switches and the counter check.
+TEST(Records, StreamsGiveTheirLinesAndWarnings)
 {
-    Recording rec;
-    Panel p;
-    p.num_ch = 3;
     Bytes fa = kThree;
     fa[4] = 0xFA;  // the free high nibble of an odd channel count changes nothing
     fa[5] = 0xA2;
-    ProcResult r = recordStream(rec, p, {kThree, fa});
-    EXPECT_EQ(rec.data(), "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,2\n");
-    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
-}
-
-TEST(Records, DigitalLinesAndCounterFollowTheirSwitches)
-{
-    {
-        Recording rec;
+    const std::vector<std::string> good = {kSampling, kDone}, lost = {kSampling, kLoss, kDone};
+    struct Case {
+        const char* name;
         Panel p;
-        p.num_ch = 3, p.digf = 0;
-        recordStream(rec, p, {kThree});
-        EXPECT_EQ(rec.data(), "292,1379,1930,1\n");
-    }
-    {
+        std::vector<Bytes> records;
+        std::string data;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"three channels with the status byte", {.num_ch = 3}, {kThree, fa},
+         "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,2\n", good},
+        // The digital lines and the counter follow their switches.
+        {"without the digital lines", {.num_ch = 3, .digf = 0}, {kThree}, "292,1379,1930,1\n", good},
+        {"without the counter", {.num_ch = 3, .rec_c = 0}, {kThree}, "292,1379,1930,1,0,1,0\n", good},
+        {"the same record as the second one warns but is written", {.num_ch = 3}, {kThree, kThree},
+         "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,1\n", lost},
+        {"two channels without the status byte span the range", {.num_ch = 2, .di = 0},
+         {{0xAB, 0x3C, 0x12}, {0xFF, 0xFF, 0xFF}, {0, 0, 0}}, "2748,291\n4095,4095\n0,0\n", good},
+        {"a board that starts at counter 0 warns from the first record", {.num_ch = 1},
+         {{0x10, 0x02, 0x00}, {0x10, 0x02, 0x01}}, "258,0,0,0,0,0\n258,0,0,0,0,1\n", lost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Recording rec;
-        Panel p;
-        p.num_ch = 3, p.rec_c = 0;
-        recordStream(rec, p, {kThree});
-        EXPECT_EQ(rec.data(), "292,1379,1930,1,0,1,0\n");
+        ProcResult r = recordStream(rec, c.p, c.records);
+        EXPECT_EQ(rec.data(), c.data);
+        EXPECT_EQ(messages(r.out), c.messages);
     }
-}
-
-TEST(Records, TheSameRecordAsTheSecondOneWarnsButIsWritten)
-{
-    Recording rec;
-    Panel p;
-    p.num_ch = 3;
-    ProcResult r = recordStream(rec, p, {kThree, kThree});
-    EXPECT_EQ(rec.data(), "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,1\n");
-    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kLoss, kDone}));
-}
-
-TEST(Records, TwoChannelsWithoutStatusByteSpanTheRange)
-{
-    Recording rec;
-    Panel p;
-    p.num_ch = 2, p.di = 0;
-    ProcResult r = recordStream(rec, p, {{0xAB, 0x3C, 0x12}, {0xFF, 0xFF, 0xFF}, {0, 0, 0}});
-    EXPECT_EQ(rec.data(), "2748,291\n4095,4095\n0,0\n");
-    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
 }
 
 TEST(Records, SixChannelsAtCounter15ThenTheCounterWraps)
@@ -249,16 +235,6 @@ TEST(Records, SixChannelsAtCounter15ThenTheCounterWraps)
     EXPECT_EQ(lines[14], "0,4095,2048,1,100,4000,0,1,0,1,15");
     EXPECT_EQ(lines[15], "0,0,0,0,0,0,1,0,0,0,0");
     EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
-}
-
-TEST(Records, ABoardThatStartsAtCounter0WarnsFromTheFirstRecord)
-{
-    Recording rec;
-    Panel p;
-    p.num_ch = 1;
-    ProcResult r = recordStream(rec, p, {{0x10, 0x02, 0x00}, {0x10, 0x02, 0x01}});
-    EXPECT_EQ(rec.data(), "258,0,0,0,0,0\n258,0,0,0,0,1\n");
-    EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kLoss, kDone}));
 }
 
 TEST(Records, RawBytesOfOneChannelWithStatusAreThreeBytesEach)
@@ -399,7 +375,7 @@ TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
     std::unique_ptr<Proc> t = rec.spawn(Panel().lines() + "press start\nwait 4\npress start\n"
                                                           "wait 1\npress stop\n");
     // The user sees the error, clears the way and presses Start again.
-    waitUntil([&] { return !messages(t->out()).empty(); }, 30);
+    messageShown(*t);
     ASSERT_EQ(messages(t->out()), (std::vector<std::string>{" ERROR: Cannot create DATA.TXT!"}));
     std::filesystem::remove(rec.work() + "/data.txt");
     ProcResult r = t->wait(30);
@@ -498,7 +474,7 @@ TEST(Run, QuitAndSignalsDuringARunEndItCleanly)
             rec.spawn(script(p, how == 0 ? "press start\nwait 1\npress quit\n"
                                          : "press start\nwait 60\n"));
         if (how != 0) {
-            ASSERT_TRUE(waitUntil([&] { return !messages(t->out()).empty(); }, 30));
+            ASSERT_TRUE(messageShown(*t));
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             t->signal(how);
         }

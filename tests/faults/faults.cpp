@@ -36,6 +36,14 @@ std::unique_ptr<Proc> spawnWrapped(Recording& rec, const std::string& script,
     return std::make_unique<Proc>(argv, rec.work());
 }
 
+std::unique_ptr<Proc> startRun(Recording& rec, const Panel& p, const std::string& actions)
+{
+    rec.startBoard();
+    std::unique_ptr<Proc> tarvo = rec.spawn(p.lines() + actions);
+    if (!messageShown(*tarvo)) return nullptr;
+    return tarvo;
+}
+
 std::vector<std::string> unprivileged()
 {
     if (geteuid() != 0) return {};

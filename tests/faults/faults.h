@@ -17,6 +17,10 @@ std::unique_ptr<Proc> spawnWrapped(Recording& rec, const std::string& script,
                                    const std::vector<std::string>& wrapper,
                                    const std::string& bindir = "");
 
+// Starts tarvo-board and tarvo on it with the settings and actions; the
+// running tarvo once its first message has shown, or null when none came.
+std::unique_ptr<Proc> startRun(Recording& rec, const Panel& p, const std::string& actions);
+
 // A wrapper that runs tarvo as an unprivileged user when the tests run as
 // root (permission bits do not stop root); empty otherwise.
 std::vector<std::string> unprivileged();

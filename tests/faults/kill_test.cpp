@@ -24,7 +24,7 @@ Killed killDuringARun(const Panel& p, double after)
     Recording rec;
     rec.startBoard();
     std::unique_ptr<Proc> t = rec.spawn(p.lines() + "press start\nwait 600\n");
-    EXPECT_TRUE(waitUntil([&] { return !messages(t->out()).empty(); }, 30));
+    EXPECT_TRUE(messageShown(*t));
     std::this_thread::sleep_for(std::chrono::duration<double>(after));
     t->signal(SIGKILL);
     ProcResult r = t->wait(10);

@@ -184,10 +184,9 @@ TEST(PortOwnership, APortInAnotherProgramsLockFileIsRefusedAsBusy)
 TEST(PortOwnership, ASecondTarvoOnTheSameBoardIsRefusedAndTheFirstRecordsOn)
 {
     Recording first;
-    first.startBoard();
     Panel p;
-    std::unique_ptr<Proc> one = first.spawn(p.lines() + "press start\nwait 4\npress stop\n");
-    ASSERT_TRUE(waitUntil([&] { return !messages(one->out()).empty(); }, 30));
+    std::unique_ptr<Proc> one = startRun(first, p, "press start\nwait 4\npress stop\n");
+    ASSERT_TRUE(one);
 
     Recording second;
     second.device = first.device;
@@ -212,10 +211,9 @@ TEST(PortOwnership, ASecondTarvoOnTheSameBoardIsRefusedAndTheFirstRecordsOn)
 TEST(PortOwnership, TheLockOfAKilledTarvoIsTakenOverByTheNext)
 {
     Recording rec;
-    rec.startBoard();
     Panel p;
-    std::unique_ptr<Proc> killed = rec.spawn(p.lines() + "press start\nwait 600\n");
-    ASSERT_TRUE(waitUntil([&] { return !messages(killed->out()).empty(); }, 30));
+    std::unique_ptr<Proc> killed = startRun(rec, p, "press start\nwait 600\n");
+    ASSERT_TRUE(killed);
     // "Sampling..." shows just before the start byte goes out: kill the run
     // only once the board streams, or it is killed still configured.
     ASSERT_TRUE(waitUntil([&] { return rec.boardLog().find("streaming") != std::string::npos; }, 30))

@@ -29,7 +29,7 @@ TEST(StartAgain, AfterDataTxtCouldNotBeCreatedTheNextStartRecordsWhatTheBoardSen
         fs::create_directories(rec.work() + "/data.txt");  // a directory: no file of that name
         std::unique_ptr<Proc> t = rec.spawn(p.lines() + "press start\nwait " + wait +
                                             "\npress start\nwait 2\npress stop\n");
-        ASSERT_TRUE(waitUntil([&] { return !messages(t->out()).empty(); }, 30));
+        ASSERT_TRUE(messageShown(*t));
         EXPECT_EQ(messages(t->out()).front(), kNoData);
         fs::remove(rec.work() + "/data.txt");
         ProcResult r = t->wait(60);

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <thread>
 
-#include "serial_fixture.h"
+#include "../support/link_cases.h"
 
 namespace {
 
@@ -43,54 +43,19 @@ void writeUntil(int master, const std::vector<uint8_t>& bytes, const std::atomic
 
 }  // namespace
 
-TEST_F(PtyPort, EveryByteValuePassesBothWaysOnADeviceLeftCooked) {
-    leaveCooked(pty.master());
-    ASSERT_EQ(open(), 0);
-
-    for (int b = 0; b < 256; ++b) ASSERT_EQ(ComWrtByte(kPort, b), 1);
-    EXPECT_EQ(pty.read(256, 5.0), allByteValues());
-
-    // From the board: once in one block read, once byte by byte; XON, XOFF,
-    // CR and LF among them must neither vanish nor change.
-    pty.write(allByteValues());
-    pty.write(allByteValues());
-    std::vector<uint8_t> block(256);
-    ASSERT_EQ(ComRd(kPort, block.data(), 256), 256);
-    EXPECT_EQ(block, allByteValues());
-    std::vector<uint8_t> single;
-    for (int i = 0; i < 256; ++i) {
-        const int b = ComRdByte(kPort);
-        ASSERT_GE(b, 0) << "byte " << i << ": " << ComErrorText(b);
-        single.push_back(static_cast<uint8_t>(b));
-    }
-    EXPECT_EQ(single, allByteValues());
-    // Nothing came back to the board: no echo.
-    EXPECT_TRUE(pty.read(1, 0.2).empty());
-}
-
-TEST_F(PtyPort, AStreamLongerThanThePortBufferArrivesWholeAndInOrder) {
-    ASSERT_EQ(open(250000, 2), 0);
-    constexpr std::size_t kTotal = 300'000;  // several refills of the 64 KiB buffer
-    auto pattern = [](std::size_t i) { return static_cast<uint8_t>(i * 7 + i / 251); };
-    std::atomic<bool> stop{false};
-    std::thread board([&] {
-        std::vector<uint8_t> bytes(kTotal);
-        for (std::size_t i = 0; i < kTotal; ++i) bytes[i] = pattern(i);
+// The master side of a pseudo-terminal, held here.
+struct PtyMaster {
+    static constexpr long kStreamBaud = 250000;
+    static constexpr std::size_t kStreamBytes = 300'000;
+    static void leaveCooked(PtyPair& pty) { ::leaveCooked(pty.master()); }
+    static void send(PtyPair& pty, const std::vector<uint8_t>& bytes, const std::atomic<bool>& stop) {
         writeUntil(pty.master(), bytes, stop);
-    });
-    std::size_t good = 0;
-    for (std::size_t i = 0; i < kTotal; ++i) {
-        const int b = ComRdByte(kPort);
-        if (b != pattern(i)) {
-            ADD_FAILURE() << "byte " << i << " is " << b << ", expected " << int(pattern(i));
-            break;
-        }
-        ++good;
     }
-    stop = true;
-    board.join();
-    EXPECT_EQ(good, kTotal);
-}
+};
+
+namespace link_cases {
+INSTANTIATE_TYPED_TEST_SUITE_P(PtyPort, Link, PtyMaster);
+}  // namespace link_cases
 
 TEST_F(PtyPort, StandardAndNonStandardBaudRatesReachTheDevice) {
     // 250000 first, so the standard rates after it prove that a custom rate
@@ -125,14 +90,4 @@ TEST_F(PtyPort, EvenAndOddParityOpenOnAPseudoTerminalAndTheLineIsRaw) {
         EXPECT_EQ(pty.read(1, 5.0), std::vector<uint8_t>{0x00});
         ASSERT_EQ(CloseCom(kPort), 0);
     }
-}
-
-TEST_F(PtyPort, SevenDataBitsAreRefusedWhereTheDeviceCannotTakeThem) {
-    // A pty always carries 8 bits: the setting does not take, the open
-    // reports it and leaves nothing open.
-    EXPECT_EQ(OpenComConfig(kPort, "", 19200, 0, 7, 1, 256, 256), COM_ERR_CONFIG);
-    EXPECT_NE(tarvo::rt::lastComError(kPort).find("data bits"), std::string::npos);
-    EXPECT_EQ(ComRdByte(kPort), COM_ERR_NOT_OPEN);
-    // The device is free again.
-    EXPECT_EQ(open(), 0);
 }

@@ -1,11 +1,15 @@
-// Test support: run the real programs as a user or a script would.
+// A child process of the tests and the benchmarks: the real programs run as
+// a user or a script would. No test framework: tarvo-bench uses it too.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct ProcResult {
@@ -16,28 +20,65 @@ struct ProcResult {
     double cpuSeconds = 0; // user + system time of the process
 };
 
+// How a process ended.
+struct ProcExit {
+    int status = -1;  // exit status, or 128 + signal
+    rusage usage{};
+    std::chrono::steady_clock::time_point at;  // when its end was seen
+};
+
+// Where a process's standard streams go, other than the defaults: stdin from
+// /dev/null, stdout and stderr to files of a private temporary directory
+// (read with out(), nextLine(), wait()).
+struct ProcStreams {
+    int in = -1;      // a descriptor for stdin
+    int out = -1;     // a descriptor for stdout
+    std::string err;  // a file for stderr
+};
+
 class Proc {
 public:
-    // Starts `argv` in directory `cwd` (empty: inherit), stdout and stderr to
-    // files of a private temporary directory.
-    Proc(const std::vector<std::string>& argv, const std::string& cwd = "");
+    using Clock = std::chrono::steady_clock;
+
+    using Streams = ProcStreams;
+
+    // Starts `argv` in directory `cwd` (empty: inherit).
+    Proc(const std::vector<std::string>& argv, const std::string& cwd = "",
+         const ProcStreams& streams = {});
     ~Proc();  // kills the process if it still runs
     Proc(const Proc&) = delete;
     Proc& operator=(const Proc&) = delete;
 
     pid_t pid() const { return pid_; }
+    Clock::time_point started() const { return started_; }
     void signal(int sig);
     // The first line of its stdout, waiting up to `seconds`.
     std::string firstLine(double seconds);
     // Stdout so far.
     std::string out() const;
+    // The next line of stdout not taken yet, with the moment it was seen,
+    // waiting until `deadline`; nothing when the deadline passes or the
+    // process has ended without another whole line.
+    std::optional<std::pair<std::string, Clock::time_point>> nextLine(Clock::time_point deadline);
+
+    // Waits until `deadline` for the end, and leaves the process running
+    // after that; the end, or nothing while it runs.
+    const std::optional<ProcExit>& awaitExit(Clock::time_point deadline);
+    const std::optional<ProcExit>& exited() const { return exit_; }
     // Waits up to `seconds` for the end; kills it after that.
     ProcResult wait(double seconds);
 
 private:
+    bool reap(bool block);  // takes the end if it has come (or waits for it); whether it has
+
     pid_t pid_ = -1;
+    int pidfd_ = -1;  // readable once the process has ended, where the system has them
     std::string dir_, outPath_, errPath_;
-    double started_ = 0;
+    Clock::time_point started_;
+    std::optional<ProcExit> exit_;
+    int outFd_ = -1;                // stdout, as nextLine reads it
+    std::string pending_;           // read by nextLine, not yet a whole line
+    Clock::time_point lineAt_;      // when pending_ last grew
 };
 
 // Where the built programs are.

@@ -1,13 +1,14 @@
 // The Win32 serial layer on COM ports whose far end is a pseudo-terminal
 // held by tarvo-lines: what the port sends and receives, the settings the
-// driver ends up with, and how opens fail. The cases shared with Linux
-// (time-outs, flush, cancel, hang-up, break) come from serial_read_test.cpp.
+// driver ends up with, and how opens fail. The cases shared with Linux come
+// from serial_read_test.cpp (time-outs, flush, cancel, hang-up, break) and
+// support/link_cases.h (every byte value, a long stream, seven data bits).
 #include <windows.h>
 
 #include <atomic>
 #include <thread>
 
-#include "serial_fixture.h"
+#include "../support/link_cases.h"
 
 using tarvo::rt::lastComError;
 using tarvo::rt::setComDevice;
@@ -60,50 +61,21 @@ bool underWine() {
 
 }  // namespace
 
-TEST_F(PtyPort, EveryByteValuePassesBothWaysOnAPortLeftCooked) {
-    leaveCooked(pty.slavePath());
-    ASSERT_EQ(open(), 0) << lastComError(kPort);
-
-    for (int b = 0; b < 256; ++b) ASSERT_EQ(ComWrtByte(kPort, b), 1);
-    EXPECT_EQ(pty.read(256, 5.0), allByteValues());
-
-    // From the board: once in one block read, once byte by byte; NUL, XON,
-    // XOFF, CR and LF among them must neither vanish nor change.
-    pty.write(allByteValues());
-    pty.write(allByteValues());
-    std::vector<uint8_t> block(256);
-    ASSERT_EQ(ComRd(kPort, block.data(), 256), 256);
-    EXPECT_EQ(block, allByteValues());
-    std::vector<uint8_t> single;
-    for (int i = 0; i < 256; ++i) {
-        const int b = ComRdByte(kPort);
-        ASSERT_GE(b, 0) << "byte " << i << ": " << ComErrorText(b);
-        single.push_back(static_cast<uint8_t>(b));
+// The far end that tarvo-lines holds for the test.
+struct RemoteFarEnd {
+    static constexpr long kStreamBaud = 115200;
+    static constexpr std::size_t kStreamBytes = 200'000;
+    static void leaveCooked(PtyPair& pty) { ::leaveCooked(pty.slavePath()); }
+    // Through tarvo-lines; the test closes the port to end a write it no
+    // longer reads.
+    static void send(PtyPair& pty, const std::vector<uint8_t>& bytes, const std::atomic<bool>&) {
+        pty.write(bytes);
     }
-    EXPECT_EQ(single, allByteValues());
-    EXPECT_TRUE(pty.read(1, 0.2).empty());  // no echo
-}
+};
 
-TEST_F(PtyPort, AStreamLongerThanThePortBufferArrivesWholeAndInOrder) {
-    ASSERT_EQ(open(115200, 2), 0) << lastComError(kPort);
-    constexpr std::size_t kTotal = 200'000;  // several refills of the 64 KiB buffer
-    auto pattern = [](std::size_t i) { return static_cast<uint8_t>(i * 7 + i / 251); };
-    std::vector<uint8_t> bytes(kTotal);
-    for (std::size_t i = 0; i < kTotal; ++i) bytes[i] = pattern(i);
-    std::thread board([&] { pty.write(bytes); });
-    std::size_t good = 0;
-    for (std::size_t i = 0; i < kTotal; ++i) {
-        const int b = ComRdByte(kPort);
-        if (b != pattern(i)) {
-            ADD_FAILURE() << "byte " << i << " is " << b << ", expected " << int(pattern(i));
-            break;
-        }
-        ++good;
-    }
-    if (good < kTotal) CloseCom(kPort);  // lets the board's write end
-    board.join();
-    EXPECT_EQ(good, kTotal);
-}
+namespace link_cases {
+INSTANTIATE_TYPED_TEST_SUITE_P(PtyPort, Link, RemoteFarEnd);
+}  // namespace link_cases
 
 TEST_F(PtyPort, TheLinkSettingReachesTheDriver) {
     leaveCooked(pty.slavePath());
@@ -140,13 +112,6 @@ TEST_F(PtyPort, ARateTheDriverCannotSetIsRefusedNotReplaced) {
         EXPECT_EQ(ComRdByte(kPort), COM_ERR_NOT_OPEN);
     }
     EXPECT_EQ(open(115200), 0);
-}
-
-TEST_F(PtyPort, SevenDataBitsAreRefusedWhereTheDeviceCannotTakeThem) {
-    EXPECT_EQ(OpenComConfig(kPort, "", 19200, 0, 7, 1, 256, 256), COM_ERR_CONFIG);
-    EXPECT_TRUE(mentions(lastComError(kPort), "data bits")) << lastComError(kPort);
-    EXPECT_EQ(ComRdByte(kPort), COM_ERR_NOT_OPEN);
-    EXPECT_EQ(open(), 0);  // the device is free again
 }
 
 TEST_F(PtyPort, MissingPortsAndOtherDevicesFailAndLeaveNothingOpen) {
