@@ -81,7 +81,7 @@ StripChart::StripChart(ChartFeed& feed, QWidget* parent) : QWidget(parent), feed
         drain();
         if (restatic_)
             update();
-        else if (redrawAll_ || dirtyFrom_ != INT64_MAX)
+        else if (redrawAll_ || columns_.changed())
             update(geo_.image);
     });
     timer_.start(kFrameMs);
@@ -96,14 +96,7 @@ StripChart::~StripChart()
 
 void StripChart::restart(const ChartLayout& layout)
 {
-    layout_ = layout;
-    received_ = Received{};
-    received_.run = layout.run;
-    for (Column& c : columns_)
-        c.id = -1;
-    latest_ = -1;
-    rateIndex_ = 0;
-    rateAt_ = clock_.elapsed();
+    columns_.restart(layout, clock_.elapsed());
     feed_.setSkip(0);
     relayout();  // the legend may take another line
     redrawAll_ = true;
@@ -116,14 +109,14 @@ void StripChart::drain()
         const std::size_t n = feed_.drain(batch_.data(), batch_.size());
         for (std::size_t i = 0; i < n; ++i) {
             const ChartPoint& p = batch_[i];
-            if (p.run != static_cast<std::uint16_t>(layout_.run)) {
+            if (p.run != static_cast<std::uint16_t>(layout().run)) {
                 // The first record of a new run: its layout is out already.
                 const ChartLayout l = feed_.layout();
                 if (p.run != static_cast<std::uint16_t>(l.run))
                     continue;  // left over from an earlier run
                 restart(l);
             }
-            take(p);
+            columns_.take(p);
         }
         if (n < batch_.size())
             break;
@@ -131,61 +124,11 @@ void StripChart::drain()
     adjustSkip();
 }
 
-StripChart::Column* StripChart::column(std::int64_t id)
-{
-    if (id < 0 || columns_.empty())
-        return nullptr;
-    Column& c = columns_[static_cast<std::size_t>(id % std::int64_t(columns_.size()))];
-    return c.id == id ? &c : nullptr;
-}
-
-void StripChart::take(const ChartPoint& p)
-{
-    const std::int64_t width = std::int64_t(columns_.size());
-    const double periodUs = std::max(1u, layout_.periodUs);
-    const auto id = static_cast<std::int64_t>(std::floor((double(p.index) - 1) * periodUs / columnUs_));
-    if (id < 0 || id <= latest_ - width)
-        return;  // older than the window
-    Column& c = columns_[static_cast<std::size_t>(id % width)];
-    const int n = layout_.channels;
-    if (c.id != id) {
-        c.id = id;
-        for (int i = 0; i < n; ++i)
-            c.first[i] = c.lo[i] = c.hi[i] = p.values[i];
-        c.linesFirst = c.linesLo = c.linesHi = p.status;
-    } else {
-        for (int i = 0; i < n; ++i) {
-            c.lo[i] = std::min(c.lo[i], p.values[i]);
-            c.hi[i] = std::max(c.hi[i], p.values[i]);
-        }
-        c.linesLo &= p.status;
-        c.linesHi |= p.status;
-    }
-    for (int i = 0; i < n; ++i)
-        c.last[i] = p.values[i];
-    c.linesLast = p.status;
-    latest_ = std::max(latest_, id);
-    dirtyFrom_ = std::min(dirtyFrom_, id);
-
-    received_.points += 1;
-    received_.lastIndex = p.index;
-    std::copy_n(p.values, kChartChannels, received_.lastValues.begin());
-    received_.lastStatus = p.status;
-}
-
 void StripChart::adjustSkip()
 {
-    const qint64 now = clock_.elapsed();
-    const qint64 span = now - rateAt_;
-    if (span < 100)
-        return;
-    const std::uint32_t index = received_.lastIndex;
-    const double rate = index >= rateIndex_ ? (index - rateIndex_) * 1000.0 / double(span) : 0;
-    rateIndex_ = index;
-    rateAt_ = now;
-    const int skip = rate > kMaxTakenPerSecond ? int(std::ceil(rate / kMaxTakenPerSecond)) - 1 : 0;
-    if (skip != feed_.skip())
-        feed_.setSkip(skip);
+    const std::optional<int> skip = columns_.skipAt(clock_.elapsed());
+    if (skip && *skip != feed_.skip())
+        feed_.setSkip(*skip);
 }
 
 // ---- layout ----------------------------------------------------------------
@@ -206,7 +149,7 @@ void StripChart::relayout()
 {
     const QFontMetrics fm(font());
     const int lineH = fm.height();
-    std::vector<LegendEntry> legend = legendEntries(layout_);
+    std::vector<LegendEntry> legend = legendEntries(layout());
     const int legendBottom = legend.empty() ? kLegendTop + lineH : placeLegend(legend, fm, width());
 
     Geometry g;
@@ -215,9 +158,9 @@ void StripChart::relayout()
     const int top = legendBottom + 8;
     const int bottom = std::max(top + 40, height() - lineH - 10);  // the time labels below
     g.laneHeight = std::max(10, lineH);
-    const int lanesH = layout_.digital ? kLanes * g.laneHeight + kLaneGap : 0;
+    const int lanesH = layout().digital ? kLanes * g.laneHeight + kLaneGap : 0;
     g.plot = QRect(QPoint(left, top), QPoint(right - 1, std::max(top + 20, bottom - lanesH) - 1));
-    if (layout_.digital)
+    if (layout().digital)
         g.lanes = QRect(left, g.plot.bottom() + 1 + kLaneGap, g.plot.width(), kLanes * g.laneHeight);
     g.image = g.plot.united(g.lanes);
     geo_ = g;
@@ -230,47 +173,11 @@ void StripChart::relayout()
         traces_.fill(palette().color(QPalette::Base));
         redrawAll_ = true;
     }
-    if (int(columns_.size()) != devicePixels.width())
-        rebin(devicePixels.width());
-    restatic_ = true;
-}
-
-// The columns at another width: the same time window, the values merged
-// into the new columns, so a resize keeps the picture.
-void StripChart::rebin(int width)
-{
-    std::vector<Column> old = std::move(columns_);
-    const double oldUs = columnUs_;
-    columns_.assign(static_cast<std::size_t>(width), Column{});
-    columnUs_ = kWindowSeconds * 1e6 / width;
-    redrawAll_ = true;
-    if (old.empty() || latest_ < 0)
-        return;
-    const std::int64_t oldWidth = std::int64_t(old.size());
-    const int n = layout_.channels;
-    std::int64_t newest = -1;
-    for (std::int64_t id = std::max<std::int64_t>(0, latest_ - oldWidth + 1); id <= latest_; ++id) {
-        const Column& o = old[static_cast<std::size_t>(id % oldWidth)];
-        if (o.id != id)
-            continue;
-        const auto nid = static_cast<std::int64_t>(std::floor(double(id) * oldUs / columnUs_));
-        Column& c = columns_[static_cast<std::size_t>(nid % width)];
-        if (c.id != nid) {
-            c = o;
-            c.id = nid;
-        } else {
-            for (int i = 0; i < n; ++i) {
-                c.lo[i] = std::min(c.lo[i], o.lo[i]);
-                c.hi[i] = std::max(c.hi[i], o.hi[i]);
-                c.last[i] = o.last[i];
-            }
-            c.linesLo &= o.linesLo;
-            c.linesHi |= o.linesHi;
-            c.linesLast = o.linesLast;
-        }
-        newest = std::max(newest, nid);
+    if (columns_.width() != devicePixels.width()) {
+        columns_.rebin(devicePixels.width());
+        redrawAll_ = true;
     }
-    latest_ = newest;
+    restatic_ = true;
 }
 
 // ---- drawing ---------------------------------------------------------------
@@ -291,22 +198,23 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b)
 void StripChart::renderTraces()
 {
     const std::int64_t width = traces_.width();
-    if (latest_ < 0) {
+    const std::int64_t latest = columns_.latest();
+    if (latest < 0) {
         clearImageColumns(0, int(width) - 1);
     } else {
-        std::int64_t from = latest_ - width + 1;
-        if (!redrawAll_ && shown_ >= 0 && latest_ - shown_ < width)
-            from = std::max(std::min(dirtyFrom_, shown_ + 1), from);
-        for (std::int64_t id = from; id <= latest_;) {
+        std::int64_t from = latest - width + 1;
+        if (!redrawAll_ && shown_ >= 0 && latest - shown_ < width)
+            from = std::max(std::min(columns_.oldestChanged(), shown_ + 1), from);
+        for (std::int64_t id = from; id <= latest;) {
             const std::int64_t origin = floorDiv(id, width) * width;
-            const std::int64_t end = std::min(latest_, origin + width - 1);
+            const std::int64_t end = std::min(latest, origin + width - 1);
             clearImageColumns(int(id - origin), int(end - origin));
             drawColumns(from, origin, int(id - origin), int(end - origin));
             id = end + 1;
         }
     }
-    shown_ = latest_;
-    dirtyFrom_ = INT64_MAX;
+    shown_ = latest;
+    columns_.clearChanged();
     redrawAll_ = false;
 }
 
@@ -322,15 +230,16 @@ void StripChart::clearImageColumns(int x0, int x1)
     }
 }
 
-// Draws the columns `from`..latest_ that fall in image columns x0..x1, where
+// Draws the columns `from`..the newest that fall in image columns x0..x1, where
 // column id sits at x = id - origin. Each trace comes from the last column
 // before `from` that has data.
 void StripChart::drawColumns(std::int64_t from, std::int64_t origin, int x0, int x1)
 {
-    const std::int64_t oldest = latest_ - traces_.width() + 1;
+    const std::int64_t latest = columns_.latest();
+    const std::int64_t oldest = latest - traces_.width() + 1;
     std::int64_t start = std::max(from, std::int64_t(0));
     for (std::int64_t id = from - 1; id >= oldest && id >= 0; --id)
-        if (column(id)) {
+        if (columns_.column(id)) {
             start = id;
             break;
         }
@@ -343,11 +252,11 @@ void StripChart::drawColumns(std::int64_t from, std::int64_t origin, int x0, int
     auto yOf = [&](double v) { return 0.5 + (plotH - 1) * (1.0 - v / kFullScale); };
 
     QPolygonF line;
-    line.reserve(int(4 * (latest_ - start + 1)));
-    for (int ch = 0; ch < layout_.channels; ++ch) {
+    line.reserve(int(4 * (latest - start + 1)));
+    for (int ch = 0; ch < layout().channels; ++ch) {
         line.clear();
-        for (std::int64_t id = start; id <= latest_; ++id) {
-            const Column* c = column(id);
+        for (std::int64_t id = start; id <= latest; ++id) {
+            const ChartColumn* c = columns_.column(id);
             if (!c)
                 continue;
             const double x = xOf(id);
@@ -375,7 +284,7 @@ void StripChart::drawColumns(std::int64_t from, std::int64_t origin, int x0, int
             p.drawPolyline(line);
     }
 
-    if (!layout_.digital)
+    if (!layout().digital)
         return;
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QPen(kLineColour, 1));
@@ -387,8 +296,8 @@ void StripChart::drawColumns(std::int64_t from, std::int64_t origin, int x0, int
         const double low = laneTop + (lane + 1) * laneH - 3;
         auto y = [&](std::uint8_t s) { return (s >> bit) & 1 ? high : low; };
         line.clear();
-        for (std::int64_t id = start; id <= latest_; ++id) {
-            const Column* c = column(id);
+        for (std::int64_t id = start; id <= latest; ++id) {
+            const ChartColumn* c = columns_.column(id);
             if (!c)
                 continue;
             const double x = std::floor(xOf(id));
@@ -404,7 +313,7 @@ void StripChart::drawColumns(std::int64_t from, std::int64_t origin, int x0, int
             line << QPointF(x, y(c->linesLast));
         }
         if (!line.isEmpty())
-            line << QPointF(std::floor(xOf(latest_)) + 1, line.back().y());
+            line << QPointF(std::floor(xOf(latest)) + 1, line.back().y());
         p.drawPolyline(line);
     }
 }
@@ -419,7 +328,7 @@ QPixmap StripChart::staticPicture() const
     p.setFont(font());
     const QFontMetrics fm(font());
 
-    std::vector<LegendEntry> legend = legendEntries(layout_);
+    std::vector<LegendEntry> legend = legendEntries(layout());
     placeLegend(legend, fm, width());
     for (const LegendEntry& e : legend) {
         const int midY = e.at.y() + fm.height() / 2;
@@ -455,7 +364,7 @@ QPixmap StripChart::staticPicture() const
         const QString label = s == 0 ? QString("0 s") : QString("-%1 s").arg(s);
         p.drawText(QPointF(x - fm.horizontalAdvance(label) / 2.0, below + 4 + fm.ascent()), label);
     }
-    if (layout_.digital) {
+    if (layout().digital) {
         for (int lane = 0; lane < kLanes; ++lane) {
             const QString label = QString("D%1").arg(lane + 1);
             const int low = geo_.lanes.top() + (lane + 1) * geo_.laneHeight - 3;
@@ -473,7 +382,7 @@ void StripChart::paintEvent(QPaintEvent* e)
         background_ = staticPicture();
         restatic_ = false;
     }
-    if (redrawAll_ || dirtyFrom_ != INT64_MAX)
+    if (redrawAll_ || columns_.changed())
         renderTraces();
 
     QPainter p(this);
@@ -482,7 +391,7 @@ void StripChart::paintEvent(QPaintEvent* e)
         p.drawPixmap(r, background_, QRectF(QPointF(r.topLeft()) * dpr_, QSizeF(r.size()) * dpr_));
     // The ring's two halves, oldest first.
     const int width = traces_.width();
-    const int split = latest_ >= 0 ? int((latest_ + 1) % width) : 0;
+    const int split = columns_.latest() >= 0 ? int((columns_.latest() + 1) % width) : 0;
     const QRectF image(geo_.image);
     const double older = (width - split) / dpr_;
     p.drawImage(QRectF(image.left(), image.top(), older, image.height()), traces_,
@@ -492,14 +401,14 @@ void StripChart::paintEvent(QPaintEvent* e)
                     QRectF(0, 0, split, traces_.height()));
     p.setPen(kAxisColour);
     p.drawRect(geo_.plot.adjusted(-1, -1, 0, 0));
-    if (layout_.digital)
+    if (layout().digital)
         p.drawLine(geo_.lanes.topLeft() + QPoint(-1, -kLaneGap / 2), geo_.lanes.topRight() + QPoint(0, -kLaneGap / 2));
 
     const QFontMetrics fm(font());
-    if (latest_ < 0) {
+    if (columns_.latest() < 0) {
         p.setPen(kTextColour);
         p.drawText(geo_.plot, Qt::AlignCenter | Qt::TextWordWrap,
-                   layout_.run == 0 ? QString("The last %1 seconds of a run are charted here.")
+                   layout().run == 0 ? QString("The last %1 seconds of a run are charted here.")
                                           .arg(int(kWindowSeconds))
                                     : QString("Waiting for records..."));
     }
