@@ -68,7 +68,8 @@ std::vector<LegendEntry> legendEntries(const ChartLayout& layout)
 
 }  // namespace
 
-StripChart::StripChart(ChartFeed& feed, QWidget* parent) : QWidget(parent), feed_(feed), batch_(4096)
+StripChart::StripChart(ChartFeed& feed, QWidget* parent)
+    : LaidOutWidget({640, 420}, {320, 240}, parent), feed_(feed), batch_(4096)
 {
     setObjectName("liveChart");
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -132,18 +133,6 @@ void StripChart::adjustSkip()
 }
 
 // ---- layout ----------------------------------------------------------------
-
-void StripChart::resizeEvent(QResizeEvent*)
-{
-    relayout();
-}
-
-void StripChart::changeEvent(QEvent* e)
-{
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::PaletteChange)
-        relayout();
-    QWidget::changeEvent(e);
-}
 
 void StripChart::relayout()
 {

@@ -18,14 +18,15 @@
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
-#include <QWidget>
+
+#include "laid_out_widget.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace tarvo::rt {
 
-class StripChart final : public QWidget {
+class StripChart final : public LaidOutWidget {
     Q_OBJECT
 
 public:
@@ -41,13 +42,9 @@ public:
     // Takes what the feed holds now (the timer does this every frame).
     void drain();
 
-    QSize sizeHint() const override { return {640, 420}; }
-    QSize minimumSizeHint() const override { return {320, 240}; }
-
 protected:
     void paintEvent(QPaintEvent*) override;
-    void resizeEvent(QResizeEvent*) override;
-    void changeEvent(QEvent*) override;
+    void relayout() override;
 
 private:
     // Where things go, in the widget's coordinates.
@@ -60,7 +57,6 @@ private:
 
     void restart(const ChartLayout& layout);
     void adjustSkip();
-    void relayout();
     void renderTraces();
     void clearImageColumns(int x0, int x1);
     void drawColumns(std::int64_t from, std::int64_t origin, int x0, int x1);

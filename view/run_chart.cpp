@@ -24,7 +24,8 @@ constexpr int kMinPeriods = 8;     // the narrowest view, in periods
 
 }  // namespace
 
-RunChart::RunChart(QWidget* parent) : QWidget(parent), navigator_(new ChartNavigator(*this))
+RunChart::RunChart(QWidget* parent)
+    : LaidOutWidget({960, 520}, {360, 240}, parent), navigator_(new ChartNavigator(*this))
 {
     setObjectName("runChart");
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -170,18 +171,6 @@ std::vector<unsigned> RunChart::shownChannels() const
 }
 
 // ---- geometry -------------------------------------------------------------------
-
-void RunChart::resizeEvent(QResizeEvent*)
-{
-    relayout();
-}
-
-void RunChart::changeEvent(QEvent* e)
-{
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::PaletteChange)
-        relayout();
-    QWidget::changeEvent(e);
-}
 
 void RunChart::relayout()
 {

@@ -13,7 +13,6 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
-#include <QWidget>
 
 #include <algorithm>
 
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "chart_navigator.h"
+#include "laid_out_widget.h"
 #include "readout.h"
 #include "run.h"
 #include "run_marks.h"
@@ -30,7 +30,7 @@
 
 namespace tarvo::view {
 
-class RunChart final : public QWidget {
+class RunChart final : public LaidOutWidget {
     Q_OBJECT
 
 public:
@@ -110,9 +110,6 @@ public:
     // benchmark into an image).
     void render(QPainter& p);
 
-    QSize sizeHint() const override { return {960, 520}; }
-    QSize minimumSizeHint() const override { return {360, 240}; }
-
 signals:
     void spanChanged();
     void tracesChanged();
@@ -120,8 +117,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent*) override;
-    void resizeEvent(QResizeEvent*) override;
-    void changeEvent(QEvent*) override;
+    void relayout() override;
 
 private:
     struct Geometry {
@@ -129,7 +125,6 @@ private:
         QRect plot, lanes, marks, axis;
         int laneHeight = 0;
     };
-    void relayout();
     void applySpan(Span s, bool whole);
     std::vector<unsigned> shownChannels() const;
     const Picture& picture();
