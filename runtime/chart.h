@@ -5,13 +5,14 @@
 //
 // A timer drains the records from the feed at a steady rate and sorts them
 // into time columns (chart_columns.h), one per pixel of the plot's width:
-// the drawing does not grow with the record rate. The traces are drawn into an image used as a ring, one
-// image column per time column: a frame draws only the columns that changed
-// since the last one, and the axes and the legend come from a picture made
-// once per layout.
+// the drawing does not grow with the record rate. The traces are drawn
+// (chart_drawing.h) into an image used as a ring, one image column per time
+// column: a frame draws only the columns that changed since the last one,
+// and the axes and the legend come from a picture made once per layout.
 #pragma once
 
 #include "chart_columns.h"
+#include "chart_drawing.h"
 #include "live_feed.h"
 
 #include <QElapsedTimer>
@@ -47,20 +48,9 @@ protected:
     void relayout() override;
 
 private:
-    // Where things go, in the widget's coordinates.
-    struct Geometry {
-        QRect plot;   // the analog traces
-        QRect lanes;  // the digital lines (empty without them)
-        QRect image;  // both, with the gap between them: the traces' image
-        int laneHeight = 0;
-    };
-
     void restart(const ChartLayout& layout);
     void adjustSkip();
     void renderTraces();
-    void clearImageColumns(int x0, int x1);
-    void drawColumns(std::int64_t from, std::int64_t origin, int x0, int x1);
-    QPixmap staticPicture() const;
 
     ChartFeed& feed_;
     QTimer timer_;
@@ -68,7 +58,7 @@ private:
     // Time columns: a ring of one column per device pixel of the plot.
     ChartColumns columns_;
 
-    Geometry geo_;
+    ChartGeometry geo_;
     double dpr_ = 1;
     QPixmap background_;  // axes, labels, legend
     QImage traces_;       // the traces, in device pixels; column id at x = id mod width
