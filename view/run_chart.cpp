@@ -18,8 +18,6 @@ namespace {
 
 constexpr double kFullScale = 4095;
 constexpr int kLines = 4;          // digital lines d1..d4
-constexpr int kGap = 8;            // between the plot and the lanes
-constexpr int kMarksHeight = 11;   // the row of marks under the traces
 constexpr int kMinPeriods = 8;     // the narrowest view, in periods
 
 }  // namespace
@@ -46,8 +44,7 @@ void RunChart::setRun(const Run* run)
     visible_.assign(traces, true);
     vFrom_ = 0;
     vTo_ = kFullScale;
-    pic_ = {};
-    picKey_ = {};
+    cache_.clear();
     marks_.update(run_, timeline_);
     relayout();
     applySpan({0, limits().end}, true);
@@ -174,38 +171,10 @@ std::vector<unsigned> RunChart::shownChannels() const
 
 void RunChart::relayout()
 {
-    const QFontMetrics fm(font());
-    const int lineH = fm.height();
-    Geometry g;
-    const int left = fm.horizontalAdvance("4095") + 16;
-    const int right = std::max(left + 40, width() - 18);
-
-    // The legend, on as many lines as the width needs.
-    int x = left, y = 8;
-    for (int t = 0; t < traces(); t++) {
-        const int w = 26 + fm.horizontalAdvance(traceName(t));
-        if (x > left && x + w > right) {
-            x = left;
-            y += lineH + 4;
-        }
-        g.legend.push_back(QRect(x, y, w, lineH + 2));
-        x += w + 10;
-    }
-    const int top = y + lineH + 12;
-
-    g.laneHeight = std::max(14, lineH + 2);
-    const bool digital = traces() > analogChannels();
-    const int axisH = lineH + 6;
-    const int bottom = std::max(top + 60, height() - axisH - kMarksHeight - 4);
-    const int lanesH = digital ? kLines * g.laneHeight : 0;
-    const int plotBottom = std::max(top + 40, bottom - lanesH - (digital ? kGap : 0));
-    g.plot = QRect(QPoint(left, top), QPoint(right - 1, plotBottom - 1));
-    if (digital)
-        g.lanes = QRect(left, plotBottom + kGap, g.plot.width(), lanesH);
-    const int under = digital ? g.lanes.bottom() + 1 : g.plot.bottom() + 1;
-    g.marks = QRect(left, under + 2, g.plot.width(), kMarksHeight);
-    g.axis = QRect(left, g.marks.bottom() + 1, g.plot.width(), axisH);
-    geo_ = g;
+    std::vector<QString> names;
+    for (int t = 0; t < traces(); t++)
+        names.push_back(traceName(t));
+    geo_ = chartGeometry(font(), size(), names, traces() > analogChannels());
     update();
 }
 
@@ -213,63 +182,6 @@ QRect RunChart::legendRect(int t) const
 {
     return t >= 0 && size_t(t) < geo_.legend.size() ? geo_.legend[size_t(t)] : QRect();
 }
-
-// ---- the picture ----------------------------------------------------------------
-
-const Picture& RunChart::picture()
-{
-    Key key{span_, int(std::lround(geo_.plot.width() * dpr_)), count_, shownChannels()};
-    if (!(key == picKey_)) {
-        pic_ = run_ ? sample(*run_, timeline_, key.channels, span_, unsigned(std::max(0, key.width))) : Picture{};
-        picKey_ = std::move(key);
-        // The pages of the data file that the picture read are handed back:
-        // however much of a large file one looks at, it does not stay in
-        // this process's memory (the system keeps it in its cache).
-        if (run_)
-            run_->records().releasePages();
-    }
-    return pic_;
-}
-
-// The analog plot in device pixels: its ground, grid, marks and traces. Made
-// again only when what it shows changed (not when only the pointer moved).
-const QImage& RunChart::plotImage(double dpr)
-{
-    if (dpr != dpr_) {
-        dpr_ = dpr;
-        picKey_ = {};
-    }
-    const QSize size(std::max(1, int(std::lround(geo_.plot.width() * dpr))),
-                     std::max(1, int(std::lround(geo_.plot.height() * dpr))));
-    const Picture& pic = picture();
-    PlotKey key{picKey_, vFrom_, vTo_, size, palette().cacheKey(), marks_.all().size()};
-    if (key == plotKey_ && !plot_.isNull())
-        return plot_;
-    plotKey_ = key;
-    if (plot_.size() != size)
-        plot_ = QImage(size, QImage::Format_RGB32);
-    plot_.setDevicePixelRatio(dpr);
-    plot_.fill(palette().color(QPalette::Base));
-    {
-        QPainter ip(&plot_);
-        ip.translate(-geo_.plot.left(), -geo_.plot.top());
-        drawGrid(ip, *this);
-        if (run_ && run_->count() > 0)
-            drawMarks(ip, *this, true);
-    }
-    if (!run_ || run_->count() == 0)
-        return plot_;
-    const std::vector<unsigned>& channels = picKey_.channels;
-    if (pic.kind == Picture::Kind::Columns) {
-        rasterColumns(plot_, *this, pic, channels);
-    } else if (pic.kind == Picture::Kind::Points) {
-        QPainter ip(&plot_);
-        ip.translate(-geo_.plot.left(), -geo_.plot.top());
-        drawTraces(ip, *this, pic, channels);
-    }
-    return plot_;
-}
-
 
 void RunChart::paintEvent(QPaintEvent*)
 {
@@ -281,7 +193,7 @@ void RunChart::render(QPainter& p)
 {
     const QPalette& pal = palette();
     p.fillRect(rect(), pal.color(QPalette::Window));
-    p.drawImage(geo_.plot.topLeft(), plotImage(p.device() ? p.device()->devicePixelRatioF() : 1.0));
+    p.drawImage(geo_.plot.topLeft(), cache_.image(*this, count_, p.device() ? p.device()->devicePixelRatioF() : 1.0));
     if (!geo_.lanes.isEmpty()) {
         p.save();
         p.setClipRect(geo_.lanes);
@@ -289,7 +201,7 @@ void RunChart::render(QPainter& p)
         drawGrid(p, *this);
         if (run_ && run_->count() > 0) {
             drawMarks(p, *this, true);
-            drawLanes(p, *this, picture(), shownChannels());
+            drawLanes(p, *this, cache_.picture(*this, count_), shownChannels());
         }
         p.restore();
     }

@@ -20,7 +20,9 @@
 #include <optional>
 #include <vector>
 
+#include "chart_geometry.h"
 #include "chart_navigator.h"
+#include "plot_cache.h"
 #include "laid_out_widget.h"
 #include "readout.h"
 #include "run.h"
@@ -64,6 +66,8 @@ public:
     // The traces: the analog channels, then d1..d4 where the file holds them.
     int traces() const { return int(visible_.size()); }
     int analogChannels() const;
+    // The traces shown, in order.
+    std::vector<unsigned> shownChannels() const;
     QString traceName(int t) const;
     bool traceVisible(int t) const { return visible_[size_t(t)]; }
     void setTraceVisible(int t, bool on);
@@ -92,7 +96,7 @@ public:
         return r.top() + 0.5 + (r.height() - 1) * (1.0 - (v - vFrom_) / (vTo_ - vFrom_));
     }
     // Device pixels to a pixel of the plot, as last drawn.
-    double pixelRatio() const { return dpr_; }
+    double pixelRatio() const { return cache_.pixelRatio(); }
 
     // What lies under a point: the nearest record to its time.
     using Readout = view::Readout;
@@ -120,15 +124,7 @@ protected:
     void relayout() override;
 
 private:
-    struct Geometry {
-        std::vector<QRect> legend;  // per trace
-        QRect plot, lanes, marks, axis;
-        int laneHeight = 0;
-    };
     void applySpan(Span s, bool whole);
-    std::vector<unsigned> shownChannels() const;
-    const Picture& picture();
-    const QImage& plotImage(double dpr);
 
     const recorded::Run* run_ = nullptr;
     uint64_t count_ = 0;  // records when last drawn
@@ -139,28 +135,9 @@ private:
     std::vector<bool> visible_;
     RunMarks marks_;
     QString message_;
-    Geometry geo_;
+    ChartGeometry geo_;
 
-    // The last picture and what it was made of.
-    Picture pic_;
-    struct Key {
-        Span span;
-        int width = -1;
-        uint64_t count = 0;
-        std::vector<unsigned> channels;
-        bool operator==(const Key&) const = default;
-    } picKey_;
-    double dpr_ = 1;
-    // The plot's image and what it was made of.
-    QImage plot_;
-    struct PlotKey {
-        Key picture;
-        double vFrom = 0, vTo = 0;
-        QSize size;
-        qint64 palette = 0;
-        size_t marks = 0;
-        bool operator==(const PlotKey&) const = default;
-    } plotKey_;
+    PlotCache cache_;
 
     // The pointer, and the mouse and keys that move the view.
     std::optional<QPoint> hover_;
