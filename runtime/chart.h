@@ -31,7 +31,6 @@ class StripChart final : public LaidOutWidget {
     Q_OBJECT
 
 public:
-    static constexpr double kWindowSeconds = ChartColumns::kWindowSeconds;
     static constexpr int kFrameMs = 40;  // 25 frames a second
 
     explicit StripChart(ChartFeed& feed, QWidget* parent = nullptr);

@@ -49,8 +49,7 @@ void drawGrid(QPainter& p, const RunChart& chart)
 void drawMarks(QPainter& p, const RunChart& chart, bool inPlot)
 {
     const double lo = chart.span().from, hi = chart.span().to;
-    auto firstIn = std::lower_bound(chart.marks().begin(), chart.marks().end(), lo,
-                                    [](const MarkAt& m, double us) { return m.toUs < us; });
+    auto firstIn = chart.runMarks().endingFrom(lo);
     const int top = chart.plotRect().top();
     const int bottom = chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
     p.save();
@@ -100,7 +99,6 @@ void drawMarks(QPainter& p, const RunChart& chart, bool inPlot)
 void drawLegend(QPainter& p, const RunChart& chart)
 {
     const QPalette& pal = chart.palette();
-    const QFontMetrics fm(chart.font());
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
     for (int t = 0; t < chart.traces(); t++) {
@@ -122,7 +120,6 @@ void drawLegend(QPainter& p, const RunChart& chart)
         p.setFont(f);
         p.drawText(QRect(r.left() + 24, r.top(), r.width() - 24, r.height()), Qt::AlignVCenter | Qt::AlignLeft,
                    chart.traceName(t));
-        (void)fm;
     }
     p.restore();
 }
