@@ -111,8 +111,11 @@ static int nextbyte(void)
     }
 }
 
-static void columns(void)
+// Reads records until the run stops or fails. Integer columns write a
+// record's line once it is whole; raw bytes go to the file as they come.
+static void records(void)
 {
+    const int raw = wfile == 0;
     char line[64];
     for (;;) {
         if (stopp != 1) return;
@@ -121,26 +124,11 @@ static void columns(void)
             int b = nextbyte();
             if (b < 0) return;
             cc[j] = b;
+            if (raw && putc(cc[j], fout) == EOF) writefail = 1;
         }
-        size_t n = recordline(cc, line);
-        if (fwrite(line, 1, n, fout) != n) writefail = 1;
-        written++;
-        if (di != 0) countertest();
-        if (chartskip-- == 0) chartskip = chartrecord();
-        if (flushdue() < 0) return;
-    }
-}
-
-static void rawbytes(void)
-{
-    for (;;) {
-        if (stopp != 1) return;
-        tot_data.store(tot_data.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        for (unsigned int j = 0; j < RecLen; j++) {
-            int b = nextbyte();
-            if (b < 0) return;
-            cc[j] = b;
-            if (putc(cc[j], fout) == EOF) writefail = 1;
+        if (!raw) {
+            size_t n = recordline(cc, line);
+            if (fwrite(line, 1, n, fout) != n) writefail = 1;
         }
         written++;
         if (di != 0) countertest();
@@ -160,10 +148,7 @@ int sample(void* functionData)
     chartskip = 0;
     written = 0;
     viewbegin();
-    if (wfile != 0)
-        columns();
-    else
-        rawbytes();
+    records();
     // What was recorded is on disk even if the port failed.
     if (fflush(fout) != 0 && shown != MSG_WRITEFAIL) show(MSG_WRITEFAIL);
     runinfoended(shown == MSG_WRITEFAIL ? "write failed" : shown == MSG_PORTFAIL ? "port failed" : NULL,

@@ -4,6 +4,7 @@
 // of data.txt.
 #include "acquisition.h"
 
+#include "recordline.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -24,12 +25,7 @@ void viewend(void)
 int chartrecord(void)
 {
     unsigned short values[8];
-    for (unsigned int i = 0; i < num_ch; i++) {
-        unsigned int k = (3 * i) / 2;
-        if (i % 2 == 0)
-            values[i] = 16 * cc[k] + (cc[k + 1] & 15);
-        else
-            values[i] = 16 * cc[k + 1] + (cc[k] & 240) / 16;
-    }
+    for (unsigned int i = 0; i < num_ch; i++)
+        values[i] = (unsigned short)recordsample(cc, i);
     return ChartRecord(tot_data.load(std::memory_order_relaxed), values, di != 0 ? cc[RecLen - 1] : 0);
 }

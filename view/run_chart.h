@@ -3,11 +3,8 @@
 // silences marked on the axis, a legend whose entries show and hide the
 // traces, and what lies under the pointer.
 //
-// Mouse and keys: the wheel zooms about the pointer; a drag pans; a drag
-// with the right button (or with Ctrl) draws a box to zoom into (its height
-// zooms the values too); a double click, or Home, shows the whole run.
-// Left/Right pan by a tenth of the view, Page Up/Down by a whole one, + and -
-// zoom about the middle, End goes to the end of the run.
+// Mouse and keys: chart_navigator.h. The traces are drawn by
+// trace_drawing.h, the rest around them by chart_decor.h.
 //
 // The picture of a span comes from the sampler (sampler.h): its cost does
 // not grow with the run. It is kept while only the pointer moves.
@@ -16,19 +13,26 @@
 #include <QColor>
 #include <QImage>
 #include <QString>
-#include <QWidget>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "chart_geometry.h"
+#include "chart_navigator.h"
+#include "plot_cache.h"
+#include "laid_out_widget.h"
+#include "readout.h"
 #include "run.h"
+#include "run_marks.h"
 #include "sampler.h"
 #include "view_range.h"
 
 namespace tarvo::view {
 
-class RunChart final : public QWidget {
+class RunChart final : public LaidOutWidget {
     Q_OBJECT
 
 public:
@@ -51,13 +55,19 @@ public:
     void setSpan(Span s);
     void showWholeRun();
     bool showsWholeRun() const { return whole_; }
+    // A span already fitted to the limits (zoomed(), panned()).
+    void setFittedSpan(Span s);
     Limits limits() const;
     // Values shown (0..4095 unless zoomed by a box).
     double valueFrom() const { return vFrom_; }
     double valueTo() const { return vTo_; }
+    void setValueRange(double from, double to);
 
     // The traces: the analog channels, then d1..d4 where the file holds them.
     int traces() const { return int(visible_.size()); }
+    int analogChannels() const;
+    // The traces shown, in order.
+    std::vector<unsigned> shownChannels() const;
     QString traceName(int t) const;
     bool traceVisible(int t) const { return visible_[size_t(t)]; }
     void setTraceVisible(int t, bool on);
@@ -69,35 +79,40 @@ public:
     QRect plotRect() const { return geo_.plot; }     // the analog traces
     QRect lanesRect() const { return geo_.lanes; }   // the digital lines (may be empty)
     QRect marksRect() const { return geo_.marks; }   // the marks of losses and silences
+    QRect axisRect() const { return geo_.axis; }     // the time labels
+    int laneHeight() const { return geo_.laneHeight; }
     QRect legendRect(int t) const;
-    double xOf(double us) const;
-    double timeAt(double x) const;
+    double xOf(double us) const
+    {
+        return geo_.plot.left() + (us - span_.from) * geo_.plot.width() / std::max(1e-9, span_.width());
+    }
+    double timeAt(double x) const
+    {
+        return span_.from + (x - geo_.plot.left()) * span_.width() / std::max(1, geo_.plot.width());
+    }
+    double yOf(double v) const
+    {
+        const QRect& r = geo_.plot;
+        return r.top() + 0.5 + (r.height() - 1) * (1.0 - (v - vFrom_) / (vTo_ - vFrom_));
+    }
+    // Device pixels to a pixel of the plot, as last drawn.
+    double pixelRatio() const { return cache_.pixelRatio(); }
 
     // What lies under a point: the nearest record to its time.
-    struct Readout {
-        bool valid = false;
-        uint64_t record = 0;   // 0-based
-        uint64_t timeUs = 0;
-        recorded::Record values;
-        QString mark;          // a loss or silence at the point, described
-    };
-    Readout readoutAt(QPoint at) const;
-    // The readout as the window shows it (rich text).
-    QString readoutText(const Readout& r) const;
+    using Readout = view::Readout;
+    Readout readoutAt(QPoint at) const { return readoutOf(*this, at); }
+    QString readoutText(const Readout& r) const { return readoutHtml(*this, r); }
+    // The pointer moved to `at`, or left the chart: the readout follows.
+    void pointerAt(std::optional<QPoint> at);
 
     // The marks of the run's losses and silences, with their times.
-    struct MarkAt {
-        recorded::Run::Mark mark;
-        double fromUs = 0, toUs = 0;  // a loss: its gap; a silence: the record after it
-    };
-    const std::vector<MarkAt>& marks() const { return marks_; }
+    using MarkAt = view::MarkAt;
+    const std::vector<MarkAt>& marks() const { return marks_.all(); }
+    const RunMarks& runMarks() const { return marks_; }
 
     // Draws the whole chart at the widget's size (paintEvent, and the
     // benchmark into an image).
     void render(QPainter& p);
-
-    QSize sizeHint() const override { return {960, 520}; }
-    QSize minimumSizeHint() const override { return {360, 240}; }
 
 signals:
     void spanChanged();
@@ -106,41 +121,10 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent*) override;
-    void resizeEvent(QResizeEvent*) override;
-    void changeEvent(QEvent*) override;
-    void mousePressEvent(QMouseEvent*) override;
-    void mouseMoveEvent(QMouseEvent*) override;
-    void mouseReleaseEvent(QMouseEvent*) override;
-    void mouseDoubleClickEvent(QMouseEvent*) override;
-    void wheelEvent(QWheelEvent*) override;
-    void keyPressEvent(QKeyEvent*) override;
-    void leaveEvent(QEvent*) override;
+    void relayout() override;
 
 private:
-    struct Geometry {
-        std::vector<QRect> legend;  // per trace
-        QRect plot, lanes, marks, axis;
-        int laneHeight = 0;
-    };
-    void relayout();
-    void takeMarks();
     void applySpan(Span s, bool whole);
-    void zoomValues(double from, double to);
-    void hover(QPoint at);
-    std::vector<unsigned> shownChannels() const;
-    const Picture& picture();
-    const QImage& plotImage(double dpr);
-    void rasterColumns(const Picture& pic, const std::vector<unsigned>& channels);
-    double yOf(double v) const;
-    int analogChannels() const;
-
-    void drawGrid(QPainter& p);
-    void drawMarks(QPainter& p, bool inPlot);
-    void drawTraces(QPainter& p, const Picture& pic, const std::vector<unsigned>& channels);
-    void drawLanes(QPainter& p, const Picture& pic, const std::vector<unsigned>& channels);
-    void drawLegend(QPainter& p);
-    void drawAxes(QPainter& p);
-    void drawHover(QPainter& p);
 
     const recorded::Run* run_ = nullptr;
     uint64_t count_ = 0;  // records when last drawn
@@ -149,38 +133,15 @@ private:
     bool whole_ = true;
     double vFrom_ = 0, vTo_ = 4095;
     std::vector<bool> visible_;
-    std::vector<MarkAt> marks_;
+    RunMarks marks_;
     QString message_;
-    Geometry geo_;
+    ChartGeometry geo_;
 
-    // The last picture and what it was made of.
-    Picture pic_;
-    struct Key {
-        Span span;
-        int width = -1;
-        uint64_t count = 0;
-        std::vector<unsigned> channels;
-        bool operator==(const Key&) const = default;
-    } picKey_;
-    double dpr_ = 1;
-    // The plot's image and what it was made of.
-    QImage plot_;
-    struct PlotKey {
-        Key picture;
-        double vFrom = 0, vTo = 0;
-        QSize size;
-        qint64 palette = 0;
-        size_t marks = 0;
-        bool operator==(const PlotKey&) const = default;
-    } plotKey_;
+    PlotCache cache_;
 
-    // The pointer and the drag under way.
+    // The pointer, and the mouse and keys that move the view.
     std::optional<QPoint> hover_;
-    enum class Drag { None, Pan, Box } drag_ = Drag::None;
-    QPoint pressAt_;
-    Span pressSpan_;
-    double pressVFrom_ = 0, pressVTo_ = 0;
-    QRect box_;
+    ChartNavigator* navigator_;
 };
 
 }  // namespace tarvo::view

@@ -243,6 +243,53 @@ TEST(Chart, ADarkPaletteDrawsLightTracesAndMarksOnADarkGround)
     EXPECT_EQ(image.pixelColor(int(chart.xOf(3500)), y), chart.lossColour());
 }
 
+TEST(Chart, ItsPartsFollowItsSizeAndItsFont)
+{
+    TempDir dir;
+    auto run = writeRun(dir, kCounted, true, 1000);  // Ch 1 and D1-D4
+    ASSERT_TRUE(run);
+    RunChart chart;
+    chart.resize(800, 400);
+    chart.show();
+    chart.setRun(run.get());
+    ASSERT_EQ(chart.traces(), 5);
+    // Under each other: the plot, 8 pixels apart the four lanes, the row of
+    // marks 2 pixels under them, 11 high, and the axis; 18 pixels right of
+    // the plot.
+    auto expectStacked = [&](int width) {
+        const QRect plot = chart.plotRect(), lanes = chart.lanesRect(), marks = chart.marksRect();
+        EXPECT_EQ(plot.right(), width - 19);
+        EXPECT_EQ(lanes.top(), plot.bottom() + 1 + 8);
+        EXPECT_EQ(lanes.height(), 4 * chart.laneHeight());
+        EXPECT_EQ(marks.top(), lanes.bottom() + 1 + 2);
+        EXPECT_EQ(marks.height(), 11);
+        EXPECT_EQ(chart.axisRect().top(), marks.bottom() + 1);
+        for (const QRect& r : {lanes, marks, chart.axisRect()}) {
+            EXPECT_EQ(r.left(), plot.left());
+            EXPECT_EQ(r.width(), plot.width());
+        }
+    };
+    expectStacked(800);
+    const QRect before = chart.plotRect();
+    const int laneHeight = chart.laneHeight();
+
+    // Narrower: the plot follows.
+    chart.resize(600, 400);
+    expectStacked(600);
+    EXPECT_EQ(chart.plotRect().left(), before.left());
+
+    // A font twice as large: wider labels move the plot right, the lanes
+    // grow, and the legend's entries widen.
+    const int legendWidth = chart.legendRect(0).width();
+    QFont large = chart.font();
+    large.setPointSizeF(large.pointSizeF() * 2);
+    chart.setFont(large);
+    expectStacked(600);
+    EXPECT_GT(chart.plotRect().left(), before.left());
+    EXPECT_GT(chart.laneHeight(), laneHeight);
+    EXPECT_GT(chart.legendRect(0).width(), legendWidth);
+}
+
 TEST(Overview, AClickPutsTheViewThereAndADragMovesIt)
 {
     // 2000 records at 500 µs: a run of one second.

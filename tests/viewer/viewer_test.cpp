@@ -150,6 +150,23 @@ void key(QWidget& w, int k)
     QApplication::sendEvent(&w, &e);
 }
 
+// A chart 1000 x 500 of a run recorded in integer columns.
+struct ChartOfARun {
+    Recorded r;
+    std::unique_ptr<recorded::Run> run;
+    RunChart chart;
+};
+
+void open(ChartOfARun& c)
+{
+    ASSERT_NO_FATAL_FAILURE(record(c.r, 1));
+    c.run = openRun(c.r.rec.work());
+    ASSERT_TRUE(c.run);
+    c.chart.resize(1000, 500);
+    c.chart.show();
+    c.chart.setRun(c.run.get());
+}
+
 }  // namespace
 
 TEST(Screenshot, ShowsTheTracesAndAMarkAtEachLossInBothFormats)
@@ -219,14 +236,9 @@ TEST(Screenshot, UnreadableInputGetsAMessageAndAFailingStatus)
 
 TEST(Chart, WheelDragKeysAndABoxMoveTheViewAsComputed)
 {
-    Recorded r;
-    ASSERT_NO_FATAL_FAILURE(record(r, 1));
-    auto run = openRun(r.rec.work());
-    ASSERT_TRUE(run);
-    RunChart chart;
-    chart.resize(1000, 500);
-    chart.show();
-    chart.setRun(run.get());
+    ChartOfARun run;
+    ASSERT_NO_FATAL_FAILURE(open(run));
+    RunChart& chart = run.chart;
     EXPECT_EQ(chart.span(), (Span{0, kEnd}));
     const QRect plot = chart.plotRect();
 
@@ -292,14 +304,10 @@ TEST(Chart, WheelDragKeysAndABoxMoveTheViewAsComputed)
 
 TEST(Chart, TheReadoutGivesTheRecordItsTimeAndValuesUnderThePointer)
 {
-    Recorded r;
-    ASSERT_NO_FATAL_FAILURE(record(r, 1));
-    auto run = openRun(r.rec.work());
-    ASSERT_TRUE(run);
-    RunChart chart;
-    chart.resize(1000, 500);
-    chart.show();
-    chart.setRun(run.get());
+    ChartOfARun run;
+    ASSERT_NO_FATAL_FAILURE(open(run));
+    RunChart& chart = run.chart;
+    const Recorded& r = run.r;
     ASSERT_GT(chart.plotRect().width(), 850);
     ASSERT_LT(chart.plotRect().width(), 1000);
     const int y = chart.plotRect().center().y();
@@ -354,14 +362,9 @@ TEST(Chart, TheReadoutGivesTheRecordItsTimeAndValuesUnderThePointer)
 
 TEST(Chart, AClickOnTheLegendHidesATraceAndAnotherShowsIt)
 {
-    Recorded r;
-    ASSERT_NO_FATAL_FAILURE(record(r, 1));
-    auto run = openRun(r.rec.work());
-    ASSERT_TRUE(run);
-    RunChart chart;
-    chart.resize(1000, 500);
-    chart.show();
-    chart.setRun(run.get());
+    ChartOfARun run;
+    ASSERT_NO_FATAL_FAILURE(open(run));
+    RunChart& chart = run.chart;
     ASSERT_EQ(chart.traces(), 10);  // Ch 1-6, D1-D4
     const QRect plot = chart.plotRect();
     const QRect d1(chart.lanesRect().left(), chart.lanesRect().top(), chart.lanesRect().width(),
