@@ -64,6 +64,17 @@ TEST(Json, RefusesMalformedTextWithTheByteOffset)
         {"{\"a\": 1, \"a\": 2}", 14, "twice"},
         {"[1e999]", 1, "out of range"},
         {std::string(65, '[') + std::string(65, ']'), 64, "nested"},
+        {"{\"a\": 1 2}", 8, "expected ',' or '}'"},
+        {"{\"a\": 1", 7, "the text ends inside an object"},
+        {"[1,2", 4, "the text ends inside an array"},
+        {"[", 1, "a value is missing"},
+        {[] {
+             std::string deep;
+             for (int i = 0; i < 65; i++)
+                 deep += "{\"a\":";
+             return deep + "1" + std::string(65, '}');
+         }(),
+         320, "nested more than 64 deep"},
     };
     for (const auto& c : cases) {
         json::Value v;
@@ -162,6 +173,10 @@ TEST(RunDescription, RefusesWhatDoesNotDescribeARun)
         {"\"events\": [", "\"events\": 3, \"x\": [", "\"events\" must be an array"},
         {"\"start\": \"2026-12-07T18:02:33.125+01:00\"", "\"start\": null", "\"start\" must be a string"},
         {"\"period_us\": 2000,", "", "\"period_us\" is missing"},
+        {"\"tarvo-run 1\"", "1", "\"format\" must be a string"},
+        {"{\"type\": \"flood\", \"record\": 500}", "7", "an event must be an object"},
+        {"\"type\": \"loss\"", "\"type\": 1", "\"type\" must be a string"},
+        {"\"type\": \"loss\", ", "", "\"type\" is missing"},
     };
     for (const auto& c : cases) {
         std::string text = kRunJson;
@@ -180,6 +195,8 @@ TEST(RunDescription, RefusesWhatDoesNotDescribeARun)
     EXPECT_EQ(why, "byte 0: not a run description (an object)");
     EXPECT_FALSE(parseDescription("{\"format\": \"tarvo-run 1\"}", info, why));
     EXPECT_EQ(why, "byte 0: \"settings\" is missing");
+    EXPECT_FALSE(parseDescription("{", info, why));
+    EXPECT_EQ(why, "byte 1: expected a key in double quotes");
 }
 
 // ------------------------------------------------------------- config.txt
