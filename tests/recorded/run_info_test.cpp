@@ -8,6 +8,7 @@
 #include "json.h"
 #include "run_files.h"
 #include "run_info.h"
+#include "report_example.h"
 #include "temp_dir.h"
 
 using namespace tarvo::recorded;
@@ -201,20 +202,7 @@ TEST(RunDescription, RefusesWhatDoesNotDescribeARun)
 
 // ------------------------------------------------------------- config.txt
 
-// The report of a run with integer columns, 6 channels, digital lines and
-// counter, 2000 us, 960 records, started on Thursday 15 March 2007 14:03:27.
-const char kReport[] =
-    "A genuine device had sampled data in file DATA.TXT as:\n"
-    "\n"
-    "Colums of int...\n"
-    "\n"
-    "The start flag date/time was sent at:Thu Mar 15 14:03:27 2007\n"
-    "\n"
-    "With the configuration parameters:\n"
-    "Number of Analogical channels:  6\n"
-    "And 4 digital channelsThe last colum is the record counter 0-15\n"
-    "with a sample period of [us]:  2000\n"
-    "The number of samples for every channel is:  960";
+const char* const kReport = kWorkedReport;
 
 std::string everyLineEnd(std::string text, const std::string& to)
 {
@@ -389,41 +377,49 @@ TEST(Layout, ARawReportsStatusByteComesFromTheSizeOrTheCommandLine)
     }
 }
 
-TEST(Layout, AColumnsReportsStatusByteComesFromTheFirstLine)
+// A columns file's first line against config.txt (which does not say
+// whether there was a status byte: the line does) and against run.json
+// (which does), with and without --status-byte.
+TEST(Layout, AColumnsFilesFirstLineAgainstTheReportOrRunJson)
 {
-    RunInfo report;
+    RunInfo report, described;
     std::string why;
-    ASSERT_TRUE(parseReport(kReport, report, why));
-    RunInfo info = report;
-    ASSERT_TRUE(resolveLayout(info, "1,2,3,4,5,6,0,1,0,1,1\n", 0, -1, why)) << why;
-    EXPECT_TRUE(info.settings.statusByte);
-    info = report;
-    ASSERT_TRUE(resolveLayout(info, "1,2,3,4,5,6\r\n", 0, -1, why)) << why;
-    EXPECT_FALSE(info.settings.statusByte);
-    info = report;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6,7,8\n", 0, -1, why));
-    EXPECT_EQ(why, "line 1: 8 columns, but config.txt says 6 channels with the digital lines and "
-                   "the counter (11 columns, or 6 without a status byte)");
-    info = report;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6\n", 0, 1, why));
-    EXPECT_EQ(why, "line 1: 6 columns, but config.txt says 6 channels with the digital lines and "
-                   "the counter (11 columns)");
-}
-
-TEST(Layout, RunJsonIsTheSettingsTheFileMustHave)
-{
-    RunInfo described;
-    std::string why;
-    ASSERT_TRUE(parseDescription(kRunJson, described, why));
-    RunInfo info = described;
-    EXPECT_TRUE(resolveLayout(info, "1,2,3,4,5,6,0,1,0,1,1\n", 0, -1, why)) << why;
-    info = described;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6\n", 0, -1, why));
-    EXPECT_EQ(why, "line 1: 6 columns, but run.json says 6 channels with the digital lines and the "
-                   "counter (11 columns)");
-    info = described;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6,0,1,0,1,1\n", 0, 0, why));
-    EXPECT_EQ(why, "--status-byte 0 contradicts run.json (a status byte)");
+    ASSERT_TRUE(parseReport(kReport, report, why)) << why;
+    ASSERT_TRUE(parseDescription(kRunJson, described, why)) << why;
+    enum class Status { Unchecked, With, Without };
+    const struct {
+        const RunInfo& from;
+        const char* line;
+        int option;
+        Status status;    // when the line is taken
+        const char* why;  // when it is not
+    } cases[] = {
+        {report, "1,2,3,4,5,6,0,1,0,1,1\n", -1, Status::With, nullptr},
+        {report, "1,2,3,4,5,6\r\n", -1, Status::Without, nullptr},
+        {report, "1,2,3,4,5,6,7,8\n", -1, Status::Unchecked,
+         "line 1: 8 columns, but config.txt says 6 channels with the digital lines and the counter "
+         "(11 columns, or 6 without a status byte)"},
+        {report, "1,2,3,4,5,6\n", 1, Status::Unchecked,
+         "line 1: 6 columns, but config.txt says 6 channels with the digital lines and the counter "
+         "(11 columns)"},
+        {described, "1,2,3,4,5,6,0,1,0,1,1\n", -1, Status::With, nullptr},
+        {described, "1,2,3,4,5,6\n", -1, Status::Unchecked,
+         "line 1: 6 columns, but run.json says 6 channels with the digital lines and the counter "
+         "(11 columns)"},
+        {described, "1,2,3,4,5,6,0,1,0,1,1\n", 0, Status::Unchecked,
+         "--status-byte 0 contradicts run.json (a status byte)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        RunInfo info = c.from;
+        const bool ok = resolveLayout(info, c.line, 0, c.option, why);
+        EXPECT_EQ(ok, c.why == nullptr) << why;
+        if (c.why != nullptr) {
+            EXPECT_EQ(why, c.why);
+        } else if (ok && c.status != Status::Unchecked) {
+            EXPECT_EQ(info.settings.statusByte, c.status == Status::With);
+        }
+    }
 }
 
 // ------------------------------------------------------------ a run's files
