@@ -471,29 +471,29 @@ bool readSmall(const std::string& path, std::string& text, std::string& why)
     return true;
 }
 
+// Reads the file at `path` with `parse`; its faults are told with its path.
+bool readWith(bool (*parse)(std::string_view, RunInfo&, std::string&), const std::string& path,
+              RunInfo& out, std::string& why)
+{
+    std::string text, what;
+    if (!readSmall(path, text, why))
+        return false;
+    if (!parse(text, out, what)) {
+        why = path + ": " + what;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool loadInfo(const RunFiles& files, std::string_view dataHead, RunInfo& out, std::string& why)
 {
-    std::string text, what;
-    if (!files.run.empty()) {
-        if (!readSmall(files.run, text, why))
-            return false;
-        if (!parseDescription(text, out, what)) {
-            why = files.run + ": " + what;
-            return false;
-        }
-        return true;
-    }
-    if (!files.report.empty()) {
-        if (!readSmall(files.report, text, why))
-            return false;
-        if (!parseReport(text, out, what)) {
-            why = files.report + ": " + what;
-            return false;
-        }
-        return true;
-    }
+    if (!files.run.empty())
+        return readWith(parseDescription, files.run, out, why);
+    if (!files.report.empty())
+        return readWith(parseReport, files.report, out, why);
+    std::string what;
     if (!guessColumns(dataHead, out, what)) {
         why = files.data + ": " + what;
         return false;

@@ -422,6 +422,46 @@ TEST(Layout, AColumnsFilesFirstLineAgainstTheReportOrRunJson)
     }
 }
 
+// What the run's files say, or the file at fault: run.json before
+// config.txt, config.txt before a guess from the data.
+TEST(LoadInfo, ReadsTheFirstOfTheRunsFilesAndNamesTheOneAtFault)
+{
+    Folder dir;
+    const std::string data = dir.write("data.txt", "1,2,3,4,5,6\n");
+    const std::string goodJson = dir.write("run.json", kRunJson);
+    const std::string badJson = dir.write("bad.json", "[1]");
+    const std::string goodReport = dir.write("config.txt", kReport);
+    const std::string badReport = dir.write("bad.txt", replaced(kReport, "channels:  6", "channels:  0"));
+    const std::string none = dir.file("none");
+    const struct {
+        RunFiles files;
+        const char* head;
+        std::string why;  // the start of the fault; empty when read
+        Source source;
+    } cases[] = {
+        {{data, badReport, goodJson}, "", "", Source::Description},
+        {{data, goodReport, ""}, "", "", Source::Report},
+        {{data, "", ""}, "1,2,3\n", "", Source::Guessed},
+        {{data, goodReport, none}, "", none + ": cannot be read", Source::Description},
+        {{data, goodReport, badJson}, "", badJson + ": byte 0: not a run description", Source::Description},
+        {{data, none, ""}, "", none + ": cannot be read", Source::Report},
+        {{data, badReport, ""}, "", badReport + ": line 8: no channels", Source::Report},
+        {{data, "", ""}, "1,x\n", data + ": line 1: ", Source::Guessed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files.report + " " + c.files.run + " " + c.head);
+        RunInfo info;
+        std::string why;
+        const bool ok = loadInfo(c.files, c.head, info, why);
+        EXPECT_EQ(ok, c.why.empty()) << why;
+        if (ok) {
+            EXPECT_EQ(info.source, c.source);
+        } else {
+            EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+        }
+    }
+}
+
 // ------------------------------------------------------------ a run's files
 
 TEST(RunFilesTest, FindsTheFilesOfARunFromItsFolderOrAnyOfItsFiles)
