@@ -16,6 +16,19 @@ using json::Value;
 
 namespace {
 
+// `n` items between `open` and `close`, a comma between two: item(i)
+// writes each.
+template <class Item>
+void list(std::string& out, char open, char close, size_t n, Item item)
+{
+    out += open;
+    for (size_t i = 0; i < n; i++) {
+        if (i) out += ',';
+        item(i);
+    }
+    out += close;
+}
+
 void write(const Value& v, std::string& out)
 {
     switch (v.type) {
@@ -47,22 +60,14 @@ void write(const Value& v, std::string& out)
         out += '"';
         break;
     case Value::Type::Array:
-        out += '[';
-        for (size_t i = 0; i < v.items.size(); i++) {
-            if (i) out += ',';
-            write(v.items[i], out);
-        }
-        out += ']';
+        list(out, '[', ']', v.items.size(), [&](size_t i) { write(v.items[i], out); });
         break;
     case Value::Type::Object:
-        out += '{';
-        for (size_t i = 0; i < v.members.size(); i++) {
-            if (i) out += ',';
+        list(out, '{', '}', v.members.size(), [&](size_t i) {
             write(Value{Value::Type::String, 0, false, 0, false, 0, v.members[i].name, {}, {}}, out);
             out += ':';
             write(v.members[i].value, out);
-        }
-        out += '}';
+        });
         break;
     }
 }

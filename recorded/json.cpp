@@ -25,6 +25,26 @@ std::string shown(std::string_view key)
     return s;
 }
 
+// Code point `cp` in UTF-8.
+void utf8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
 class Parser {
 public:
     explicit Parser(std::string_view text) : s_(text) {}
@@ -102,19 +122,42 @@ private:
         }
     }
 
-    bool object(Value& v, int depth)
+    // An object's members or an array's items, from the opening bracket at
+    // pos_ to `close`: each read by item(), with a comma between two.
+    template <class Item>
+    bool sequence(Value& v, Value::Type type, int depth, char close, const char* inside, Item item)
     {
         if (depth > kMaxDepth)
             return fail("nested more than " + std::to_string(kMaxDepth) + " deep");
-        v.type = Value::Type::Object;
-        pos_++;  // {
+        v.type = type;
+        pos_++;  // { or [
         space();
-        if (more() && peek() == '}') {
+        if (more() && peek() == close) {
             pos_++;
             return true;
         }
         for (;;) {
             space();
+            if (!item())
+                return false;
+            space();
+            if (!more())
+                return fail(std::string("the text ends inside ") + inside);
+            if (peek() == ',') {
+                pos_++;
+                continue;
+            }
+            if (peek() == close) {
+                pos_++;
+                return true;
+            }
+            return fail(std::string("expected ',' or '") + close + "'");
+        }
+    }
+
+    bool object(Value& v, int depth)
+    {
+        const bool read = sequence(v, Value::Type::Object, depth, '}', "an object", [&] {
             if (!more() || peek() != '"')
                 return fail("expected a key in double quotes");
             std::string key;
@@ -126,21 +169,10 @@ private:
             pos_++;
             space();
             v.members.push_back({std::move(key), Value{}});
-            if (!value(v.members.back().value, depth))
-                return false;
-            space();
-            if (!more())
-                return fail("the text ends inside an object");
-            if (peek() == ',') {
-                pos_++;
-                continue;
-            }
-            if (peek() == '}') {
-                pos_++;
-                break;
-            }
-            return fail("expected ',' or '}'");
-        }
+            return value(v.members.back().value, depth);
+        });
+        if (!read)
+            return false;
         // Each key once: a second value for a key would be read differently
         // by different programs.
         std::vector<std::pair<std::string_view, size_t>> keys;
@@ -157,52 +189,10 @@ private:
 
     bool array(Value& v, int depth)
     {
-        if (depth > kMaxDepth)
-            return fail("nested more than " + std::to_string(kMaxDepth) + " deep");
-        v.type = Value::Type::Array;
-        pos_++;  // [
-        space();
-        if (more() && peek() == ']') {
-            pos_++;
-            return true;
-        }
-        for (;;) {
-            space();
+        return sequence(v, Value::Type::Array, depth, ']', "an array", [&] {
             v.items.emplace_back();
-            if (!value(v.items.back(), depth))
-                return false;
-            space();
-            if (!more())
-                return fail("the text ends inside an array");
-            if (peek() == ',') {
-                pos_++;
-                continue;
-            }
-            if (peek() == ']') {
-                pos_++;
-                return true;
-            }
-            return fail("expected ',' or ']'");
-        }
-    }
-
-    static void utf8(std::string& out, uint32_t cp)
-    {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
+            return value(v.items.back(), depth);
+        });
     }
 
     bool hex4(uint32_t& cp)

@@ -47,8 +47,18 @@ public:
     void release(uint64_t offset, uint64_t length) const;
 
 private:
+    // What differs per system (mapped_file_posix.cpp, mapped_file_win32.cpp):
+    // opening a regular file for reading (false with the reason; what was
+    // opened is closed by close()), its present size, mapping size_ bytes of
+    // it, and undoing each. The rest is one body (mapped_file.cpp).
+    bool openFile(const std::string& path, std::string& why);
+    bool isOpen() const;
+    bool currentSize(uint64_t& size, std::string& why) const;
     bool map(std::string& why);
     void unmap();
+    void closeFile();
+    // Hands the pages of [offset, to) back; offset < to <= size_ or empty.
+    void dropPages(uint64_t offset, uint64_t to) const;
 
     std::string path_;
     const char* data_ = nullptr;

@@ -24,6 +24,11 @@
 //   walking at most kBlock - 1 lines from the block's first.
 //
 // A Records object is used from one thread at a time.
+//
+// records.cpp opens, indexes (cutting the file into chunks for the threads)
+// and follows growth; records_scan.* is the pass over one chunk;
+// column_line.* reads and checks a line of integer columns; records_read.cpp
+// reads records back through the index.
 #pragma once
 
 #include <atomic>

@@ -44,15 +44,18 @@ std::string describe(const Settings& s)
 
 using json::Value;
 
+// A fault of run.json at byte `offset`: `why` says so, and false.
+bool atByte(size_t offset, const std::string& what, std::string& why)
+{
+    why = "byte " + std::to_string(offset) + ": " + what;
+    return false;
+}
+
 struct Fields {
     const Value& object;
     std::string& why;
 
-    bool bad(const Value& v, const std::string& what)
-    {
-        why = "byte " + std::to_string(v.offset) + ": " + what;
-        return false;
-    }
+    bool bad(const Value& v, const std::string& what) { return atByte(v.offset, what, why); }
     const Value* get(const char* key, bool required)
     {
         const Value* v = object.find(key);
@@ -100,6 +103,16 @@ struct Fields {
 
 constexpr uint64_t kMaxCount = uint64_t(1) << 53;
 
+// An object that says what it is in its string member `key` (run.json's
+// "format", an event's "type"): that string into `kind`; false, with
+// `notObject` at its byte, when `v` is no object.
+bool kindOf(const Value& v, const char* notObject, const char* key, std::string& kind, std::string& why)
+{
+    if (v.type != Value::Type::Object)
+        return atByte(v.offset, notObject, why);
+    return Fields{v, why}.text(key, kind, true, false);
+}
+
 bool describeSettings(const Value& v, Settings& s, std::string& why)
 {
     Fields f{v, why};
@@ -134,14 +147,10 @@ bool describeSettings(const Value& v, Settings& s, std::string& why)
 
 bool describeEvent(const Value& v, RunInfo& out, std::string& why)
 {
-    if (v.type != Value::Type::Object) {
-        why = "byte " + std::to_string(v.offset) + ": an event must be an object";
-        return false;
-    }
-    Fields f{v, why};
     std::string type;
-    if (!f.text("type", type, true, false))
+    if (!kindOf(v, "an event must be an object", "type", type, why))
         return false;
+    Fields f{v, why};
     Event e;
     if (type == "loss") {
         e.type = Event::Type::Loss;
@@ -260,18 +269,12 @@ bool parseDescription(std::string_view text, RunInfo& out, std::string& why)
     out = RunInfo{};
     Value doc;
     json::Error error;
-    if (!json::parse(text, doc, error)) {
-        why = "byte " + std::to_string(error.offset) + ": " + error.what;
-        return false;
-    }
-    if (doc.type != Value::Type::Object) {
-        why = "byte " + std::to_string(doc.offset) + ": not a run description (an object)";
-        return false;
-    }
-    Fields f{doc, why};
+    if (!json::parse(text, doc, error))
+        return atByte(error.offset, error.what, why);
     std::string format;
-    if (!f.text("format", format, true, false))
+    if (!kindOf(doc, "not a run description (an object)", "format", format, why))
         return false;
+    Fields f{doc, why};
     if (format != "tarvo-run 1")
         return f.bad(*doc.find("format"), "format \"" + shown(format) + "\" is not \"tarvo-run 1\"");
     out.source = Source::Description;
@@ -468,29 +471,29 @@ bool readSmall(const std::string& path, std::string& text, std::string& why)
     return true;
 }
 
+// Reads the file at `path` with `parse`; its faults are told with its path.
+bool readWith(bool (*parse)(std::string_view, RunInfo&, std::string&), const std::string& path,
+              RunInfo& out, std::string& why)
+{
+    std::string text, what;
+    if (!readSmall(path, text, why))
+        return false;
+    if (!parse(text, out, what)) {
+        why = path + ": " + what;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool loadInfo(const RunFiles& files, std::string_view dataHead, RunInfo& out, std::string& why)
 {
-    std::string text, what;
-    if (!files.run.empty()) {
-        if (!readSmall(files.run, text, why))
-            return false;
-        if (!parseDescription(text, out, what)) {
-            why = files.run + ": " + what;
-            return false;
-        }
-        return true;
-    }
-    if (!files.report.empty()) {
-        if (!readSmall(files.report, text, why))
-            return false;
-        if (!parseReport(text, out, what)) {
-            why = files.report + ": " + what;
-            return false;
-        }
-        return true;
-    }
+    if (!files.run.empty())
+        return readWith(parseDescription, files.run, out, why);
+    if (!files.report.empty())
+        return readWith(parseReport, files.report, out, why);
+    std::string what;
     if (!guessColumns(dataHead, out, what)) {
         why = files.data + ": " + what;
         return false;

@@ -30,9 +30,27 @@ void tell(char* why, int whySize, const std::string& text)
 
 #ifndef _WIN32
 using Offset = off_t;
+int dupOf(FILE* f) { return ::dup(::fileno(f)); }
+void closeFd(int fd) { ::close(fd); }
+FILE* writeStream(int fd) { return ::fdopen(fd, "wb"); }
 #else
 using Offset = long long;
+int dupOf(FILE* f) { return ::_dup(::_fileno(f)); }
+void closeFd(int fd) { ::_close(fd); }
+FILE* writeStream(int fd) { return ::_fdopen(fd, "wb"); }
 #endif
+
+// A stream that writes to `fd`; null, with the reason, and `fd` closed,
+// when there is none.
+FILE* streamOver(int fd, char* why, int whySize)
+{
+    FILE* f = writeStream(fd);
+    if (!f) {
+        tell(why, whySize, std::strerror(errno));
+        closeFd(fd);
+    }
+    return f;
+}
 
 // The largest whole-record length at or below `size`: records of `recordLength`
 // bytes, or lines when it is 0. `readAt` reads the file's bytes at an offset.
@@ -109,12 +127,7 @@ FILE* OpenRunFile(const char* path, char* why, int whySize)
     ::fcntl(fd, F_SETLK, &mine);
     // From here on writes wait as usual: a FIFO's reader sets the pace.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE* f = ::fdopen(fd, "wb");
-    if (!f) {
-        tell(why, whySize, std::strerror(errno));
-        ::close(fd);
-    }
-    return f;
+    return streamOver(fd, why, whySize);
 }
 
 // Cuts the regular file open on `fd` back to its last whole record.
@@ -128,9 +141,6 @@ static int cutBack(int fd, int recordLength)
     });
     return whole < st.st_size && ::ftruncate(fd, whole) != 0 ? -1 : 0;
 }
-
-static int dupOf(FILE* f) { return ::dup(::fileno(f)); }
-static void closeFd(int fd) { ::close(fd); }
 
 #else
 
@@ -160,12 +170,7 @@ FILE* OpenRunFile(const char* path, char* why, int whySize)
         tell(why, whySize, "cannot be opened");
         return nullptr;
     }
-    FILE* f = ::_fdopen(fd, "wb");
-    if (!f) {
-        tell(why, whySize, std::strerror(errno));
-        ::_close(fd);
-    }
-    return f;
+    return streamOver(fd, why, whySize);
 }
 
 static int cutBack(int fd, int recordLength)
@@ -183,9 +188,6 @@ static int cutBack(int fd, int recordLength)
     });
     return whole < st.st_size && ::_chsize_s(fd, whole) != 0 ? -1 : 0;
 }
-
-static int dupOf(FILE* f) { return ::_dup(::_fileno(f)); }
-static void closeFd(int fd) { ::_close(fd); }
 
 #endif
 

@@ -75,22 +75,26 @@ TEST(ConfigurationBlock, StatusByteOffAt1505us)
     EXPECT_EQ(RecLen, 9u);
 }
 
-TEST(ConfigurationBlock, EightChannelsAt57600)
+TEST(ConfigurationBlock, EightChannelsAt57600AndOneChannelAtAnotherRateForOneSecond)
 {
-    ASSERT_EQ(firstbuild({8, 57600, 1, 5000}), 0);
-    EXPECT_EQ(block(), (Block{0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F, 0x4D,
-                              0xFF, 0xFF, 0x40}));
-    EXPECT_EQ(chksum, 0x4Du);
-    EXPECT_EQ(RecLen, 13u);
-}
-
-TEST(ConfigurationBlock, OneChannelAtAnotherRateForOneSecond)
-{
-    ASSERT_EQ(firstbuild({1, 9600, 0, 1000000}), 0);
-    EXPECT_EQ(block(), (Block{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5,
-                              0x79, 0xFE, 0x01}));
-    EXPECT_EQ(chksum, 0x99u);
-    EXPECT_EQ(RecLen, 2u);
+    const struct {
+        const char* name;
+        Settings settings;
+        Block block;
+        unsigned chksum, recLen;
+    } cases[] = {
+        {"8 channels, 57600 baud, 5000 us", {8, 57600, 1, 5000},
+         {0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40}, 0x4D, 13},
+        {"1 channel, 9600 baud, 1 s", {1, 9600, 0, 1000000},
+         {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01}, 0x99, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(firstbuild(c.settings), 0);
+        EXPECT_EQ(block(), c.block);
+        EXPECT_EQ(chksum, c.chksum);
+        EXPECT_EQ(RecLen, c.recLen);
+    }
 }
 
 TEST(PeriodCheck, ShorterThanTheRecordCostIsTooShort)

@@ -82,6 +82,15 @@ Records::Options serial()
     return o;
 }
 
+// `threads` threads on a file of any size.
+Records::Options inThreads(unsigned threads)
+{
+    Records::Options o;
+    o.threads = threads;
+    o.parallelFrom = 0;
+    return o;
+}
+
 // ------------------------------------------------------------- raw records
 
 TEST(RawRecords, DecodeAsTheBoardPacksThem)
@@ -174,13 +183,11 @@ TEST(ColumnRecords, ALineThatIsNoRecordStopsTheIndexWithItsLineAndByte)
                                   std::to_string(byte + before.size()) + rest;
         for (unsigned threads : {1u, 2u}) {
             Records rs;
-            Records::Options o;
-            o.threads = threads;
-            o.parallelFrom = 0;
             std::string why;
-            EXPECT_FALSE(rs.openBytes(c.text, c.layout, o, why)) << c.text;
+            EXPECT_FALSE(rs.openBytes(c.text, c.layout, inThreads(threads), why)) << c.text;
             EXPECT_EQ(why, c.why);
-            EXPECT_FALSE(rs.openBytes(before + c.text + after, c.layout, o, why)) << c.text;
+            EXPECT_FALSE(rs.openBytes(before + c.text + after, c.layout, inThreads(threads), why))
+                << c.text;
             EXPECT_EQ(why, among);
         }
     }
@@ -229,11 +236,8 @@ TEST(CounterLosses, ALossAtTheFirstRecordOfABlockCounts)
     }
     for (unsigned threads : {1u, 2u}) {
         Records rs;
-        Records::Options o;
-        o.threads = threads;
-        o.parallelFrom = 0;
         std::string why;
-        ASSERT_TRUE(rs.openBytes(text, columns(1, false, true), o, why)) << why;
+        ASSERT_TRUE(rs.openBytes(text, columns(1, false, true), inThreads(threads), why)) << why;
         EXPECT_EQ(rs.lostBefore(31), 0u);
         EXPECT_EQ(rs.lostBefore(32), 3u);
         EXPECT_EQ(rs.lostBefore(33), 4u);
@@ -274,10 +278,7 @@ TEST(Index, SeveralThreadsIndexAsOneDoes)
     EXPECT_GT(one.lost(), 0u);
     for (unsigned threads : {2u, 3u, 7u}) {
         Records many;
-        Records::Options o;
-        o.threads = threads;
-        o.parallelFrom = 0;
-        ASSERT_TRUE(many.openBytes(text, l, o, why)) << why;
+        ASSERT_TRUE(many.openBytes(text, l, inThreads(threads), why)) << why;
         ASSERT_EQ(many.count(), one.count());
         EXPECT_EQ(many.lost(), one.lost());
         ASSERT_EQ(many.losses().size(), one.losses().size());
@@ -303,12 +304,9 @@ TEST(Index, RawRecordsInSeveralThreads)
         file += pack({unsigned(rng() % 4096), unsigned(rng() % 4096), unsigned(rng() % 4096)},
                      int((rng() % 16) << 4 | (i + 1) % 16));
     Records one, many;
-    Records::Options o;
-    o.threads = 2;
-    o.parallelFrom = 0;
     std::string why;
     ASSERT_TRUE(one.openBytes(file, raw(3, true), serial(), why)) << why;
-    ASSERT_TRUE(many.openBytes(file, raw(3, true), o, why)) << why;
+    ASSERT_TRUE(many.openBytes(file, raw(3, true), inThreads(2), why)) << why;
     ASSERT_EQ(many.count(), 3001u);
     EXPECT_EQ(many.lost(), 0u);
     for (unsigned lane = 0; lane < 4; lane++)
@@ -534,25 +532,6 @@ TEST(Growing, ANewRunInThePlaceOfTheFileIsTold)
     EXPECT_EQ(rs.refresh(why), Records::Growth::Replaced);
     EXPECT_EQ(rs.count(), 3u);
     EXPECT_EQ(rs.record(2).ch[0], 3);
-}
-
-TEST(MappedFileTest, RefusesWhatIsNoRegularFile)
-{
-    Folder dir;
-    MappedFile f;
-    std::string why;
-    EXPECT_FALSE(f.open(dir.file("none.txt"), why));
-    EXPECT_FALSE(why.empty());
-    EXPECT_FALSE(f.open(dir.path(), why));
-    ASSERT_TRUE(f.open(dir.write("empty.txt", ""), why)) << why;
-    EXPECT_EQ(f.size(), 0u);
-    EXPECT_EQ(f.data(), nullptr);
-    // Pages handed back read the same when touched again.
-    const std::string text(3 << 20, 'x');
-    ASSERT_TRUE(f.open(dir.write("big.txt", text + "y"), why)) << why;
-    f.release(0, f.size());
-    EXPECT_EQ(f.data()[f.size() - 1], 'y');
-    EXPECT_EQ(std::string(f.data(), 1 << 20), text.substr(0, 1 << 20));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "json.h"
 #include "run_files.h"
 #include "run_info.h"
+#include "report_example.h"
 #include "temp_dir.h"
 
 using namespace tarvo::recorded;
@@ -64,6 +65,17 @@ TEST(Json, RefusesMalformedTextWithTheByteOffset)
         {"{\"a\": 1, \"a\": 2}", 14, "twice"},
         {"[1e999]", 1, "out of range"},
         {std::string(65, '[') + std::string(65, ']'), 64, "nested"},
+        {"{\"a\": 1 2}", 8, "expected ',' or '}'"},
+        {"{\"a\": 1", 7, "the text ends inside an object"},
+        {"[1,2", 4, "the text ends inside an array"},
+        {"[", 1, "a value is missing"},
+        {[] {
+             std::string deep;
+             for (int i = 0; i < 65; i++)
+                 deep += "{\"a\":";
+             return deep + "1" + std::string(65, '}');
+         }(),
+         320, "nested more than 64 deep"},
     };
     for (const auto& c : cases) {
         json::Value v;
@@ -162,6 +174,10 @@ TEST(RunDescription, RefusesWhatDoesNotDescribeARun)
         {"\"events\": [", "\"events\": 3, \"x\": [", "\"events\" must be an array"},
         {"\"start\": \"2026-12-07T18:02:33.125+01:00\"", "\"start\": null", "\"start\" must be a string"},
         {"\"period_us\": 2000,", "", "\"period_us\" is missing"},
+        {"\"tarvo-run 1\"", "1", "\"format\" must be a string"},
+        {"{\"type\": \"flood\", \"record\": 500}", "7", "an event must be an object"},
+        {"\"type\": \"loss\"", "\"type\": 1", "\"type\" must be a string"},
+        {"\"type\": \"loss\", ", "", "\"type\" is missing"},
     };
     for (const auto& c : cases) {
         std::string text = kRunJson;
@@ -180,24 +196,13 @@ TEST(RunDescription, RefusesWhatDoesNotDescribeARun)
     EXPECT_EQ(why, "byte 0: not a run description (an object)");
     EXPECT_FALSE(parseDescription("{\"format\": \"tarvo-run 1\"}", info, why));
     EXPECT_EQ(why, "byte 0: \"settings\" is missing");
+    EXPECT_FALSE(parseDescription("{", info, why));
+    EXPECT_EQ(why, "byte 1: expected a key in double quotes");
 }
 
 // ------------------------------------------------------------- config.txt
 
-// The report of a run with integer columns, 6 channels, digital lines and
-// counter, 2000 us, 960 records, started on Thursday 15 March 2007 14:03:27.
-const char kReport[] =
-    "A genuine device had sampled data in file DATA.TXT as:\n"
-    "\n"
-    "Colums of int...\n"
-    "\n"
-    "The start flag date/time was sent at:Thu Mar 15 14:03:27 2007\n"
-    "\n"
-    "With the configuration parameters:\n"
-    "Number of Analogical channels:  6\n"
-    "And 4 digital channelsThe last colum is the record counter 0-15\n"
-    "with a sample period of [us]:  2000\n"
-    "The number of samples for every channel is:  960";
+const char* const kReport = kWorkedReport;
 
 std::string everyLineEnd(std::string text, const std::string& to)
 {
@@ -372,41 +377,89 @@ TEST(Layout, ARawReportsStatusByteComesFromTheSizeOrTheCommandLine)
     }
 }
 
-TEST(Layout, AColumnsReportsStatusByteComesFromTheFirstLine)
+// A columns file's first line against config.txt (which does not say
+// whether there was a status byte: the line does) and against run.json
+// (which does), with and without --status-byte.
+TEST(Layout, AColumnsFilesFirstLineAgainstTheReportOrRunJson)
 {
-    RunInfo report;
+    RunInfo report, described;
     std::string why;
-    ASSERT_TRUE(parseReport(kReport, report, why));
-    RunInfo info = report;
-    ASSERT_TRUE(resolveLayout(info, "1,2,3,4,5,6,0,1,0,1,1\n", 0, -1, why)) << why;
-    EXPECT_TRUE(info.settings.statusByte);
-    info = report;
-    ASSERT_TRUE(resolveLayout(info, "1,2,3,4,5,6\r\n", 0, -1, why)) << why;
-    EXPECT_FALSE(info.settings.statusByte);
-    info = report;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6,7,8\n", 0, -1, why));
-    EXPECT_EQ(why, "line 1: 8 columns, but config.txt says 6 channels with the digital lines and "
-                   "the counter (11 columns, or 6 without a status byte)");
-    info = report;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6\n", 0, 1, why));
-    EXPECT_EQ(why, "line 1: 6 columns, but config.txt says 6 channels with the digital lines and "
-                   "the counter (11 columns)");
+    ASSERT_TRUE(parseReport(kReport, report, why)) << why;
+    ASSERT_TRUE(parseDescription(kRunJson, described, why)) << why;
+    enum class Status { Unchecked, With, Without };
+    const struct {
+        const RunInfo& from;
+        const char* line;
+        int option;
+        Status status;    // when the line is taken
+        const char* why;  // when it is not
+    } cases[] = {
+        {report, "1,2,3,4,5,6,0,1,0,1,1\n", -1, Status::With, nullptr},
+        {report, "1,2,3,4,5,6\r\n", -1, Status::Without, nullptr},
+        {report, "1,2,3,4,5,6,7,8\n", -1, Status::Unchecked,
+         "line 1: 8 columns, but config.txt says 6 channels with the digital lines and the counter "
+         "(11 columns, or 6 without a status byte)"},
+        {report, "1,2,3,4,5,6\n", 1, Status::Unchecked,
+         "line 1: 6 columns, but config.txt says 6 channels with the digital lines and the counter "
+         "(11 columns)"},
+        {described, "1,2,3,4,5,6,0,1,0,1,1\n", -1, Status::With, nullptr},
+        {described, "1,2,3,4,5,6\n", -1, Status::Unchecked,
+         "line 1: 6 columns, but run.json says 6 channels with the digital lines and the counter "
+         "(11 columns)"},
+        {described, "1,2,3,4,5,6,0,1,0,1,1\n", 0, Status::Unchecked,
+         "--status-byte 0 contradicts run.json (a status byte)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        RunInfo info = c.from;
+        const bool ok = resolveLayout(info, c.line, 0, c.option, why);
+        EXPECT_EQ(ok, c.why == nullptr) << why;
+        if (c.why != nullptr) {
+            EXPECT_EQ(why, c.why);
+        } else if (ok && c.status != Status::Unchecked) {
+            EXPECT_EQ(info.settings.statusByte, c.status == Status::With);
+        }
+    }
 }
 
-TEST(Layout, RunJsonIsTheSettingsTheFileMustHave)
+// What the run's files say, or the file at fault: run.json before
+// config.txt, config.txt before a guess from the data.
+TEST(LoadInfo, ReadsTheFirstOfTheRunsFilesAndNamesTheOneAtFault)
 {
-    RunInfo described;
-    std::string why;
-    ASSERT_TRUE(parseDescription(kRunJson, described, why));
-    RunInfo info = described;
-    EXPECT_TRUE(resolveLayout(info, "1,2,3,4,5,6,0,1,0,1,1\n", 0, -1, why)) << why;
-    info = described;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6\n", 0, -1, why));
-    EXPECT_EQ(why, "line 1: 6 columns, but run.json says 6 channels with the digital lines and the "
-                   "counter (11 columns)");
-    info = described;
-    EXPECT_FALSE(resolveLayout(info, "1,2,3,4,5,6,0,1,0,1,1\n", 0, 0, why));
-    EXPECT_EQ(why, "--status-byte 0 contradicts run.json (a status byte)");
+    Folder dir;
+    const std::string data = dir.write("data.txt", "1,2,3,4,5,6\n");
+    const std::string goodJson = dir.write("run.json", kRunJson);
+    const std::string badJson = dir.write("bad.json", "[1]");
+    const std::string goodReport = dir.write("config.txt", kReport);
+    const std::string badReport = dir.write("bad.txt", replaced(kReport, "channels:  6", "channels:  0"));
+    const std::string none = dir.file("none");
+    const struct {
+        RunFiles files;
+        const char* head;
+        std::string why;  // the start of the fault; empty when read
+        Source source;
+    } cases[] = {
+        {{data, badReport, goodJson}, "", "", Source::Description},
+        {{data, goodReport, ""}, "", "", Source::Report},
+        {{data, "", ""}, "1,2,3\n", "", Source::Guessed},
+        {{data, goodReport, none}, "", none + ": cannot be read", Source::Description},
+        {{data, goodReport, badJson}, "", badJson + ": byte 0: not a run description", Source::Description},
+        {{data, none, ""}, "", none + ": cannot be read", Source::Report},
+        {{data, badReport, ""}, "", badReport + ": line 8: no channels", Source::Report},
+        {{data, "", ""}, "1,x\n", data + ": line 1: ", Source::Guessed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.files.report + " " + c.files.run + " " + c.head);
+        RunInfo info;
+        std::string why;
+        const bool ok = loadInfo(c.files, c.head, info, why);
+        EXPECT_EQ(ok, c.why.empty()) << why;
+        if (ok) {
+            EXPECT_EQ(info.source, c.source);
+        } else {
+            EXPECT_EQ(why.rfind(c.why, 0), 0u) << why;
+        }
+    }
 }
 
 // ------------------------------------------------------------ a run's files
