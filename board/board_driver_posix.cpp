@@ -22,6 +22,8 @@
 // ignored nor turned into signals), and the link switches between 19200 8N1
 // for the handshake and the acquisition rate with even parity.
 #include "board_driver_posix.h"
+#include "record_pacer.h"
+#include "serial_speed.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -67,26 +69,6 @@ constexpr auto kStartByteWait = 500ms;
 
 volatile sig_atomic_t gStop = 0;
 extern "C" void onStopSignal(int) { gStop = 1; }
-
-speed_t speedOf(long baud)
-{
-    switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-#ifdef B460800
-    case 460800: return B460800;
-    case 921600: return B921600;
-#endif
-    default: return B0;
-    }
-}
 
 // A file that belongs to the driver: the log or the dump.
 struct File {
@@ -142,10 +124,9 @@ private:
     std::vector<uint8_t> hs_;   // handshake bytes not yet written
     std::vector<uint8_t> rec_;  // record bytes not yet written, from recOff_
     std::size_t recOff_ = 0;
-    Clock::time_point t0_;      // the start byte: record n is due at t0_ + (n - 1) periods
+    RecordPacer pacer_{kMaxBacklog};
     bool wasStreaming_ = false;
     bool doneNoted_ = false;
-    uint64_t overrun_ = 0;  // records lost to a recorder that did not keep up, not yet logged
     bool done_ = false;
     int exitStatus_ = 0;
 
@@ -298,13 +279,13 @@ bool Driver::applyLine(Line line)
     }
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    cfsetispeed(&t, speedOf(baud));
-    cfsetospeed(&t, speedOf(baud));
+    cfsetispeed(&t, rt::standardSpeed(baud));
+    cfsetospeed(&t, rt::standardSpeed(baud));
     // tcsetattr fails when any setting was not taken (a pty drops PARENB and
     // says EINVAL): the rate read back decides.
     tcsetattr(fd_, TCSANOW, &t);
     termios got{};
-    if (tcgetattr(fd_, &got) != 0 || cfgetospeed(&got) != speedOf(baud)) return false;
+    if (tcgetattr(fd_, &got) != 0 || cfgetospeed(&got) != rt::standardSpeed(baud)) return false;
     line_ = line;
     model_.note(std::string("line ") + std::to_string(baud) +
                 (line == Line::Acquisition ? " 8E1" : " 8N1"));
@@ -319,7 +300,7 @@ void Driver::received(const uint8_t* bytes, std::size_t n)
     model_.receive(bytes, n);
     if (!model_.held()) heldUntil_.reset();
     if (model_.streaming() && !wasStreaming_) {
-        t0_ = Clock::now();
+        pacer_.start(Clock::now());
         wasStreaming_ = true;
         doneNoted_ = false;
     }
@@ -345,35 +326,20 @@ void Driver::pump()
         }
         return;
     }
-    const uint64_t len = model_.config().recLen;
     const std::size_t backlog = rec_.size() - recOff_;
-    uint64_t want = 0;
-    if (model_.flood()) {
-        if (backlog < kChunk) want = (kChunk - backlog) / len + 1;
-    } else {
-        const auto periodNs = std::chrono::nanoseconds(model_.period()).count();
-        const auto since = std::chrono::nanoseconds(Clock::now() - t0_).count();
-        const uint64_t due = periodNs > 0 ? uint64_t(since / periodNs) + 1 : UINT64_MAX;
-        if (due > model_.recordNumber()) want = due - model_.recordNumber();
-    }
-    if (o_.records) want = std::min(want, o_.records - model_.recordNumber());
-    if (!model_.flood()) {
-        // The recorder does not keep up: a receiver would overrun and lose
-        // the oldest records. Their slots pass; the counter shows the gap.
-        const uint64_t room = backlog < kMaxBacklog ? (kMaxBacklog - backlog) / len : 0;
-        if (want > room) {
-            overrun_ += model_.produce(nullptr, want - room);
-            want = room;
-        } else if (overrun_) {
-            model_.note("overrun: " + std::to_string(overrun_) + " records not delivered");
-            overrun_ = 0;
-        }
-    }
     if (recOff_ > 0 && recOff_ == rec_.size()) {
         rec_.clear();
         recOff_ = 0;
     }
-    model_.produce(&rec_, want);
+    const uint64_t left = o_.records ? o_.records - model_.recordNumber() : UINT64_MAX;
+    if (!model_.flood()) {
+        // A recorder that does not keep up loses the oldest records.
+        pacer_.pace(model_, &rec_, backlog, Clock::now(), left);
+        return;
+    }
+    const uint64_t len = model_.config().recLen;
+    const uint64_t want = backlog < kChunk ? (kChunk - backlog) / len + 1 : 0;
+    model_.produce(&rec_, std::min(want, left));
 }
 
 void Driver::writeOut()
@@ -619,8 +585,7 @@ Clock::time_point Driver::nextWake() const
     if (heldUntil_) wake = std::min(wake, *heldUntil_);
     if (closedSince_) wake = std::min(wake, *closedSince_ + kAbandoned);
     if (model_.streaming() && !model_.flood() && !recordsDone() && model_.period().count() > 0) {
-        const auto due = t0_ + model_.period() * int64_t(model_.recordNumber());
-        wake = std::min(wake, std::chrono::time_point_cast<Clock::duration>(due));
+        wake = std::min(wake, pacer_.nextDue(model_.period(), model_.recordNumber()));
     }
     return wake;
 }
@@ -733,6 +698,6 @@ int runBoard(const DriverOptions& options)
     return d.run();
 }
 
-bool supportedRate(long baud) { return speedOf(baud) != B0; }
+bool supportedRate(long baud) { return rt::standardSpeed(baud) != B0; }
 
 }  // namespace tarvo::board
