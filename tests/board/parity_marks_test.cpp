@@ -40,11 +40,13 @@ std::string describe(const std::vector<LineInput>& inputs)
 
 TEST(ParityMarks, EachByteSequenceTakenApart)
 {
+    const MarkState plain = MarkState::Plain;
     const struct {
         const char* name;
         Bytes in;
         std::string inputs;
         MarkState after;
+        MarkState before = MarkState::Plain;  // what the previous read left
     } cases[] = {
         {"plain data", {0x41, 0x00, 0x42}, "41 00 42", MarkState::Plain},
         {"a break", {0xFF, 0x00, 0x00}, "break", MarkState::Plain},
@@ -58,11 +60,17 @@ TEST(ParityMarks, EachByteSequenceTakenApart)
         {"ends after FF", {0x41, 0xFF}, "41", MarkState::AfterFF},
         {"ends after FF 00", {0xFF, 0x00}, "", MarkState::AfterFFZero},
         {"nothing", {}, "", MarkState::Plain},
+        // A mark that the previous read started is finished by this one.
+        {"FF, then FF", {0xFF}, "FF", plain, MarkState::AfterFF},
+        {"FF, then 00 00", {0x00, 0x00}, "break", plain, MarkState::AfterFF},
+        {"FF, then another byte", {0x7E}, "7E", plain, MarkState::AfterFF},
+        {"FF 00, then 00", {0x00, 0x41}, "break | 41", plain, MarkState::AfterFFZero},
+        {"FF 00, then a damaged byte", {0x55}, "bad", plain, MarkState::AfterFFZero},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<LineInput> out;
-        EXPECT_EQ(parseParityMarks(MarkState::Plain, c.in.data(), c.in.size(), &out), c.after);
+        EXPECT_EQ(parseParityMarks(c.before, c.in.data(), c.in.size(), &out), c.after);
         EXPECT_EQ(describe(out), c.inputs);
     }
 }
@@ -85,25 +93,5 @@ TEST(ParityMarks, AMarkSplitAcrossReadsIsTheSameMark)
                 merged.push_back(in);
         }
         EXPECT_EQ(describe(merged), expected);
-    }
-}
-
-TEST(ParityMarks, AStartedMarkIsFinishedByTheNextRead)
-{
-    const struct {
-        MarkState before;
-        Bytes in;
-        std::string inputs;
-    } cases[] = {
-        {MarkState::AfterFF, {0xFF}, "FF"},
-        {MarkState::AfterFF, {0x00, 0x00}, "break"},
-        {MarkState::AfterFF, {0x7E}, "7E"},
-        {MarkState::AfterFFZero, {0x00, 0x41}, "break | 41"},
-        {MarkState::AfterFFZero, {0x55}, "bad"},
-    };
-    for (const auto& c : cases) {
-        std::vector<LineInput> out;
-        EXPECT_EQ(parseParityMarks(c.before, c.in.data(), c.in.size(), &out), MarkState::Plain);
-        EXPECT_EQ(describe(out), c.inputs);
     }
 }

@@ -8,35 +8,20 @@
 #include <vector>
 
 #include "board_model.h"
+#include "board_streams.h"
 #include "record_pacer.h"
 
 using namespace std::chrono_literals;
 using tarvo::board::BoardModel;
 using tarvo::board::RecordPacer;
 using Bytes = std::vector<uint8_t>;
+using tarvo::board::test::recordBytes;
+using tarvo::board::test::streamingBoard;
 
 namespace {
 
 // 6 channels with status byte at 115200: 10-byte records every 2000 us.
 const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
-
-BoardModel streaming(const Bytes& block, const tarvo::board::Faults& faults = {})
-{
-    BoardModel b(faults);
-    b.lineBreak();
-    b.receive(block.data(), block.size());
-    const uint8_t start = tarvo::board::kStartByte;
-    b.receive(&start, 1);
-    return b;
-}
-
-Bytes records(const BoardModel& b, uint64_t first, uint64_t count)
-{
-    const unsigned len = b.config().recLen;
-    Bytes out(count * len);
-    for (uint64_t i = 0; i < count; ++i) b.makeRecord(first + i, out.data() + i * len);
-    return out;
-}
 
 }  // namespace
 
@@ -87,7 +72,7 @@ TEST(RecordPacer, WhatDoesNotFitBehindTheBacklogIsLost)
 
 TEST(RecordPacer, AReaderThatFallsBehindLosesTheOldestDueRecordsAndTheOverrunIsLoggedOnce)
 {
-    BoardModel b = streaming(kBlock2000);
+    BoardModel b = streamingBoard(kBlock2000);
     ASSERT_EQ(b.config().recLen, 10u);
     RecordPacer pacer(8 * 1024);
     const auto t0 = RecordPacer::Clock::now();
@@ -95,7 +80,7 @@ TEST(RecordPacer, AReaderThatFallsBehindLosesTheOldestDueRecordsAndTheOverrunIsL
     Bytes line;
 
     pacer.pace(b, &line, 0, t0);
-    EXPECT_EQ(line, records(b, 1, 1));
+    EXPECT_EQ(line, recordBytes(b, 1, 1));
     pacer.pace(b, &line, line.size(), t0 + 1s);
     ASSERT_EQ(line.size(), 5010u);
     EXPECT_EQ(b.recordNumber(), 501u);
@@ -105,7 +90,7 @@ TEST(RecordPacer, AReaderThatFallsBehindLosesTheOldestDueRecordsAndTheOverrunIsL
     EXPECT_EQ(b.recordNumber(), 1001u);
     EXPECT_EQ(pacer.overrun(), 182u);
     ASSERT_EQ(line.size(), 8190u);
-    EXPECT_EQ(Bytes(line.begin() + 5010, line.end()), records(b, 684, 318));
+    EXPECT_EQ(Bytes(line.begin() + 5010, line.end()), recordBytes(b, 684, 318));
     EXPECT_TRUE(b.log().empty() || b.log().back().rfind("overrun", 0) != 0);
 
     // The reader caught up: the next step loses nothing and logs the loss.
@@ -118,7 +103,7 @@ TEST(RecordPacer, AReaderThatFallsBehindLosesTheOldestDueRecordsAndTheOverrunIsL
     // A limit holds back the rest of what is due; the schedule stays.
     pacer.pace(b, &line, 0, t0 + 3s, 7);
     EXPECT_EQ(b.recordNumber(), 1008u);
-    EXPECT_EQ(line, records(b, 1002, 7));
+    EXPECT_EQ(line, recordBytes(b, 1002, 7));
     EXPECT_EQ(pacer.nextDue(b.period(), b.recordNumber()), t0 + 1008 * 2000us);
 }
 
@@ -133,10 +118,8 @@ TEST(RecordPacer, NothingIsSentBeforeTheStreamStartsOrAfterItStops)
     EXPECT_TRUE(line.empty());
     EXPECT_EQ(b.recordNumber(), 0u);
 
-    tarvo::board::Faults f;
-    f.hangupAfter = 3;
-    BoardModel h = streaming(kBlock2000, f);
+    BoardModel h = streamingBoard(kBlock2000, tarvo::board::test::faultsWith(&tarvo::board::Faults::hangupAfter, 3));
     pacer.pace(h, &line, 0, t0 + 1s);
-    EXPECT_EQ(line, records(h, 1, 3));
+    EXPECT_EQ(line, recordBytes(h, 1, 3));
     EXPECT_EQ(h.state(), BoardModel::State::HungUp);
 }
