@@ -1,19 +1,10 @@
 // tarvo-board's driver: the board model on its link to the recorder, a
-// pseudo-terminal (default, pty_link.h) or a real serial port (tty_link.h).
-// It feeds the model what the recorder sends, writes what the model has to
-// send, and paces the records by the model's period.
-//
-// A pty carries no line break, so on a pty the recorder's input flush or its
-// opening of the slave stands in for the break; the model decides what each
-// one means in its state. After a finished handshake the recorder's next
-// flush is either that of its reopening at the acquisition rate, which the
-// start byte follows at once, or that of a new handshake (a Start pressed
-// again after a run that never began): the board waits kStartByteWait for
-// the start byte and otherwise restarts, still well before the recorder
-// reads.
-//
-// On a real port the break arrives as a parity mark, and the link switches
-// between the handshake rate 8N1 and the acquisition rate with even parity.
+// pseudo-terminal (default: pty_link.h, with pty_recorder.h for what the
+// recorder's flushes and opens there stand for) or a real serial port
+// (tty_link.h), where the break arrives as a parity mark and the line
+// switches between the handshake rate 8N1 and the acquisition rate with even
+// parity. It feeds the model what the recorder sends and writes what the
+// model has to send (link_output.h) until it is stopped.
 #include "board_driver_posix.h"
 
 #include <poll.h>
@@ -24,12 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
-#include <thread>
 #include <vector>
 
+#include "link_output.h"
 #include "pty_link.h"
-#include "record_pacer.h"
+#include "pty_recorder.h"
 #include "serial_speed.h"
 #include "tty_link.h"
 
@@ -40,21 +30,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::size_t kChunk = 64 * 1024;       // flood mode: bytes per write
-constexpr std::size_t kMaxBacklog = 64 * 1024;  // paced records beyond this are lost, as in an overrun
-constexpr auto kOpenGrace = 150ms;     // an open without a flush counts as the break after this
-constexpr auto kAbandoned = 3s;        // a configured board left closed this long was given up
-constexpr auto kBreakDebounce = 200ms; // one long break may arrive as several marks
-// A second flush this soon after the one that stood in for the break came
-// before the recorder could read the identification (it reads three quarters
-// of a second after it: the 500 ms break and a quarter second's pause): the
-// identification was discarded and goes out again. A later flush is the one
-// that follows the read.
-constexpr auto kResendWindow = 200ms;
-// After a finished handshake, a flush (or an open) is a break only if no
-// start byte follows it within this time: the recorder sends the start byte
-// right after its flush, and reads the identification 750 ms after a break.
-constexpr auto kStartByteWait = 500ms;
+constexpr auto kBreakDebounce = 200ms;  // one long break may arrive as several marks
 
 volatile sig_atomic_t gStop = 0;
 extern "C" void onStopSignal(int) { gStop = 1; }
@@ -78,53 +54,37 @@ struct OutputFile {
 
 class Driver {
 public:
-    explicit Driver(const DriverOptions& options) : options_(options), model_(options.faults) {}
+    explicit Driver(const DriverOptions& options)
+        : options_(options), model_(options.faults), output_(model_, options.records)
+    {
+    }
     ~Driver();
     int run();
 
 private:
     bool openFiles();
+    bool openPty();
     bool openDevice();
     bool applyLine(TtyLink::Line line);
-    void pump();
     void writeOut();
     void readLink();
     void readDevice();
-    void readInotify();
-    void accessSeen(PtyLink::Access access);
     void lineBreak();
-    void flushSeen();
-    void withdrawUnread();
-    void standIn(const char* what, Clock::time_point at);
-    void linkClosed();
-    void timers();
     void drainLog();
-    void awaitReader();
-    bool recordsDone() const { return options_.records && model_.recordNumber() >= options_.records; }
-    bool allWritten() const { return handshakeOut_.empty() && recordsWritten_ == recordsOut_.size(); }
     Clock::time_point nextWake() const;
     void received(const uint8_t* bytes, std::size_t n);
     int linkFd() const { return pty_ ? pty_->fd() : tty_->fd(); }
+    bool runOver() const { return recorder_ && recorder_->runOver(); }
 
     const DriverOptions& options_;
     BoardModel model_;
-    std::unique_ptr<PtyLink> pty_;  // one of the two links
-    std::unique_ptr<TtyLink> tty_;
+    LinkOutput output_;
     OutputFile log_, dump_;
-
-    std::vector<uint8_t> handshakeOut_;  // handshake bytes not yet written
-    std::vector<uint8_t> recordsOut_;    // record bytes, written up to recordsWritten_
-    std::size_t recordsWritten_ = 0;
-    RecordPacer pacer_{kMaxBacklog};
-    bool wasStreaming_ = false;
-    bool doneNoted_ = false;
-    bool done_ = false;
+    // One of the two links; on a pty, what the recorder does there.
+    std::unique_ptr<PtyLink> pty_;
+    std::unique_ptr<PtyRecorder> recorder_;
+    std::unique_ptr<TtyLink> tty_;
     int exitStatus_ = 0;
-
-    Clock::time_point openedAt_{};
-    std::optional<Clock::time_point> openTimer_, closedSince_, heldUntil_;
-    Clock::time_point breakAt_{};  // the flush or open that last stood in for a break
-    const char* heldBy_ = "flush";  // what the held stand-in was
     Clock::time_point lastBreak_{};
 };
 
@@ -141,6 +101,14 @@ bool Driver::openFiles()
     else if (!options_.logFile.empty() && !log_.open(options_.logFile, "w"))
         return false;
     return options_.dumpFile.empty() || dump_.open(options_.dumpFile, "wb");
+}
+
+bool Driver::openPty()
+{
+    pty_ = std::make_unique<PtyLink>();
+    if (!pty_->open(options_.link)) return false;
+    recorder_ = std::make_unique<PtyRecorder>(*pty_, model_, output_, dump_.f, options_.once);
+    return true;
 }
 
 bool Driver::openDevice()
@@ -172,51 +140,9 @@ bool Driver::applyLine(TtyLink::Line line)
 void Driver::received(const uint8_t* bytes, std::size_t n)
 {
     if (n == 0) return;
-    // A recorder that talks after opening, without a flush, sends no break.
-    openTimer_.reset();
     model_.receive(bytes, n);
-    if (!model_.held()) heldUntil_.reset();
-    if (model_.streaming() && !wasStreaming_) {
-        pacer_.start(Clock::now());
-        wasStreaming_ = true;
-        doneNoted_ = false;
-    }
-}
-
-// Moves the model's handshake output and the records due by now into the
-// write buffers.
-void Driver::pump()
-{
-    auto out = model_.takeOutput();
-    handshakeOut_.insert(handshakeOut_.end(), out.begin(), out.end());
-
-    if (model_.state() == BoardModel::State::Idle || model_.state() == BoardModel::State::Identified) {
-        // A new handshake: whatever records had not gone out never will.
-        recordsOut_.clear();
-        recordsWritten_ = 0;
-        wasStreaming_ = false;
-    }
-    if (!model_.streaming() || recordsDone()) {
-        if (recordsDone() && !doneNoted_) {
-            model_.note("done after record " + std::to_string(model_.recordNumber()));
-            doneNoted_ = true;
-        }
-        return;
-    }
-    const std::size_t backlog = recordsOut_.size() - recordsWritten_;
-    if (recordsWritten_ > 0 && backlog == 0) {
-        recordsOut_.clear();
-        recordsWritten_ = 0;
-    }
-    const uint64_t left = options_.records ? options_.records - model_.recordNumber() : UINT64_MAX;
-    if (!model_.flood()) {
-        // A recorder that does not keep up loses the oldest records.
-        pacer_.pace(model_, &recordsOut_, backlog, Clock::now(), left);
-        return;
-    }
-    const uint64_t len = model_.config().recLen;
-    const uint64_t want = backlog < kChunk ? (kChunk - backlog) / len + 1 : 0;
-    model_.produce(&recordsOut_, std::min(want, left));
+    if (recorder_) recorder_->dataReceived();
+    output_.received();
 }
 
 void Driver::writeOut()
@@ -226,26 +152,12 @@ void Driver::writeOut()
         const bool handshake = state == BoardModel::State::Idle || state == BoardModel::State::Identified ||
                                state == BoardModel::State::Refused;
         if (handshake && tty_->line() != TtyLink::Line::Handshake) applyLine(TtyLink::Line::Handshake);
-        if (!handshake && tty_->line() != TtyLink::Line::Acquisition && handshakeOut_.empty()) {
+        if (!handshake && tty_->line() != TtyLink::Line::Acquisition && output_.handshakeWritten()) {
             tty_->drain();  // the checksum goes out at the handshake rate
             applyLine(TtyLink::Line::Acquisition);
         }
     }
-    const int fd = linkFd();
-    while (!handshakeOut_.empty()) {
-        const ssize_t n = write(fd, handshakeOut_.data(), handshakeOut_.size());
-        if (n <= 0) return;
-        handshakeOut_.erase(handshakeOut_.begin(), handshakeOut_.begin() + n);
-    }
-    while (recordsWritten_ < recordsOut_.size()) {
-        const std::size_t len = std::min(recordsOut_.size() - recordsWritten_, kChunk);
-        const ssize_t n = write(fd, recordsOut_.data() + recordsWritten_, len);
-        if (n <= 0) return;
-        if (dump_.f) std::fwrite(recordsOut_.data() + recordsWritten_, 1, std::size_t(n), dump_.f);
-        recordsWritten_ += std::size_t(n);
-    }
-    recordsOut_.clear();
-    recordsWritten_ = 0;
+    output_.write(linkFd(), dump_.f);
 }
 
 void Driver::readLink()
@@ -256,7 +168,7 @@ void Driver::readLink()
         switch (pty_->readPacket(&data)) {
         case PtyLink::Packet::None: return;
         case PtyLink::Packet::Data: received(data.data(), data.size()); break;
-        case PtyLink::Packet::Flush: flushSeen(); break;
+        case PtyLink::Packet::Flush: recorder_->flushSeen(); break;
         case PtyLink::Packet::Other: break;
         }
     }
@@ -292,134 +204,18 @@ void Driver::lineBreak()
         // output queue) never goes out.
         tty_->discardOutput();
         model_.takeOutput();
-        handshakeOut_.clear();
+        output_.dropHandshake();
         model_.lineBreak();
     }
     lastBreak_ = now;
 }
 
-void Driver::standIn(const char* what, Clock::time_point at)
-{
-    switch (model_.breakStandIn(what)) {
-    case BoardModel::StandIn::Restarted:
-        breakAt_ = at;
-        heldUntil_.reset();
-        break;
-    case BoardModel::StandIn::Held:
-        // A second flush while held (TCSAFLUSH, then a flush) keeps the first time.
-        if (!heldUntil_) {
-            breakAt_ = at;
-            heldUntil_ = at + kStartByteWait;
-            heldBy_ = what;
-        }
-        break;
-    case BoardModel::StandIn::Ignored: break;
-    }
-}
-
-// What the board wrote since the recorder's flush and the recorder has not
-// read: bytes that went out before the board learned of the break it stands
-// for (records, or noise of an earlier close), and board output not yet
-// written. A board that reacted at the break would not have sent them.
-void Driver::withdrawUnread()
-{
-    model_.takeOutput();
-    handshakeOut_.clear();
-    pty_->withdrawUnread();
-}
-
-void Driver::flushSeen()
-{
-    const auto now = Clock::now();
-    // The open that comes before this flush is counted first: a new recorder's
-    // flush must find the board back from the previous run.
-    readInotify();
-    openTimer_.reset();
-    withdrawUnread();
-    if (model_.state() == BoardModel::State::Identified && now - breakAt_ < kResendWindow)
-        model_.resendIdent("flush");
-    else
-        standIn("flush", now);
-}
-
-void Driver::accessSeen(PtyLink::Access access)
-{
-    if (access == PtyLink::Access::LastClose) return linkClosed();
-    if (access == PtyLink::Access::FirstOpen) {
-        // The link was closed: this open may start a handshake.
-        openedAt_ = Clock::now();
-        openTimer_ = openedAt_ + kOpenGrace;
-    }
-    model_.linkOpened();
-    closedSince_.reset();
-}
-
-void Driver::readInotify()
-{
-    if (pty_ && pty_->takeAccess([this](PtyLink::Access a) { accessSeen(a); }))
-        model_.note("exclusive use left by a closed recorder cleared");
-}
-
-void Driver::linkClosed()
-{
-    const auto before = model_.state();
-    model_.linkClosed();
-    openTimer_.reset();
-    heldUntil_.reset();
-    if (model_.state() == BoardModel::State::Idle) {
-        recordsOut_.clear();
-        recordsWritten_ = 0;
-        wasStreaming_ = false;
-        if (dump_.f) std::fflush(dump_.f);
-        if (options_.once && before != BoardModel::State::Idle) done_ = true;
-    } else {
-        closedSince_ = Clock::now();
-    }
-}
-
-void Driver::timers()
-{
-    const auto now = Clock::now();
-    if (openTimer_ && now >= *openTimer_) {
-        openTimer_.reset();
-        if (pty_ && pty_->openers() > 0) standIn("open", openedAt_);
-    }
-    if (heldUntil_ && now >= *heldUntil_) {
-        heldUntil_.reset();
-        if (model_.held()) model_.confirmBreak(heldBy_);
-    }
-    if (closedSince_ && now >= *closedSince_ + kAbandoned) {
-        closedSince_.reset();
-        if ((!pty_ || pty_->openers() == 0) && model_.state() == BoardModel::State::Configured) {
-            model_.reset();
-            if (options_.once) done_ = true;
-        }
-    }
-}
-
 Clock::time_point Driver::nextWake() const
 {
     auto wake = Clock::now() + 1s;
-    if (openTimer_) wake = std::min(wake, *openTimer_);
-    if (heldUntil_) wake = std::min(wake, *heldUntil_);
-    if (closedSince_) wake = std::min(wake, *closedSince_ + kAbandoned);
-    if (model_.streaming() && !model_.flood() && !recordsDone() && model_.period().count() > 0)
-        wake = std::min(wake, pacer_.nextDue(model_.period(), model_.recordNumber()));
+    if (recorder_) wake = recorder_->nextWake(wake);
+    if (const auto due = output_.nextDue()) wake = std::min(wake, *due);
     return wake;
-}
-
-// Before the board ends the line: a hang-up takes the bytes still waiting in
-// the slave with it, so give the recorder time to read the last records.
-void Driver::awaitReader()
-{
-    if (!pty_) return;
-    const auto limit = Clock::now() + 2s;
-    std::this_thread::sleep_for(20ms);  // written bytes reach the slave's queue asynchronously
-    while (Clock::now() < limit) {
-        readInotify();
-        if (pty_->openers() == 0 || pty_->unread() == 0) return;
-        std::this_thread::sleep_for(5ms);
-    }
 }
 
 void Driver::drainLog()
@@ -433,15 +229,10 @@ void Driver::drainLog()
 int Driver::run()
 {
     if (!openFiles()) return 1;
-    if (options_.device.empty()) {
-        pty_ = std::make_unique<PtyLink>();
-        if (!pty_->open(options_.link)) return 1;
-    } else if (!openDevice()) {
-        return 1;
-    }
+    if (!(options_.device.empty() ? openPty() : openDevice())) return 1;
 
     // The noise goes out before anyone can open the line.
-    pump();
+    output_.take();
     writeOut();
     if (pty_) {
         std::printf("%s\n", pty_->slavePath().c_str());
@@ -457,30 +248,29 @@ int Driver::run()
     sigdelset(&waitMask, SIGINT);
 
     const int watchFd = pty_ ? pty_->watchFd() : -1;
-    while (!gStop && !done_) {
-        timers();
-        pump();
+    while (!gStop && !runOver()) {
+        if (recorder_) recorder_->timers();
+        output_.take();
         writeOut();
         drainLog();
         if (dump_.f) std::fflush(dump_.f);
 
-        if (model_.state() == BoardModel::State::HungUp && allWritten()) {
-            awaitReader();
+        if (model_.state() == BoardModel::State::HungUp && output_.allWritten()) {
+            if (recorder_) recorder_->awaitReader();
             model_.note("hung up");
             if (pty_) pty_->hangUp();
             if (tty_) tty_->close();
             break;
         }
-        if (options_.exitWhenDone && recordsDone() && recordsWritten_ == recordsOut_.size()) {
-            awaitReader();
+        if (options_.exitWhenDone && output_.recordsDone() && output_.recordsWritten()) {
+            if (recorder_) recorder_->awaitReader();
             break;
         }
-        if (done_) break;
+        if (runOver()) break;
 
         pollfd fds[2] = {{linkFd(), POLLIN, 0}, {watchFd, POLLIN, 0}};
         // Flood mode always has more to send: wake as soon as the line takes it.
-        const bool more = model_.streaming() && model_.flood() && !recordsDone();
-        if (!allWritten() || more) fds[0].events |= POLLOUT;
+        if (!output_.allWritten() || output_.moreToFlood()) fds[0].events |= POLLOUT;
         const auto wait = std::max(Clock::duration::zero(), nextWake() - Clock::now());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};
@@ -493,7 +283,7 @@ int Driver::run()
         }
         // Opens and closes first: a new recorder's flush must find the board
         // already back from the previous run.
-        if (watchFd >= 0 && (fds[1].revents & POLLIN)) readInotify();
+        if (watchFd >= 0 && (fds[1].revents & POLLIN)) recorder_->readAccess();
         if (fds[0].revents & POLLIN) readLink();
         if (tty_ && (fds[0].revents & (POLLHUP | POLLERR))) {
             std::fprintf(stderr, "tarvo-board: %s went away\n", options_.device.c_str());
