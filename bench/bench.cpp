@@ -35,6 +35,7 @@
 
 #include "board_model.h"
 #include "proc.h"
+#include "raw_line.h"
 #include "record_oracle.h"
 
 namespace {
@@ -165,13 +166,7 @@ double rawCopy(uint64_t records)
     auto board = startBoard(dir, {"--flood", "--records", std::to_string(records), "--exit-when-done"}, &slave);
     const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
     if (fd < 0) throw Failure("cannot open " + slave);
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &t);
+    tarvo::board::setRawLine(fd);
 
     auto readExactly = [&](uint8_t* dst, std::size_t n) {
         const auto deadline = Clock::now() + std::chrono::seconds(5);

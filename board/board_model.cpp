@@ -253,10 +253,7 @@ void BoardModel::receive(const uint8_t* bytes, std::size_t n)
                 note("rx start " + hex(&b, 1));
                 held_ = false;
                 state_ = State::Streaming;
-                slot_ = 0;
-                recordsSent_ = 0;
-                streamPos_ = 0;
-                byteLost_ = false;
+                stream_.restart();
                 note("streaming");
             } else {
                 note("rx " + hex(&b, 1) + " ignored (waiting for the start byte)");
@@ -285,7 +282,7 @@ void BoardModel::configure()
              " count=" + std::to_string(config_.count) +
              " period=" + std::to_string(config_.periodUs));
         state_ = State::Configured;
-        buildCycle();
+        stream_.configure(config_, &faults_);
     } else {
         note("config refused: " + config_.problem);
         state_ = State::Refused;
@@ -299,33 +296,7 @@ void BoardModel::configure()
         queue(&reply, 1, "checksum");
 }
 
-void BoardModel::buildCycle()
-{
-    const std::size_t len = config_.recLen;
-    cycle_.resize(kSignalCycle * len);
-    for (uint64_t n = 0; n < kSignalCycle; ++n) makeRecord(n, cycle_.data() + n * len);
-    if (!faults_.records.empty()) {
-        // Record n of the given stream takes the place of record n.
-        const uint64_t count = std::min<uint64_t>(faults_.records.size() / len, kSignalCycle - 1);
-        for (uint64_t n = 1; n <= count; ++n)
-            std::copy_n(faults_.records.data() + (n - 1) * len, len, cycle_.data() + n * len);
-        if (faults_.silenceAfter == 0 || faults_.silenceAfter > count) faults_.silenceAfter = count;
-        // A stream shorter than one record of this configuration has nothing
-        // to send (a silence after 0 records would read as "never silent").
-        noRecords_ = count == 0;
-    } else {
-        noRecords_ = false;
-    }
-}
-
-void BoardModel::makeRecord(uint64_t n, uint8_t* out) const
-{
-    uint16_t v[kMaxChannels];
-    for (unsigned c = 0; c < config_.channels; ++c) v[c] = sampleValue(c, n);
-    // A free nibble that is never 0, so a recorder that reads it shows it.
-    packSamples(v, config_.channels, uint8_t(8 + (n & 7)), out);
-    if (config_.status) out[config_.recLen - 1] = statusByte(n);
-}
+void BoardModel::makeRecord(uint64_t n, uint8_t* out) const { board::makeRecord(config_, n, out); }
 
 void BoardModel::linkOpened() { note("open"); }
 
@@ -355,7 +326,7 @@ void BoardModel::toIdle(const char* why)
 {
     const bool ran = state_ == State::Streaming || state_ == State::Silent || state_ == State::HungUp;
     if (ran)
-        note("idle after " + std::to_string(recordsSent_) + " records (" + why + ")");
+        note("idle after " + std::to_string(stream_.recordsSent()) + " records (" + why + ")");
     else
         note(std::string("idle (") + why + ")");
     state_ = State::Idle;
@@ -381,58 +352,11 @@ std::vector<uint8_t> BoardModel::takeOutput()
 
 uint64_t BoardModel::produce(std::vector<uint8_t>* out, uint64_t slots)
 {
-    const uint64_t len = config_.recLen;
-    const Faults& f = faults_;
-    uint64_t used = 0;
-    while (used < slots && state_ == State::Streaming) {
-        const uint64_t n = slot_ + 1;
-        if (f.hangupAfter && n > f.hangupAfter) {
-            state_ = State::HungUp;
-            note("hangup after record " + std::to_string(slot_));
-            break;
-        }
-        if (noRecords_ || (f.silenceAfter && n > f.silenceAfter)) {
-            state_ = State::Silent;
-            note("silent after record " + std::to_string(slot_));
-            break;
-        }
-        if (f.loseRecordEvery && n % f.loseRecordEvery == 0) {
-            ++slot_;
-            ++used;
-            note("lost record " + std::to_string(n));
-            continue;
-        }
-        // The longest run of records that needs no special care: contiguous in
-        // the cycle, before the next lost record, the end, and the lost byte.
-        uint64_t run = std::min(slots - used, kSignalCycle - n % kSignalCycle);
-        if (f.loseRecordEvery) run = std::min(run, f.loseRecordEvery - n % f.loseRecordEvery);
-        if (f.hangupAfter) run = std::min(run, f.hangupAfter - n + 1);
-        if (f.silenceAfter) run = std::min(run, f.silenceAfter - n + 1);
-        const uint8_t* rec = cycle_.data() + (n % kSignalCycle) * len;
-        if (f.loseByteAt && !byteLost_ && f.loseByteAt > streamPos_) {
-            const uint64_t off = f.loseByteAt - 1 - streamPos_;
-            if (off < len) {
-                if (out) {
-                    out->insert(out->end(), rec, rec + off);
-                    out->insert(out->end(), rec + off + 1, rec + len);
-                }
-                byteLost_ = true;
-                note("lost byte " + std::to_string(f.loseByteAt) + " (record " +
-                     std::to_string(n) + ")");
-                ++slot_;
-                ++used;
-                ++recordsSent_;
-                streamPos_ += len;
-                continue;
-            }
-            run = std::min(run, off / len);
-        }
-        if (out) out->insert(out->end(), rec, rec + run * len);
-        slot_ += run;
-        used += run;
-        recordsSent_ += run;
-        streamPos_ += run * len;
-    }
+    if (state_ != State::Streaming) return 0;
+    auto end = RecordStream::End::Running;
+    const uint64_t used = stream_.produce(out, slots, faults_, [this](std::string line) { note(std::move(line)); }, &end);
+    if (end == RecordStream::End::Silent) state_ = State::Silent;
+    if (end == RecordStream::End::HungUp) state_ = State::HungUp;
     return used;
 }
 

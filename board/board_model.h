@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "record_stream.h"
+
 namespace tarvo::board {
 
 inline constexpr char kIdent[] = "KLVDAQ00730019";  // 14 bytes on the wire, no terminator
@@ -145,12 +147,12 @@ public:
     // than asked when the stream stopped (state() is then Silent or HungUp).
     uint64_t produce(std::vector<uint8_t>* out, uint64_t slots);
     // The number of the last record produced or lost (records count from 1).
-    uint64_t recordNumber() const { return slot_; }
+    uint64_t recordNumber() const { return stream_.recordNumber(); }
     // Record n (1-based) exactly as generated, before faults; config().recLen bytes.
     void makeRecord(uint64_t n, uint8_t* out) const;
 
     const BoardConfig& config() const { return config_; }
-    uint64_t recordsSent() const { return recordsSent_; }
+    uint64_t recordsSent() const { return stream_.recordsSent(); }
     const Faults& faults() const { return faults_; }
 
     // What happened, one line per event, for tests and the --log file:
@@ -181,7 +183,6 @@ private:
     void configure();
     void toIdle(const char* why);
     void queue(const uint8_t* bytes, std::size_t n, const char* what);
-    void buildCycle();
 
     Faults faults_;
     State state_ = State::Idle;
@@ -190,12 +191,7 @@ private:
     bool held_ = false;       // a stand-in awaits the start byte or confirmBreak()
     std::vector<uint8_t> block_;
     std::vector<uint8_t> output_;
-    std::vector<uint8_t> cycle_;  // kSignalCycle records, record n at (n % kSignalCycle)
-    uint64_t slot_ = 0;
-    uint64_t recordsSent_ = 0;
-    bool noRecords_ = false;  // a given stream holds no whole record
-    uint64_t streamPos_ = 0;  // bytes of the record stream so far, a lost byte included
-    bool byteLost_ = false;
+    RecordStream stream_;
     std::deque<std::string> log_;
 };
 

@@ -167,15 +167,26 @@ TEST(BreakInEveryState, AFlushRestartsTheHandshakeExceptAsAStepOfTheExchangeUnde
     }
 }
 
+namespace {
+
+// Configured, closed and opened again, and the flush that follows held: the
+// reopening at the acquisition rate, or the next handshake.
+void flushHeldAfterReopening(BoardModel& b)
+{
+    configured(b);
+    b.takeOutput();
+    b.linkClosed();
+    b.linkOpened();
+    ASSERT_EQ(b.breakStandIn("flush"), StandIn::Held);
+}
+
+}  // namespace
+
 TEST(BreakInEveryState, AfterTheHandshakeTheStartByteOrItsAbsenceSettlesAHeldFlush)
 {
     {   // the reopening at the acquisition rate: the start byte follows
         BoardModel b;
-        configured(b);
-        b.takeOutput();
-        b.linkClosed();
-        b.linkOpened();
-        ASSERT_EQ(b.breakStandIn("flush"), StandIn::Held);
+        ASSERT_NO_FATAL_FAILURE(flushHeldAfterReopening(b));
         b.receive(&kStart, 1);
         EXPECT_TRUE(b.streaming());
         EXPECT_FALSE(b.held());
@@ -187,11 +198,7 @@ TEST(BreakInEveryState, AfterTheHandshakeTheStartByteOrItsAbsenceSettlesAHeldFlu
     }
     {   // Start pressed again after a run that never began: no start byte
         BoardModel b;
-        configured(b);
-        b.takeOutput();
-        b.linkClosed();
-        b.linkOpened();
-        ASSERT_EQ(b.breakStandIn("flush"), StandIn::Held);
+        ASSERT_NO_FATAL_FAILURE(flushHeldAfterReopening(b));
         b.confirmBreak("flush");
         EXPECT_EQ(text(b.takeOutput()), "KLVDAQ00730019");
         EXPECT_TRUE(logHas(b, "flush (break stand-in, no start byte followed)"));

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "board_model.h"
+#include "board_streams.h"
 
 using namespace tarvo::board;
 using Block = std::array<uint8_t, 14>;
+
+using tarvo::board::test::faultsWith;
 
 namespace {
 
@@ -434,9 +437,7 @@ TEST(Records, StreamIsTheSameInAnyBatchSize)
 
 TEST(StreamFaults, LostRecordsKeepTheirNumbersSoTheCounterJumps)
 {
-    Faults f;
-    f.loseRecordEvery = 5;
-    BoardModel b = streamingBoard(2, true, f);
+    BoardModel b = streamingBoard(2, true, faultsWith(&Faults::loseRecordEvery, 5));
     std::vector<uint8_t> out;
     EXPECT_EQ(b.produce(&out, 12), 12u);
     EXPECT_EQ(b.recordNumber(), 12u);
@@ -450,9 +451,7 @@ TEST(StreamFaults, LostRecordsKeepTheirNumbersSoTheCounterJumps)
 
 TEST(StreamFaults, ALostByteShiftsEverythingAfterIt)
 {
-    Faults f;
-    f.loseByteAt = 23;  // third byte of record 6 (4-byte records)
-    BoardModel b = streamingBoard(2, true, f);
+    BoardModel b = streamingBoard(2, true, faultsWith(&Faults::loseByteAt, 23));  // third byte of record 6 (4-byte records)
     std::vector<uint8_t> out;
     b.produce(&out, 20);
     BoardModel clean = streamingBoard(2, true);
@@ -465,23 +464,26 @@ TEST(StreamFaults, ALostByteShiftsEverythingAfterIt)
 
 TEST(StreamFaults, SilenceAndHangUpAfterNRecords)
 {
-    Faults s;
-    s.silenceAfter = 7;
-    BoardModel quiet = streamingBoard(3, true, s);
-    std::vector<uint8_t> out;
-    EXPECT_EQ(quiet.produce(&out, 100), 7u);
-    EXPECT_EQ(quiet.state(), BoardModel::State::Silent);
-    EXPECT_EQ(out.size(), 7u * 6);
-    EXPECT_EQ(quiet.produce(&out, 100), 0u);
-
-    Faults h;
-    h.hangupAfter = 3;
-    BoardModel gone = streamingBoard(3, true, h);
-    out.clear();
-    EXPECT_EQ(gone.produce(&out, 2), 2u);
-    EXPECT_EQ(gone.produce(&out, 100), 1u);
-    EXPECT_EQ(gone.state(), BoardModel::State::HungUp);
-    EXPECT_EQ(out.size(), 3u * 6);
+    const struct {
+        Faults faults;
+        uint64_t records;
+        BoardModel::State after;
+    } cases[] = {
+        {faultsWith(&Faults::silenceAfter, 7), 7, BoardModel::State::Silent},
+        {faultsWith(&Faults::hangupAfter, 3), 3, BoardModel::State::HungUp},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(stateName(c.after));
+        BoardModel b = streamingBoard(3, true, c.faults);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(b.produce(&out, 2), 2u);
+        EXPECT_EQ(b.streaming(), true);
+        EXPECT_EQ(b.produce(&out, 100), c.records - 2) << "stops within a batch";
+        EXPECT_EQ(b.state(), c.after);
+        EXPECT_EQ(out.size(), c.records * 6);
+        EXPECT_EQ(b.produce(&out, 100), 0u);
+        EXPECT_EQ(b.recordNumber(), c.records);
+    }
 }
 
 TEST(StreamFaults, RecordsThatNeverArriveStillCount)

@@ -25,10 +25,13 @@
 #include <vector>
 
 #include "board_model.h"
+#include "board_streams.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
+using tarvo::board::test::recordBytes;
+using tarvo::board::test::streamingBoard;
 
 namespace {
 
@@ -144,6 +147,12 @@ public:
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     void flush() { tcflush(fd_, TCIFLUSH); }
+    // The reopened recorder's start of a run: flush, start byte.
+    void start()
+    {
+        flush();
+        write({tarvo::board::kStartByte});
+    }
     void write(const Bytes& b) { ASSERT_EQ(::write(fd_, b.data(), b.size()), ssize_t(b.size())); }
     // Up to n bytes, waiting at most `limit` for them. *ended tells whether the
     // line was hung up (end of file or EIO).
@@ -186,24 +195,6 @@ Bytes handshake(Port& p, const Bytes& block, std::string* ident = nullptr)
     p.flush();
     p.write(block);
     return p.read(1, 1s);
-}
-
-tarvo::board::BoardModel reference(const Bytes& block)
-{
-    tarvo::board::BoardModel b;
-    b.lineBreak();
-    b.receive(block.data(), block.size());
-    const uint8_t start = 0;
-    b.receive(&start, 1);
-    return b;
-}
-
-Bytes records(const tarvo::board::BoardModel& b, uint64_t first, uint64_t count)
-{
-    const unsigned len = b.config().recLen;
-    Bytes out(count * len);
-    for (uint64_t i = 0; i < count; ++i) b.makeRecord(first + i, out.data() + i * len);
-    return out;
 }
 
 }  // namespace
@@ -255,13 +246,12 @@ TEST(PtyBoard, HandshakeThenPacedRecordsAndTheLogTellsWhatHappened)
     }
     // Reopened at the acquisition rate: flush, start byte, records.
     Port p(path);
-    p.flush();
-    p.write({0x00});
+    p.start();
     const auto start = Clock::now();
     const Bytes got = p.read(100 * 10, 10s);
     const auto took = Clock::now() - start;
     ASSERT_EQ(got.size(), 1000u);
-    EXPECT_EQ(got, records(reference(kBlock2000), 1, 100));
+    EXPECT_EQ(got, recordBytes(streamingBoard(kBlock2000), 1, 100));
     // Paced at 2000 us: the 100th record is not due before 99 periods.
     EXPECT_GE(took, 99 * 2000us);
 
@@ -335,8 +325,7 @@ TEST(PtyBoard, RecordsStopAtTheLimitAndTheDumpHoldsExactlyWhatWasSent)
     const std::string path = board.path();
     Port p(path);
     ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
-    p.flush();
-    p.write({0x00});
+    p.start();
     const Bytes got = p.read(100000, 3s);
     EXPECT_EQ(board.wait(5s), 0);
     EXPECT_EQ(got.size(), 43u * 10);  // records 7, 14, ..., 49 lost
@@ -352,38 +341,37 @@ TEST(PtyBoard, FloodModeSendsWithoutWaitingForThePeriod)
     BoardProcess board({"--flood"});
     Port p(board.path());
     ASSERT_EQ(handshake(p, kBlock1s), Bytes{0x99});
-    p.flush();
-    p.write({0x00});
+    p.start();
     // Paced, 20,000 records would take 20,000 s at this block's 1 s period.
     const Bytes got = p.read(20000 * 2, 10s);
     ASSERT_EQ(got.size(), 40000u);
-    EXPECT_EQ(got, records(reference(kBlock1s), 1, 20000));
+    EXPECT_EQ(got, recordBytes(streamingBoard(kBlock1s), 1, 20000));
 }
 
-TEST(PtyBoard, HangUpAfterNRecordsEndsTheLine)
+TEST(PtyBoard, HangUpEndsTheLineAndSilenceKeepsItOpenAfterNRecords)
 {
-    BoardProcess board({"--hangup-after", "5"});
-    Port p(board.path());
-    ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
-    p.flush();
-    p.write({0x00});
-    bool ended = false;
-    const Bytes got = p.read(1000, 3s, &ended);
-    EXPECT_EQ(got.size(), 50u);
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(board.wait(5s), 0);
-}
-
-TEST(PtyBoard, SilenceAfterNRecordsKeepsTheLineOpen)
-{
-    BoardProcess board({"--silence-after", "3"});
-    Port p(board.path());
-    ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
-    p.flush();
-    p.write({0x00});
-    bool ended = false;
-    EXPECT_EQ(p.read(1000, 500ms, &ended).size(), 30u);
-    EXPECT_FALSE(ended);
+    const struct {
+        std::vector<std::string> options;
+        std::chrono::milliseconds wait;
+        std::size_t bytes;
+        bool ended;
+    } cases[] = {
+        {{"--hangup-after", "5"}, 3s, 50, true},
+        {{"--silence-after", "3"}, 500ms, 30, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options[0]);
+        BoardProcess board(c.options);
+        Port p(board.path());
+        ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
+        p.start();
+        bool ended = false;
+        EXPECT_EQ(p.read(1000, c.wait, &ended).size(), c.bytes);
+        EXPECT_EQ(ended, c.ended);
+        if (c.ended) {
+            EXPECT_EQ(board.wait(5s), 0);
+        }
+    }
 }
 
 TEST(PtyBoard, ANewRecorderCanRunAfterThePreviousOneClosed)
@@ -397,10 +385,9 @@ TEST(PtyBoard, ANewRecorderCanRunAfterThePreviousOneClosed)
             ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
         }
         Port p(path);
-        p.flush();
-        p.write({0x00});
+        p.start();
         const Bytes got = p.read(30, 2s);
-        EXPECT_EQ(got, records(reference(kBlock2000), 1, 3));
+        EXPECT_EQ(got, recordBytes(streamingBoard(kBlock2000), 1, 3));
     }
 }
 
@@ -414,8 +401,7 @@ TEST(PtyBoard, OnceExitsWhenTheRecorderClosesAfterItsRun)
     }
     {
         Port p(path);
-        p.flush();
-        p.write({0x00});
+        p.start();
         EXPECT_EQ(p.read(20, 2s).size(), 20u);
     }
     EXPECT_EQ(board.wait(5s), 0);
@@ -506,8 +492,7 @@ bool logShows(const std::string& log, const std::string& line)
 
 void startAndRead(Port& p, std::size_t n)
 {
-    p.flush();
-    p.write({0x00});
+    p.start();
     EXPECT_EQ(p.read(n, 2s).size(), n);
 }
 
@@ -569,9 +554,8 @@ TEST(PtyBoard, AFlushStartsTheHandshakeOverWhateverTheBoardWasDoing)
         again.reset();
         // The acquisition: the stream starts again at record 1.
         Port acq(path);
-        acq.flush();
-        acq.write({0x00});
-        EXPECT_EQ(acq.read(20, 2s), records(reference(kBlock2000), 1, 2));
+        acq.start();
+        EXPECT_EQ(acq.read(20, 2s), recordBytes(streamingBoard(kBlock2000), 1, 2));
         EXPECT_NE(slurp(log).find(c.log), std::string::npos) << slurp(log);
         std::remove(log.c_str());
     }
@@ -596,8 +580,7 @@ TEST(PtyBoard, TheRecordersExclusiveUseIsKeptWhileItHoldsThePortAndClearedOnceIt
     }  // closed, and at once opened again for the run, as the recorder does
     auto acq = std::make_unique<Port>(path);
     ASSERT_EQ(ioctl(acq->fd(), TIOCEXCL), 0);
-    acq->flush();
-    acq->write({0x00});
+    acq->start();
     ASSERT_EQ(acq->read(100, 2s).size(), 100u);
     // By now the board has seen the close and the open.
     EXPECT_EQ(exclusive(*acq), 1) << slurp(log);

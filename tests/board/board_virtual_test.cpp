@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board_model.h"
+#include "board_streams.h"
 #include "runtime.h"
 #include "serial_virtual.h"
 
@@ -16,6 +17,8 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 using tarvo::board::Faults;
+
+using tarvo::board::test::faultsWith;
 
 namespace {
 
@@ -58,6 +61,14 @@ protected:
         ComWrtByte(kPort, 0x00);
     }
 
+    // A board with these faults, configured by `block` and streaming at `baud`.
+    void streaming(const Faults& f, const Bytes& block = kBlock2000, int reply = 0xEE, long baud = 115200)
+    {
+        reset(f);
+        ASSERT_EQ(handshake(block), reply);
+        start(baud);
+    }
+
     Bytes readBytes(std::size_t n)
     {
         Bytes out;
@@ -71,13 +82,7 @@ protected:
 
     static Bytes expected(const Bytes& block, uint64_t first, uint64_t count)
     {
-        tarvo::board::BoardModel b;
-        b.lineBreak();
-        b.receive(block.data(), block.size());
-        const unsigned len = b.config().recLen;
-        Bytes out(count * len);
-        for (uint64_t i = 0; i < count; ++i) b.makeRecord(first + i, out.data() + i * len);
-        return out;
+        return tarvo::board::test::recordBytes(tarvo::board::test::streamingBoard(block), first, count);
     }
 };
 
@@ -137,11 +142,7 @@ TEST_F(VirtualBoard, WrongIdentificationAndMissingChecksum)
 
 TEST_F(VirtualBoard, SilenceTimesOutAndACancelWakesTheReader)
 {
-    Faults f;
-    f.silenceAfter = 2;
-    reset(f);
-    ASSERT_EQ(handshake(kBlock2000), 0xEE);
-    start();
+    ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::silenceAfter, 2)));
     SetComTime(kPort, 0.3);
     EXPECT_EQ(readBytes(20).size(), 20u);
     const auto t = Clock::now();
@@ -161,11 +162,7 @@ TEST_F(VirtualBoard, SilenceTimesOutAndACancelWakesTheReader)
 
 TEST_F(VirtualBoard, HangUpFailsTheReadsAfterTheLastRecord)
 {
-    Faults f;
-    f.hangupAfter = 3;
-    reset(f);
-    ASSERT_EQ(handshake(kBlock2000), 0xEE);
-    start();
+    ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::hangupAfter, 3)));
     EXPECT_EQ(readBytes(30), expected(kBlock2000, 1, 3));
     EXPECT_EQ(ComRdByte(kPort), COM_ERR_IO);
     EXPECT_EQ(ComWrtByte(kPort, 0), COM_ERR_IO);
@@ -173,11 +170,7 @@ TEST_F(VirtualBoard, HangUpFailsTheReadsAfterTheLastRecord)
 
 TEST_F(VirtualBoard, LostRecordsShowInTheCounter)
 {
-    Faults f;
-    f.loseRecordEvery = 4;
-    reset(f);
-    ASSERT_EQ(handshake(kBlock2000), 0xEE);
-    start();
+    ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::loseRecordEvery, 4)));
     const Bytes got = readBytes(6 * 10);
     ASSERT_EQ(got.size(), 60u);
     std::vector<int> counters;
@@ -187,8 +180,8 @@ TEST_F(VirtualBoard, LostRecordsShowInTheCounter)
 
 TEST_F(VirtualBoard, AReaderThatFallsBehindLosesTheOldestRecords)
 {
-    ASSERT_EQ(handshake(kBlockFast), tarvo::board::blockChecksum(kBlockFast.data(), kBlockFast.size()));
-    start();
+    ASSERT_NO_FATAL_FAILURE(
+        streaming({}, kBlockFast, tarvo::board::blockChecksum(kBlockFast.data(), kBlockFast.size())));
     EXPECT_EQ(readBytes(3), expected(kBlockFast, 1, 1));
     // Over 4,000 records fall due meanwhile, more than a receiver holds.
     std::this_thread::sleep_for(2s);
@@ -205,11 +198,7 @@ TEST_F(VirtualBoard, AReaderThatFallsBehindLosesTheOldestRecords)
 
 TEST_F(VirtualBoard, FloodSendsWithoutWaiting)
 {
-    Faults f;
-    f.flood = true;
-    reset(f);
-    ASSERT_EQ(handshake(kBlock1s), 0x99);
-    start(38400);
+    ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::flood, true), kBlock1s, 0x99, 38400));
     // 50,000 records of a 1 s period: only flood mode delivers them in time.
     Bytes got(100000);
     SetComTime(kPort, 5);

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "record_pacer.h"
 #include "runtime.h"
 #include "serial_port.h"
 
@@ -32,9 +33,8 @@ struct Board {
     std::condition_variable wake;
     BoardModel model;
     std::vector<uint8_t> line;  // sent by the board, not yet read
-    Clock::time_point t0;       // the start byte; record n is due at t0 + (n - 1) periods
+    board::RecordPacer pacer{kReceiveQueue};
     bool streamStarted = false;
-    uint64_t overrun = 0;       // records lost to the reader, not yet logged
 
     explicit Board(const board::Faults& f) : model(f) { collect(); }
 
@@ -46,7 +46,7 @@ struct Board {
         if (model.state() == State::Idle || model.state() == State::Identified) streamStarted = false;
         if (model.streaming() && !streamStarted) {
             streamStarted = true;
-            t0 = Clock::now();
+            pacer.start(Clock::now());
         }
     }
 
@@ -59,26 +59,10 @@ struct Board {
             if (line.size() < cap) model.produce(&line, (cap - line.size() + len - 1) / len);
             return;
         }
-        const auto period = std::chrono::duration_cast<Clock::duration>(model.period());
-        const uint64_t due = uint64_t((now - t0) / period) + 1;
-        if (due <= model.recordNumber()) return;
-        uint64_t want = due - model.recordNumber();
-        const uint64_t room = line.size() < kReceiveQueue ? (kReceiveQueue - line.size()) / len : 0;
-        if (want > room) {
-            overrun += model.produce(nullptr, want - room);
-            want = room;
-        } else if (overrun) {
-            model.note("overrun: " + std::to_string(overrun) + " records not delivered");
-            overrun = 0;
-        }
-        model.produce(&line, want);
+        pacer.pace(model, &line, line.size(), now);
     }
 
-    Clock::time_point nextDue() const
-    {
-        return t0 + std::chrono::duration_cast<Clock::duration>(model.period()) *
-                        int64_t(model.recordNumber());
-    }
+    Clock::time_point nextDue() const { return pacer.nextDue(model.period(), model.recordNumber()); }
 };
 
 class Boards {
@@ -201,7 +185,7 @@ void resetVirtualBoard(int port, const board::Faults& faults)
     b.model = BoardModel(faults);
     b.line.clear();
     b.streamStarted = false;
-    b.overrun = 0;
+    b.pacer.clearOverrun();
     b.collect();
     b.wake.notify_all();
 }
