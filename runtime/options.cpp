@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace tarvo::rt {
 
@@ -129,6 +130,27 @@ std::string quoteToken(std::string_view token, std::size_t limit)
     return out;
 }
 
+namespace {
+
+// Whether args[i] is option `name`, as "NAME VALUE" or "NAME=VALUE"; its
+// value, if given, into `value` (the first form moves i on to it).
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::string_view name,
+                 std::optional<std::string_view>& value)
+{
+    const std::string_view arg = args[i];
+    if (arg == name) {
+        value = i + 1 < args.size() ? std::optional<std::string_view>(args[++i]) : std::nullopt;
+        return true;
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 OptionsResult parseOptions(const std::vector<std::string>& args)
 {
     OptionsResult r;
@@ -172,34 +194,21 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
             o.noChart = true;
             continue;
         }
-        if (arg == "--com" || arg.starts_with("--com=")) {
-            std::string_view value;
-            if (arg == "--com") {
-                if (!hasNext)
-                    return fail("--com needs N=DEVICE");
-                value = args[++i];
-            } else {
-                value = arg.substr(6);
-            }
+        std::optional<std::string_view> value;
+        if (optionValue(args, i, "--com", value)) {
+            if (!value)
+                return fail("--com needs N=DEVICE");
             ComOption c;
-            if (!parseCom(value, c))
-                return fail("--com: expected " + comSyntax + quoteToken(value));
+            if (!parseCom(*value, c))
+                return fail("--com: expected " + comSyntax + quoteToken(*value));
             if (!addCom(c))
                 return fail("--com: port " + std::to_string(c.port) + " given twice");
             continue;
         }
-        if (arg == "--script" || arg.starts_with("--script=")) {
-            std::string_view file;
-            if (arg == "--script") {
-                if (!hasNext)
-                    return fail("--script needs a FILE");
-                file = args[++i];
-            } else {
-                file = arg.substr(9);
-            }
-            if (file.empty())
+        if (optionValue(args, i, "--script", value)) {
+            if (!value || value->empty())
                 return fail("--script needs a FILE");
-            if (!setScript(file))
+            if (!setScript(*value))
                 return fail("--script given twice");
             continue;
         }
