@@ -39,7 +39,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -70,7 +69,7 @@ public:
     {
         auto fail = [](const QString& why) {
             std::fprintf(stderr, "tarvo: %s\n", why.toLocal8Bit().constData());
-            return -1;
+            return LOAD_PANEL_FAILED;
         };
         if (!file || !*file)
             return fail("LoadPanel: no panel file named");
@@ -94,7 +93,8 @@ public:
             if (check.line != 0) {
                 std::fprintf(stderr, "tarvo: %s:%d: %s\n", unattended_.scriptFile().c_str(), check.line,
                              check.error.c_str());
-                std::exit(2);
+                discard(panel_.handle);  // the program ends; nothing stays half started
+                return LOAD_SCRIPT_MISFIT;
             }
         }
         return panel_.handle;
@@ -393,7 +393,7 @@ int LoadPanel(int parent, const char* file, int resourceId)
 {
     if (!gPanel) {
         std::fprintf(stderr, "tarvo: LoadPanel before InitRunTime\n");
-        return -1;
+        return LOAD_PANEL_FAILED;
     }
     return gPanel->load(parent, file, resourceId);
 }

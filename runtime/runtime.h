@@ -69,9 +69,11 @@ extern const int ProgramControlCount;
 int InitRunTime(void* instance, char** argv, void* reserved);
 
 // Loads panel `resourceId` from the Qt Designer file `file`, found beside the
-// executable. Returns a panel handle (> 0) or a negative value with a one-line
-// reason on stderr.
+// executable. Returns a panel handle (> 0) or, with a one-line reason on
+// stderr, LOAD_PANEL_FAILED (the file does not serve) or LOAD_SCRIPT_MISFIT
+// (the panel serves, the unattended script names what it does not hold).
 int LoadPanel(int parent, const char* file, int resourceId);
+enum { LOAD_PANEL_FAILED = -1, LOAD_SCRIPT_MISFIT = -2 };
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 
