@@ -137,11 +137,9 @@ public:
         if (!onMainThread())
             return UIE_BAD_PANEL;
         int err = UIE_NO_ERROR;
-        Control* c = panel_.find(panel, control, err);
+        Control* c = panel_.findText(panel, control, err);
         if (!c)
             return err;
-        if (c->kind != Kind::Text)
-            return UIE_BAD_TYPE;
         hints_.install(control, function);
         if (!function)
             values_.applyText(*c, QString());

@@ -22,6 +22,16 @@ Control* LoadedPanel::find(int panel, int control, int& err)
     return &it->second;
 }
 
+Control* LoadedPanel::findText(int panel, int control, int& err)
+{
+    Control* c = find(panel, control, err);
+    if (c && c->kind != Kind::Text) {
+        err = UIE_BAD_TYPE;
+        return nullptr;
+    }
+    return c;
+}
+
 bool PanelValues::onMainThread() const
 {
     return QThread::currentThread() == thread();
@@ -65,11 +75,9 @@ int PanelValues::setText(int panel, int control, const QString& text)
     if (!onMainThread())
         return post(panel, control, PostedValue{true, text, 0, false});
     int err = UIE_NO_ERROR;
-    Control* c = panel_.find(panel, control, err);
+    Control* c = panel_.findText(panel, control, err);
     if (!c)
         return err;
-    if (c->kind != Kind::Text)
-        return UIE_BAD_TYPE;
     posted_.drop(control);
     applyText(*c, text);
     // A text set just before the main thread blocks must be on screen.
