@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "line_cases.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -61,11 +63,7 @@ TEST(Script, EmptyAndCommentOnlyScriptsHaveNoActions)
 
 TEST(Script, EachMistakeIsReportedWithItsLine)
 {
-    struct Case {
-        const char* line;
-        const char* fragment;
-    };
-    const Case cases[] = {
+    expectEachRefusedOnLine3({
         {"jump 3", "unknown action 'jump'"},
         {"SET 6 3", "unknown action 'SET'"},
         {"set", "set needs a control id and a value"},
@@ -94,16 +92,13 @@ TEST(Script, EachMistakeIsReportedWithItsLine)
         {"wait 1.2.3", "bad number of seconds"},
         {"wait 3000000", "at most 2000000 seconds"},
         {"wait 1 2", "unexpected '2'"},
-    };
-    for (const Case& c : cases) {
-        const std::string text = "set 6 3\n# fine so far\n" + std::string(c.line) + "\npress quit\n";
-        const ScriptResult r = parseScript(text);
-        EXPECT_FALSE(r.ok) << c.line;
-        EXPECT_EQ(r.errorLine, 3) << c.line;
-        EXPECT_NE(r.error.find(c.fragment), std::string::npos) << c.line << " -> " << r.error;
-        EXPECT_EQ(r.error.find('\n'), std::string::npos);
-        EXPECT_TRUE(r.actions.empty());
-    }
+    }, "set 6 3\n# fine so far\n", [](const std::string& lines) {
+        // Nothing of a script with a mistake is kept, whatever follows it.
+        const ScriptResult r = parseScript(lines + "press quit\n");
+        EXPECT_FALSE(r.ok) << lines;
+        EXPECT_TRUE(r.actions.empty()) << lines;
+        return std::pair(r.errorLine, r.error);
+    });
 }
 
 TEST(Script, TheFirstBadLineIsReported)

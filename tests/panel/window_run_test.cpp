@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ctrlids.h"
+#include "fresh_run.h"
 #include "hint.h"
 #include "panel_internal.h"
 #include "pty.h"
@@ -130,21 +131,7 @@ protected:
     }
 
     // What a new process starts with: one run per process.
-    static void fresh()
-    {
-        if (functionId != 0) {
-            stopp = 0;  // a run the test left going
-            CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
-            CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
-        }
-        functionId = 0;
-        tot_data = 0;
-        lost_data = 0;
-        RecCount = 1;
-        stopp = 1;
-        timestart = nullptr;
-        fout = nullptr;
-    }
+    static void fresh() { freshRunState(); }
 
     // Presses Start, then calls `during` from the event loop once records
     // come; runs the event loop until the program quits.
