@@ -43,6 +43,8 @@ const ControlRequirement ProgramControls[] = {
     {14, CTRL_TEXT, "period hint", 0, 0},
 };
 const int ProgramControlCount = sizeof ProgramControls / sizeof ProgramControls[0];
+static const char* const kScriptButtons[] = {"start", "stop", "quit"};
+const ProgramWordTable ProgramWords = {kScriptButtons, 3, "quit", ""};
 
 namespace {
 

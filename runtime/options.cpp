@@ -2,6 +2,7 @@
 
 #include "com_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -235,6 +236,39 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
     return r;
 }
 
+namespace {
+
+ProgramTerms gTerms;
+
+// "start|stop|quit", or "start, stop or quit" with `last` " or ".
+std::string buttonList(const char* separator, const char* last)
+{
+    std::string out;
+    const std::vector<std::string>& names = gTerms.scriptButtons;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            out += i + 1 == names.size() ? last : separator;
+        out += names[i];
+    }
+    return out;
+}
+
+// The usage text's line on `press`, its explanation in the column of the
+// lines around it.
+std::string pressUsage()
+{
+    std::string press = "press " + buttonList("|", "|");
+    press.resize(std::max<std::size_t>(press.size() + 2, 23), ' ');
+    return press + "press that button";
+}
+
+}  // namespace
+
+void setProgramTerms(ProgramTerms terms)
+{
+    gTerms = std::move(terms);
+}
+
 std::string usageText()
 {
     return R"(Usage: tarvo [--com N=DEVICE]... [--script FILE] [--no-chart] [Qt options]
@@ -256,7 +290,7 @@ Options:
   --script FILE    unattended mode: run the panel actions in FILE, one a line:
                      set ID VALUE           set control ID as a user would and
                                             commit it (VALUE an integer)
-                     press start|stop|quit  press that button
+                     )" + pressUsage() + R"(
                      wait SECONDS           let the program run that long
                    '#' starts a comment; blank lines are ignored. The whole
                    script is checked before the panel is shown: a bad line is
@@ -278,11 +312,7 @@ Qt options are handed to Qt, among them:
   -display DISPLAY, -geometry WxH+X+Y, -style NAME, -stylesheet FILE,
   -reverse, -plugin NAME, -qwindowtitle TITLE, -nograb, ...
 
-Control ids for set: 2 port number, 6 channels (1-8), 8 baud rate, 9 status
-byte (0/1), 10 period in microseconds, 11 record digital lines (0/1),
-12 record counter (0/1), 13 file format (0 raw bytes, 1 integer columns).
-
-A script may start with a UTF-8 byte-order mark. Quit or closing the window
+)" + gTerms.controlIdsHelp + R"(A script may start with a UTF-8 byte-order mark. Quit or closing the window
 during a run asks whether to stop with the run report, quit without it, or
 go on; unattended runs and termination signals (SIGINT, SIGTERM, SIGHUP)
 end the run without the report and never ask.
@@ -347,9 +377,10 @@ std::string parseLine(std::string_view line, std::vector<ScriptAction>& actions,
     } else if (t[0] == "press") {
         a.verb = ScriptVerb::Press;
         if (t.size() < 2)
-            return "press needs a button: press start|stop|quit";
-        if (t[1] != "start" && t[1] != "stop" && t[1] != "quit")
-            return "press: expected start, stop or quit, got " + quoteToken(t[1]);
+            return "press needs a button: press " + buttonList("|", "|");
+        if (std::find(gTerms.scriptButtons.begin(), gTerms.scriptButtons.end(), t[1]) ==
+            gTerms.scriptButtons.end())
+            return "press: expected " + buttonList(", ", " or ") + ", got " + quoteToken(t[1]);
         if (t.size() > 2)
             return extra(2);
         a.callback = std::string(t[1]);

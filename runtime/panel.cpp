@@ -312,7 +312,7 @@ private:
     // pressed (by a person, for the close button).
     void userQuit(bool interactive)
     {
-        if (const Control* c = boundTo(panel_.controls, "quit"))
+        if (const Control* c = boundTo(panel_.controls, QString::fromUtf8(ProgramWords.quitCallback)))
             dispatch(c->id, EVENT_COMMIT, interactive);
         else if (loop_.running())
             quit(0);
@@ -363,6 +363,11 @@ int InitRunTime(void* instance, char** argv, void* reserved)
 {
     (void)instance, (void)reserved;
     using namespace tarvo::rt;
+    ProgramTerms terms;
+    for (int i = 0; i < ProgramWords.scriptButtonCount; ++i)
+        terms.scriptButtons.emplace_back(ProgramWords.scriptButtons[i]);
+    terms.controlIdsHelp = ProgramWords.controlIdsHelp ? ProgramWords.controlIdsHelp : "";
+    setProgramTerms(std::move(terms));
     std::optional<Options> o = readCommandLine(argv);
     if (!o)
         return 0;

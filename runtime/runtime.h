@@ -57,6 +57,16 @@ struct ControlRequirement {
 extern const ControlRequirement ProgramControls[];
 extern const int ProgramControlCount;
 
+// The program's own words in the run-time layer's texts and scripts. The
+// program (and each test program that loads panels) defines ProgramWords.
+struct ProgramWordTable {
+    const char* const* scriptButtons;  // the callbacks a script may `press`, in the order --help lists them
+    int scriptButtonCount;
+    const char* quitCallback;          // what closing the window and termination signals press
+    const char* controlIdsHelp;        // --help's paragraph on the control ids (lines, a blank one last)
+};
+extern const ProgramWordTable ProgramWords;
+
 // ---------------------------------------------------------------------------
 // Start-up, panel and event loop (main thread only, unless said otherwise)
 

@@ -15,6 +15,23 @@
 
 using namespace tarvo::rt;
 
+namespace {
+
+// The buttons the program's scripts press, as tarvo hands them down.
+ProgramTerms tarvoTerms()
+{
+    return {{"start", "stop", "quit"}, ""};
+}
+
+class ProgramTermsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { setProgramTerms(tarvoTerms()); }
+};
+
+const auto* const kTermsEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramTermsEnvironment);
+
+}  // namespace
+
 TEST(Script, ActionsWithCommentsBlankLinesAndCrLf)
 {
     const ScriptResult r = parseScript(
@@ -169,4 +186,27 @@ TEST(Script, AByteOrderMarkAtTheStartIsAcceptedAndNowhereElse)
     EXPECT_FALSE(second.ok);
     EXPECT_EQ(second.errorLine, 2);
     EXPECT_NE(second.error.find("'\xEF\xBB\xBFpress'"), std::string::npos) << second.error;
+}
+
+TEST(Script, TheButtonsAndControlIdsAreTheProgramsOwn)
+{
+    setProgramTerms({{"go", "halt"}, "Control ids: 1 speed.\n\n"});
+    const ScriptResult ok = parseScript("press go\npress halt\n");
+    const ScriptResult other = parseScript("press start\n");
+    const ScriptResult none = parseScript("press\n");
+    const std::string usage = usageText();
+    setProgramTerms(tarvoTerms());
+
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_EQ(ok.actions[1].callback, "halt");
+    EXPECT_EQ(other.error, "press: expected go or halt, got 'start'");
+    EXPECT_EQ(none.error, "press needs a button: press go|halt");
+    // In the column of the lines around it.
+    EXPECT_NE(usage.find("\n                     press go|halt          press that button\n"
+                         "                     wait SECONDS           let"),
+              std::string::npos)
+        << usage;
+    EXPECT_NE(usage.find("-nograb, ...\n\nControl ids: 1 speed.\n\nA script may"), std::string::npos);
+    EXPECT_EQ(usage.find("start|stop|quit"), std::string::npos);
+    EXPECT_EQ(parseScript("press go\n").error, "press: expected start, stop or quit, got 'go'");
 }

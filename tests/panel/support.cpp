@@ -56,6 +56,9 @@ const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbac
 // checks requirements sets its own table (setControlRequirements).
 const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
 const int ProgramControlCount = 0;
+// The program's words: the buttons its scripts press.
+static const char* const kScriptButtons[] = {"start", "stop", "quit"};
+const ProgramWordTable ProgramWords = {kScriptButtons, 3, "quit", ""};
 
 int initRunTime(std::vector<std::string> args)
 {
