@@ -14,6 +14,7 @@
 // RunUserInterface runs: an event that arrives while a callback runs (from a
 // nested event loop, or one the callback provokes) waits behind it.
 #include "callback_loop.h"
+#include "com_table.h"
 #include "options.h"
 #include "panel_controls.h"
 #include "panel_file.h"
@@ -28,17 +29,14 @@
 #include "termination_signals.h"
 #include "unattended.h"
 
-#include "com_table.h"
-
 #include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
