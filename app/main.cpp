@@ -9,7 +9,8 @@ int main(int argc, char* argv[])
     if (InitRunTime(0, argv, 0) == 0)
         return -1;
     if ((panelHandle = LoadPanel(0, "tarvo.uir", 1)) < 0)
-        return -1;
+        // A script that does not fit the panel is the script's mistake.
+        return panelHandle == LOAD_SCRIPT_MISFIT ? 2 : -1;
     InstallHintFunction(panelHandle, PANEL_PERIODHINT, periodhint);
     DisplayPanel(panelHandle);
     RunUserInterface();

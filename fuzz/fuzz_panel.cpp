@@ -29,7 +29,7 @@ const CallbackBinding ProgramCallbacks[] = {
 };
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
 
-// The program's table (app/controls.cpp), with the ids of app/ctrlids.h.
+// The program's table (app/controls.cpp), with the ids of program/ctrlids.h.
 const ControlRequirement ProgramControls[] = {
     {2, CTRL_INTEGER, "serial port number", 1, 2147483647},
     {6, CTRL_INTEGER, "analog channels", 1, 8},
@@ -43,6 +43,8 @@ const ControlRequirement ProgramControls[] = {
     {14, CTRL_TEXT, "period hint", 0, 0},
 };
 const int ProgramControlCount = sizeof ProgramControls / sizeof ProgramControls[0];
+static const char* const kScriptButtons[] = {"start", "stop", "quit"};
+const ProgramWordTable ProgramWords = {kScriptButtons, 3, "quit", ""};
 
 namespace {
 

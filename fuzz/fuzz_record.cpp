@@ -18,10 +18,7 @@
 #include "state.h"
 
 // The panel layer wants the program's callback table; the decoder needs none.
-const CallbackBinding ProgramCallbacks[] = {{"", nullptr}};
-const int ProgramCallbackCount = 0;
-const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
-const int ProgramControlCount = 0;
+#include "../tests/panel/no_panel.h"
 
 namespace {
 

@@ -13,6 +13,9 @@ using namespace tarvo::rt;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The buttons a script may press are the program's; these are tarvo's.
+    static const bool terms = (setProgramTerms({{"start", "stop", "quit"}, ""}), true);
+    (void)terms;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     int lines = 1;
     for (char c : text) lines += c == '\n';

@@ -2,12 +2,14 @@
 
 #include "com_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace tarvo::rt {
 
@@ -129,6 +131,27 @@ std::string quoteToken(std::string_view token, std::size_t limit)
     return out;
 }
 
+namespace {
+
+// Whether args[i] is option `name`, as "NAME VALUE" or "NAME=VALUE"; its
+// value, if given, into `value` (the first form moves i on to it).
+bool optionValue(const std::vector<std::string>& args, std::size_t& i, std::string_view name,
+                 std::optional<std::string_view>& value)
+{
+    const std::string_view arg = args[i];
+    if (arg == name) {
+        value = i + 1 < args.size() ? std::optional<std::string_view>(args[++i]) : std::nullopt;
+        return true;
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=') {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 OptionsResult parseOptions(const std::vector<std::string>& args)
 {
     OptionsResult r;
@@ -172,34 +195,21 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
             o.noChart = true;
             continue;
         }
-        if (arg == "--com" || arg.starts_with("--com=")) {
-            std::string_view value;
-            if (arg == "--com") {
-                if (!hasNext)
-                    return fail("--com needs N=DEVICE");
-                value = args[++i];
-            } else {
-                value = arg.substr(6);
-            }
+        std::optional<std::string_view> value;
+        if (optionValue(args, i, "--com", value)) {
+            if (!value)
+                return fail("--com needs N=DEVICE");
             ComOption c;
-            if (!parseCom(value, c))
-                return fail("--com: expected " + comSyntax + quoteToken(value));
+            if (!parseCom(*value, c))
+                return fail("--com: expected " + comSyntax + quoteToken(*value));
             if (!addCom(c))
                 return fail("--com: port " + std::to_string(c.port) + " given twice");
             continue;
         }
-        if (arg == "--script" || arg.starts_with("--script=")) {
-            std::string_view file;
-            if (arg == "--script") {
-                if (!hasNext)
-                    return fail("--script needs a FILE");
-                file = args[++i];
-            } else {
-                file = arg.substr(9);
-            }
-            if (file.empty())
+        if (optionValue(args, i, "--script", value)) {
+            if (!value || value->empty())
                 return fail("--script needs a FILE");
-            if (!setScript(file))
+            if (!setScript(*value))
                 return fail("--script given twice");
             continue;
         }
@@ -226,6 +236,39 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
     return r;
 }
 
+namespace {
+
+ProgramTerms gTerms;
+
+// "start|stop|quit", or "start, stop or quit" with `last` " or ".
+std::string buttonList(const char* separator, const char* last)
+{
+    std::string out;
+    const std::vector<std::string>& names = gTerms.scriptButtons;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0)
+            out += i + 1 == names.size() ? last : separator;
+        out += names[i];
+    }
+    return out;
+}
+
+// The usage text's line on `press`, its explanation in the column of the
+// lines around it.
+std::string pressUsage()
+{
+    std::string press = "press " + buttonList("|", "|");
+    press.resize(std::max<std::size_t>(press.size() + 2, 23), ' ');
+    return press + "press that button";
+}
+
+}  // namespace
+
+void setProgramTerms(ProgramTerms terms)
+{
+    gTerms = std::move(terms);
+}
+
 std::string usageText()
 {
     return R"(Usage: tarvo [--com N=DEVICE]... [--script FILE] [--no-chart] [Qt options]
@@ -247,7 +290,7 @@ Options:
   --script FILE    unattended mode: run the panel actions in FILE, one a line:
                      set ID VALUE           set control ID as a user would and
                                             commit it (VALUE an integer)
-                     press start|stop|quit  press that button
+                     )" + pressUsage() + R"(
                      wait SECONDS           let the program run that long
                    '#' starts a comment; blank lines are ignored. The whole
                    script is checked before the panel is shown: a bad line is
@@ -269,11 +312,7 @@ Qt options are handed to Qt, among them:
   -display DISPLAY, -geometry WxH+X+Y, -style NAME, -stylesheet FILE,
   -reverse, -plugin NAME, -qwindowtitle TITLE, -nograb, ...
 
-Control ids for set: 2 port number, 6 channels (1-8), 8 baud rate, 9 status
-byte (0/1), 10 period in microseconds, 11 record digital lines (0/1),
-12 record counter (0/1), 13 file format (0 raw bytes, 1 integer columns).
-
-A script may start with a UTF-8 byte-order mark. Quit or closing the window
+)" + gTerms.controlIdsHelp + R"(A script may start with a UTF-8 byte-order mark. Quit or closing the window
 during a run asks whether to stop with the run report, quit without it, or
 go on; unattended runs and termination signals (SIGINT, SIGTERM, SIGHUP)
 end the run without the report and never ask.
@@ -338,9 +377,10 @@ std::string parseLine(std::string_view line, std::vector<ScriptAction>& actions,
     } else if (t[0] == "press") {
         a.verb = ScriptVerb::Press;
         if (t.size() < 2)
-            return "press needs a button: press start|stop|quit";
-        if (t[1] != "start" && t[1] != "stop" && t[1] != "quit")
-            return "press: expected start, stop or quit, got " + quoteToken(t[1]);
+            return "press needs a button: press " + buttonList("|", "|");
+        if (std::find(gTerms.scriptButtons.begin(), gTerms.scriptButtons.end(), t[1]) ==
+            gTerms.scriptButtons.end())
+            return "press: expected " + buttonList(", ", " or ") + ", got " + quoteToken(t[1]);
         if (t.size() > 2)
             return extra(2);
         a.callback = std::string(t[1]);

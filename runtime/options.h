@@ -37,6 +37,16 @@ struct OptionsResult {
 // end the parse where they stand, so a later mistake does not hide them.
 OptionsResult parseOptions(const std::vector<std::string>& args);
 
+// The program's own words in the texts below and in scripts: the buttons
+// (callback names) a script may press, in the order the texts list them,
+// and the usage text's paragraph on the control ids for `set` (each line
+// ending in a newline, a blank line last). None until set.
+struct ProgramTerms {
+    std::vector<std::string> scriptButtons;
+    std::string controlIdsHelp;
+};
+void setProgramTerms(ProgramTerms terms);
+
 // The text --help prints.
 std::string usageText();
 
@@ -50,7 +60,7 @@ struct ScriptAction {
     ScriptVerb verb = ScriptVerb::Wait;
     int control = 0;           // set
     std::int64_t value = 0;    // set: INT_MIN..UINT32_MAX
-    std::string callback;      // press: start, stop or quit
+    std::string callback;      // press: one of the program's script buttons
     double seconds = 0;        // wait
 };
 

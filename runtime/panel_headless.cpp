@@ -6,10 +6,10 @@
 // There is no panel file and no event source: LoadPanel makes an empty panel
 // whose controls come into being when first set, and RunUserInterface waits
 // until some thread calls QuitUserInterface.
-#include "com_table.h"
 #include "options.h"
 #include "panel_internal.h"
 #include "runtime.h"
+#include "startup.h"
 #include "std_streams.h"
 
 #include <condition_variable>
@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -131,29 +132,13 @@ using tarvo::rt::panel;
 // controls and callbacks, so it is refused here.
 int InitRunTime(void* /*instance*/, char** argv, void* /*reserved*/) {
     using namespace tarvo::rt;
-    prepareStandardStreams();
-    std::vector<std::string> args;
-    for (char** p = argv; p && *p; ++p) args.emplace_back(*p);
-    OptionsResult parsed = parseOptions(args);
-    if (!parsed.ok) {
-        std::fprintf(stderr, "tarvo: %s\n", parsed.error.c_str());
-        return 0;
-    }
-    const Options& o = parsed.options;
-    if (o.help) {
-        std::fputs(usageText().c_str(), stdout);
-        std::exit(0);
-    }
-    if (o.version) {
-        std::printf("tarvo %s\n", kVersion);
-        std::exit(0);
-    }
-    if (!o.scriptFile.empty()) {
+    const std::optional<Options> o = readCommandLine(argv);
+    if (!o) return 0;
+    if (!o->scriptFile.empty()) {
         std::fprintf(stderr, "tarvo: --script needs the panel, and this build has none\n");
         return 0;
     }
-    clearComDevices();
-    for (const ComOption& c : o.com) setComDevice(c.port, c.device);
+    mapComDevices(*o);
     return 1;
 }
 

@@ -57,6 +57,16 @@ struct ControlRequirement {
 extern const ControlRequirement ProgramControls[];
 extern const int ProgramControlCount;
 
+// The program's own words in the run-time layer's texts and scripts. The
+// program (and each test program that loads panels) defines ProgramWords.
+struct ProgramWordTable {
+    const char* const* scriptButtons;  // the callbacks a script may `press`, in the order --help lists them
+    int scriptButtonCount;
+    const char* quitCallback;          // what closing the window and termination signals press
+    const char* controlIdsHelp;        // --help's paragraph on the control ids (lines, a blank one last)
+};
+extern const ProgramWordTable ProgramWords;
+
 // ---------------------------------------------------------------------------
 // Start-up, panel and event loop (main thread only, unless said otherwise)
 
@@ -69,9 +79,11 @@ extern const int ProgramControlCount;
 int InitRunTime(void* instance, char** argv, void* reserved);
 
 // Loads panel `resourceId` from the Qt Designer file `file`, found beside the
-// executable. Returns a panel handle (> 0) or a negative value with a one-line
-// reason on stderr.
+// executable. Returns a panel handle (> 0) or, with a one-line reason on
+// stderr, LOAD_PANEL_FAILED (the file does not serve) or LOAD_SCRIPT_MISFIT
+// (the panel serves, the unattended script names what it does not hold).
 int LoadPanel(int parent, const char* file, int resourceId);
+enum { LOAD_PANEL_FAILED = -1, LOAD_SCRIPT_MISFIT = -2 };
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 

@@ -11,10 +11,7 @@
 #include "runtime.h"
 #include "state.h"
 
-const CallbackBinding ProgramCallbacks[] = {{"none", nullptr}};
-const int ProgramCallbackCount = 0;
-const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
-const int ProgramControlCount = 0;
+#include "../panel/no_panel.h"
 
 namespace {
 

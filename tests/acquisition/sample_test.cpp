@@ -15,10 +15,7 @@
 #include "state.h"
 
 // No panel in this program: the warnings go nowhere.
-const CallbackBinding ProgramCallbacks[] = {{"none", nullptr}};
-const int ProgramCallbackCount = 0;
-const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
-const int ProgramControlCount = 0;
+#include "../panel/no_panel.h"
 
 namespace {
 

@@ -79,17 +79,7 @@ TEST_F(CompiledPanel, TheShippedFileGivesThePanelWithEveryControlAndItsDefault)
     ASSERT_TRUE(tarvo::rt::panelCompiledIn());
     const int handle = LoadPanel(0, TARVO_PANEL_FILE, 1);
     ASSERT_GT(handle, 0);
-    EXPECT_EQ(value(6), 6);        // channels
-    EXPECT_EQ(value(8), 115200);   // baud rate
-    EXPECT_EQ(value(9), 1);        // status byte
-    EXPECT_EQ(value(10), 2000);    // period, microseconds
-    EXPECT_EQ(value(11), 1);       // digital lines
-    EXPECT_EQ(value(12), 1);       // record counter
-    EXPECT_EQ(value(13), 1);       // integer columns
-    EXPECT_EQ(value(2), 99);       // the port list was filled: the virtual board
-    EXPECT_EQ(SetCtrlVal(1, 7, "ready"), UIE_NO_ERROR);  // the message line
-    for (int button : {3, 4, 5})
-        EXPECT_EQ(SetCtrlVal(1, button, "x"), UIE_BAD_TYPE) << button;
+    expectShippedPanelDefaults();
     EXPECT_EQ(DisplayPanel(handle), UIE_NO_ERROR);
     EXPECT_EQ(widget("tarvoPanel")->windowTitle(), "tarvo");
     EXPECT_EQ(DiscardPanel(handle), UIE_NO_ERROR);

@@ -23,19 +23,10 @@ const std::string kControls =
                "<y>5</y><width>40</width><height>30</height></rect></property>"
                "<property name=\"text\"><string>new</string></property></widget>") +
     controlXml("QCheckBox", "flag", 9, "dig") +
-    controlXml("QSpinBox", "spin", 6, "pic",
-               "<property name=\"minimum\"><number>1</number></property>"
-               "<property name=\"maximum\"><number>8</number></property>") +
-    controlXml("QComboBox", "format", 13, "writef",
-               "<item><property name=\"text\"><string>Raw bytes</string></property></item>"
-               "<item><property name=\"text\"><string>Integer columns</string></property></item>"
-               "<property name=\"currentIndex\"><number>1</number></property>") +
-    controlXml("QComboBox", "baud", 8, "comvel",
-               "<property name=\"editable\"><bool>true</bool></property>"
-               "<item><property name=\"text\"><string>115200</string></property></item>"
-               "<item><property name=\"text\"><string>9600</string></property></item>") +
-    controlXml("QLineEdit", "message", 7, "disp",
-               "<property name=\"readOnly\"><bool>true</bool></property>");
+    spinXml("spin", 6, "pic", 1, 8) +
+    comboXml("format", 13, "writef", {"Raw bytes", "Integer columns"}, false,
+             numberProperty("currentIndex", 1)) +
+    comboXml("baud", 8, "comvel", {"115200", "9600"}, true) + textXml("message", 7, "disp");
 const std::string kQuit = controlXml("QPushButton", "quitButton", 5, "quit");
 
 class Events : public ::testing::Test {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "line_cases.h"
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,23 @@
 #include <random>
 
 using namespace tarvo::rt;
+
+namespace {
+
+// The buttons the program's scripts press, as tarvo hands them down.
+ProgramTerms tarvoTerms()
+{
+    return {{"start", "stop", "quit"}, ""};
+}
+
+class ProgramTermsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { setProgramTerms(tarvoTerms()); }
+};
+
+const auto* const kTermsEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramTermsEnvironment);
+
+}  // namespace
 
 TEST(Script, ActionsWithCommentsBlankLinesAndCrLf)
 {
@@ -61,11 +80,7 @@ TEST(Script, EmptyAndCommentOnlyScriptsHaveNoActions)
 
 TEST(Script, EachMistakeIsReportedWithItsLine)
 {
-    struct Case {
-        const char* line;
-        const char* fragment;
-    };
-    const Case cases[] = {
+    expectEachRefusedOnLine3({
         {"jump 3", "unknown action 'jump'"},
         {"SET 6 3", "unknown action 'SET'"},
         {"set", "set needs a control id and a value"},
@@ -94,16 +109,13 @@ TEST(Script, EachMistakeIsReportedWithItsLine)
         {"wait 1.2.3", "bad number of seconds"},
         {"wait 3000000", "at most 2000000 seconds"},
         {"wait 1 2", "unexpected '2'"},
-    };
-    for (const Case& c : cases) {
-        const std::string text = "set 6 3\n# fine so far\n" + std::string(c.line) + "\npress quit\n";
-        const ScriptResult r = parseScript(text);
-        EXPECT_FALSE(r.ok) << c.line;
-        EXPECT_EQ(r.errorLine, 3) << c.line;
-        EXPECT_NE(r.error.find(c.fragment), std::string::npos) << c.line << " -> " << r.error;
-        EXPECT_EQ(r.error.find('\n'), std::string::npos);
-        EXPECT_TRUE(r.actions.empty());
-    }
+    }, "set 6 3\n# fine so far\n", [](const std::string& lines) {
+        // Nothing of a script with a mistake is kept, whatever follows it.
+        const ScriptResult r = parseScript(lines + "press quit\n");
+        EXPECT_FALSE(r.ok) << lines;
+        EXPECT_TRUE(r.actions.empty()) << lines;
+        return std::pair(r.errorLine, r.error);
+    });
 }
 
 TEST(Script, TheFirstBadLineIsReported)
@@ -174,4 +186,27 @@ TEST(Script, AByteOrderMarkAtTheStartIsAcceptedAndNowhereElse)
     EXPECT_FALSE(second.ok);
     EXPECT_EQ(second.errorLine, 2);
     EXPECT_NE(second.error.find("'\xEF\xBB\xBFpress'"), std::string::npos) << second.error;
+}
+
+TEST(Script, TheButtonsAndControlIdsAreTheProgramsOwn)
+{
+    setProgramTerms({{"go", "halt"}, "Control ids: 1 speed.\n\n"});
+    const ScriptResult ok = parseScript("press go\npress halt\n");
+    const ScriptResult other = parseScript("press start\n");
+    const ScriptResult none = parseScript("press\n");
+    const std::string usage = usageText();
+    setProgramTerms(tarvoTerms());
+
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_EQ(ok.actions[1].callback, "halt");
+    EXPECT_EQ(other.error, "press: expected go or halt, got 'start'");
+    EXPECT_EQ(none.error, "press needs a button: press go|halt");
+    // In the column of the lines around it.
+    EXPECT_NE(usage.find("\n                     press go|halt          press that button\n"
+                         "                     wait SECONDS           let"),
+              std::string::npos)
+        << usage;
+    EXPECT_NE(usage.find("-nograb, ...\n\nControl ids: 1 speed.\n\nA script may"), std::string::npos);
+    EXPECT_EQ(usage.find("start|stop|quit"), std::string::npos);
+    EXPECT_EQ(parseScript("press go\n").error, "press: expected start, stop or quit, got 'go'");
 }

@@ -5,6 +5,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <utility>
+
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 std::vector<Call> calls;
@@ -53,6 +56,9 @@ const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbac
 // checks requirements sets its own table (setControlRequirements).
 const ControlRequirement ProgramControls[] = {{0, 0, nullptr, 0, 0}};
 const int ProgramControlCount = 0;
+// The program's words: the buttons its scripts press.
+static const char* const kScriptButtons[] = {"start", "stop", "quit"};
+const ProgramWordTable ProgramWords = {kScriptButtons, 3, "quit", ""};
 
 int initRunTime(std::vector<std::string> args)
 {
@@ -73,6 +79,54 @@ std::string panelXml(int panelId, const std::string& body)
            "</number></property>\n"
            "  <layout class=\"QVBoxLayout\" name=\"layout\">\n" +
            body + "  </layout>\n </widget>\n</ui>\n";
+}
+
+std::string numberProperty(const std::string& name, long long value)
+{
+    return "<property name=\"" + name + "\"><number>" + std::to_string(value) + "</number></property>";
+}
+
+std::string flagProperty(const std::string& name, bool value, bool dynamic)
+{
+    return "<property name=\"" + name + "\"" + (dynamic ? " stdset=\"0\"" : "") + "><bool>" +
+           (value ? "true" : "false") + "</bool></property>";
+}
+
+std::string itemsXml(std::initializer_list<const char*> texts)
+{
+    std::string xml;
+    for (const char* text : texts)
+        xml += std::string("<item><property name=\"text\"><string>") + text + "</string></property></item>";
+    return xml;
+}
+
+std::string spinXml(const std::string& name, int id, const std::string& callback, int minimum,
+                    int maximum)
+{
+    return controlXml("QSpinBox", name, id, callback,
+                      numberProperty("minimum", minimum) + numberProperty("maximum", maximum));
+}
+
+std::string wholeDoubleSpinXml(const std::string& name, int id, const std::string& callback,
+                               double maximum, const std::string& more)
+{
+    return controlXml("QDoubleSpinBox", name, id, callback,
+                      numberProperty("decimals", 0) + "<property name=\"maximum\"><double>" +
+                          QString::number(maximum, 'f', 0).toStdString() + "</double></property>" + more);
+}
+
+std::string comboXml(const std::string& name, int id, const std::string& callback,
+                     std::initializer_list<const char*> items, bool editable, const std::string& more)
+{
+    return controlXml("QComboBox", name, id, callback,
+                      (editable ? flagProperty("editable", true) : std::string()) + itemsXml(items) + more);
+}
+
+std::string textXml(const std::string& name, int id, const std::string& callback, bool messageLine)
+{
+    return controlXml("QLineEdit", name, id, callback,
+                      flagProperty("readOnly", true) +
+                          (messageLine ? flagProperty("messageLine", true, true) : std::string()));
 }
 
 std::string controlXml(const std::string& cls, const std::string& name, int id,
@@ -147,4 +201,26 @@ std::string StderrCapture::text()
         out.append(buf, n);
     std::fclose(file_);
     return out;
+}
+
+void expectShippedPanelDefaults()
+{
+    const std::pair<int, int> defaults[] = {
+        {6, 6},        // channels
+        {8, 115200},   // baud rate
+        {9, 1},        // status byte
+        {10, 2000},    // period, microseconds
+        {11, 1},       // digital lines
+        {12, 1},       // record counter
+        {13, 1},       // integer columns
+        {2, 99},       // the port list was filled: the virtual board, with no --com given
+    };
+    for (const auto& [control, expected] : defaults) {
+        int v = -12345;
+        EXPECT_EQ(GetCtrlVal(1, control, &v), UIE_NO_ERROR) << control;
+        EXPECT_EQ(v, expected) << control;
+    }
+    EXPECT_EQ(SetCtrlVal(1, 7, "ready"), UIE_NO_ERROR);  // the message line
+    for (int button : {3, 4, 5})
+        EXPECT_EQ(SetCtrlVal(1, button, "x"), UIE_BAD_TYPE) << button;
 }

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,29 @@ std::string panelXml(int panelId, const std::string& body);
 // `more` adds property elements.
 std::string controlXml(const std::string& cls, const std::string& name, int id,
                        const std::string& callback, const std::string& more = {});
+// Property elements for controlXml's `more`: a number, a flag (`dynamic`
+// for a property of tarvo's own, not the widget's) and combo box items.
+std::string numberProperty(const std::string& name, long long value);
+std::string flagProperty(const std::string& name, bool value, bool dynamic = false);
+std::string itemsXml(std::initializer_list<const char*> texts);
+// A spin box from `minimum` to `maximum`.
+std::string spinXml(const std::string& name, int id, const std::string& callback, int minimum,
+                    int maximum);
+// A double spin box without decimals, from 0 to `maximum`.
+std::string wholeDoubleSpinXml(const std::string& name, int id, const std::string& callback,
+                               double maximum, const std::string& more = {});
+// A combo box with `items`; `editable` takes typed values too.
+std::string comboXml(const std::string& name, int id, const std::string& callback,
+                     std::initializer_list<const char*> items, bool editable = false,
+                     const std::string& more = {});
+// A read-only line edit, the message line when `messageLine` is set.
+std::string textXml(const std::string& name, int id, const std::string& callback,
+                    bool messageLine = false);
+
+// The shipped panel (TARVO_PANEL_FILE, loaded as panel 1) holds the
+// program's defaults, its message line takes a text and its buttons none.
+void expectShippedPanelDefaults();
+
 // Writes `text` into `dir` and returns the absolute path.
 QString writeFile(const QTemporaryDir& dir, const QString& name, const std::string& text);
 

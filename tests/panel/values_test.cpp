@@ -15,26 +15,13 @@
 namespace {
 
 const std::string kControls =
-    controlXml("QSpinBox", "spin", 6, "",
-               "<property name=\"minimum\"><number>-5</number></property>"
-               "<property name=\"maximum\"><number>100</number></property>") +
-    controlXml("QDoubleSpinBox", "period", 10, "",
-               "<property name=\"decimals\"><number>0</number></property>"
-               "<property name=\"maximum\"><double>4294967295</double></property>"
-               "<property name=\"value\"><double>2000</double></property>") +
+    spinXml("spin", 6, "", -5, 100) +
+    wholeDoubleSpinXml("period", 10, "", 4294967295.0,
+                       "<property name=\"value\"><double>2000</double></property>") +
     controlXml("QCheckBox", "flag", 9, "") +
-    controlXml("QComboBox", "format", 13, "",
-               "<item><property name=\"text\"><string>Raw bytes</string></property></item>"
-               "<item><property name=\"text\"><string>Integer columns</string></property></item>") +
-    controlXml("QComboBox", "rates", 14, "",
-               "<item><property name=\"text\"><string>57600 baud</string></property></item>"
-               "<item><property name=\"text\"><string>9600 baud</string></property></item>") +
-    controlXml("QComboBox", "baud", 8, "",
-               "<property name=\"editable\"><bool>true</bool></property>"
-               "<item><property name=\"text\"><string>115200</string></property></item>") +
-    controlXml("QLineEdit", "message", 7, "",
-               "<property name=\"readOnly\"><bool>true</bool></property>") +
-    controlXml("QPushButton", "go", 3, "");
+    comboXml("format", 13, "", {"Raw bytes", "Integer columns"}) +
+    comboXml("rates", 14, "", {"57600 baud", "9600 baud"}) + comboXml("baud", 8, "", {"115200"}, true) +
+    textXml("message", 7, "") + controlXml("QPushButton", "go", 3, "");
 
 class Values : public ::testing::Test {
 protected:
@@ -74,26 +61,29 @@ QString text(const char* name)
 
 TEST_F(Values, EachKindOfControlHoldsAnInteger)
 {
-    EXPECT_EQ(SetCtrlVal(1, 6, -5), UIE_NO_ERROR);
-    EXPECT_EQ(value(6), -5);
+    // As loaded.
     EXPECT_EQ(value(10), 2000);
     EXPECT_EQ(value(9), 0);
-    EXPECT_EQ(SetCtrlVal(1, 9, 1), UIE_NO_ERROR);
-    EXPECT_EQ(value(9), 1);
-    // Item texts without a number: the index.
-    EXPECT_EQ(value(13), 0);
-    EXPECT_EQ(SetCtrlVal(1, 13, 1), UIE_NO_ERROR);
-    EXPECT_EQ(value(13), 1);
-    // Item texts that begin with a number: the number.
-    EXPECT_EQ(value(14), 57600);
-    EXPECT_EQ(SetCtrlVal(1, 14, 9600), UIE_NO_ERROR);
-    EXPECT_EQ(value(14), 9600);
-    // An editable combo box takes a rate that is not in its list.
+    EXPECT_EQ(value(13), 0);      // item texts without a number: the index
+    EXPECT_EQ(value(14), 57600);  // item texts that begin with a number: the number
     EXPECT_EQ(value(8), 115200);
-    EXPECT_EQ(SetCtrlVal(1, 8, 250000), UIE_NO_ERROR);
-    EXPECT_EQ(value(8), 250000);
-    EXPECT_EQ(SetCtrlVal(1, 8, 115200), UIE_NO_ERROR);
-    EXPECT_EQ(value(8), 115200);
+    struct Case {
+        int control;
+        int value;
+        const char* what;
+    };
+    const Case cases[] = {
+        {6, -5, "a spin box at its minimum"},
+        {9, 1, "a check box"},
+        {13, 1, "an item by its index"},
+        {14, 9600, "an item by the number its text begins with"},
+        {8, 250000, "an editable combo box: a rate that is not in its list"},
+        {8, 115200, "an editable combo box: back to an item"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SetCtrlVal(1, c.control, c.value), UIE_NO_ERROR) << c.what;
+        EXPECT_EQ(value(c.control), c.value) << c.what;
+    }
 }
 
 TEST_F(Values, APeriodUsesAllThirtyTwoBits)

@@ -19,7 +19,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "ctrlids.h"
+#include "fresh_run.h"
 #include "hint.h"
 #include "panel_internal.h"
 #include "pty.h"
@@ -130,21 +133,7 @@ protected:
     }
 
     // What a new process starts with: one run per process.
-    static void fresh()
-    {
-        if (functionId != 0) {
-            stopp = 0;  // a run the test left going
-            CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
-            CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
-        }
-        functionId = 0;
-        tot_data = 0;
-        lost_data = 0;
-        RecCount = 1;
-        stopp = 1;
-        timestart = nullptr;
-        fout = nullptr;
-    }
+    static void fresh() { freshRunState(); }
 
     // Presses Start, then calls `during` from the event loop once records
     // come; runs the event loop until the program quits.
@@ -242,8 +231,9 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
         ASSERT_FALSE(data.empty());
         EXPECT_EQ(data.back(), '\n');
         EXPECT_EQ(exists("config.txt"), c.report);
-        if (c.report)
+        if (c.report) {
             EXPECT_EQ(messageLine(), "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
+        }
         DiscardPanel(panel);
         panel = 0;
     }
@@ -315,4 +305,27 @@ TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
     EXPECT_EQ(functionId, 0);
     EXPECT_EQ(fout, nullptr);
     EXPECT_FALSE(exists("data.txt"));
+}
+
+// The run-time layer's texts say the program's own words (app/words.cpp).
+TEST(ProgramWords, TheHelpListsTheProgramsButtonsAndItsControlIds)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    char program[] = "tarvo", help[] = "--help";
+    char* argv[] = {program, help, nullptr};
+    const char* const expected[] = {
+        "\n                     press start\\|stop\\|quit  press that button\n"
+        "                     wait SECONDS  ",
+        "-nograb, \\.\\.\\.\n\nControl ids for set: 2 port number, 6 channels \\(1-8\\), 8 baud rate, 9 "
+        "status\nbyte \\(0/1\\), 10 period in microseconds, 11 record digital lines \\(0/1\\),\n12 record "
+        "counter \\(0/1\\), 13 file format \\(0 raw bytes, 1 integer columns\\)\\.\n\nA script may start",
+    };
+    for (const char* text : expected)
+        // stdout goes to stderr here, where the death test can read it.
+        EXPECT_EXIT(
+            {
+                ::dup2(2, 1);
+                InitRunTime(nullptr, argv, nullptr);
+            },
+            ::testing::ExitedWithCode(0), text);
 }

@@ -29,6 +29,7 @@
 #include "buildconf.h"
 #include "chart.h"
 #include "com_table.h"
+#include "../panel/fresh_run.h"
 #include "ctrlids.h"
 #include "hint.h"
 #include "live_feed.h"
@@ -114,19 +115,7 @@ protected:
 
     // What a new process starts with: one run per process, and these tests
     // make several.
-    static void fresh()
-    {
-        if (functionId != 0) {
-            CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
-            CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
-        }
-        functionId = 0;
-        tot_data = 0;
-        lost_data = 0;
-        RecCount = 1;
-        stopp = 1;
-        timestart = nullptr;
-    }
+    static void fresh() { freshRunState(); }
 
     void put(const Settings& s)
     {
