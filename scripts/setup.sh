@@ -11,11 +11,13 @@ packages=(
   libgtest-dev libbenchmark-dev
 )
 # Extra groups, by argument: "screenshot" (a real X server and a grabber),
-# "windows" (the mingw-w64 cross compiler, wine, GoogleTest's sources).
+# "windows" (the mingw-w64 cross compiler, wine, GoogleTest's sources),
+# "style" (the formatter of scripts/format.sh).
 for extra in "$@"; do
   case "$extra" in
     screenshot) packages+=(xvfb xauth x11-apps imagemagick) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;                 # libFuzzer (scripts/fuzz.sh)
+    style) packages+=(clang-format-14) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
     *) echo "setup.sh: unknown group '$extra'" >&2; exit 2 ;;
   esac
