@@ -52,8 +52,8 @@ bool reportstart(struct tm* t)
         static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
         char wday[4], mon[4];
         int mday, hour, min, sec, year;
-        if (sscanf(line + sizeof prefix - 1, "%3s %3s %d %d:%d:%d %d", wday, mon, &mday, &hour, &min,
-                   &sec, &year) != 7)
+        if (sscanf(line + sizeof prefix - 1, "%3s %3s %d %d:%d:%d %d", wday, mon, &mday, &hour,
+                   &min, &sec, &year) != 7)
             break;
         const char* m = strlen(mon) == 3 ? strstr(months, mon) : NULL;
         if (m == NULL || (m - months) % 3 != 0)
@@ -85,8 +85,9 @@ bool runstart(struct tm* t)
     text[n] = 0;
     const char* at = strstr(text, "\"start\": \"");
     *t = {};
-    return at != NULL && sscanf(at + 10, "%4d-%2d-%2dT%2d:%2d:%2d", &t->tm_year, &t->tm_mon,
-                                &t->tm_mday, &t->tm_hour, &t->tm_min, &t->tm_sec) == 6 &&
+    return at != NULL &&
+           sscanf(at + 10, "%4d-%2d-%2dT%2d:%2d:%2d", &t->tm_year, &t->tm_mon, &t->tm_mday,
+                  &t->tm_hour, &t->tm_min, &t->tm_sec) == 6 &&
            (t->tm_year -= 1900, t->tm_mon -= 1, true);
 }
 

@@ -39,7 +39,8 @@ static int flushdue(void)
     time_t now = time(NULL);
     if (flusheach || now != lastflush) {
         lastflush = now;
-        if (fflush(fout) != 0) writefail = 1;
+        if (fflush(fout) != 0)
+            writefail = 1;
     }
     // A full disk shows at the first write that fails, a flush or the
     // buffer written because it was full: stop rather than drop records
@@ -95,7 +96,8 @@ static int nextbyte(void)
             return b;
         }
         if (b == COM_ERR_TIMEOUT) {
-            if (stopp != 1) return -1;
+            if (stopp != 1)
+                return -1;
             // Silent since the read began: the time-out ago.
             if (shown != MSG_SILENT)
                 runinfosilence(1, (unsigned)written, 2.0 * SampPer / 1e6 + 1.0);
@@ -106,7 +108,8 @@ static int nextbyte(void)
             }
             continue;
         }
-        if (b != COM_ERR_CANCELLED) show(MSG_PORTFAIL);
+        if (b != COM_ERR_CANCELLED)
+            show(MSG_PORTFAIL);
         return -1;
     }
 }
@@ -118,22 +121,29 @@ static void records(void)
     const int raw = wfile == 0;
     char line[64];
     for (;;) {
-        if (stopp != 1) return;
+        if (stopp != 1)
+            return;
         tot_data.store(tot_data.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         for (unsigned int j = 0; j < RecLen; j++) {
             int b = nextbyte();
-            if (b < 0) return;
+            if (b < 0)
+                return;
             cc[j] = b;
-            if (raw && putc(cc[j], fout) == EOF) writefail = 1;
+            if (raw && putc(cc[j], fout) == EOF)
+                writefail = 1;
         }
         if (!raw) {
             size_t n = recordline(cc, line);
-            if (fwrite(line, 1, n, fout) != n) writefail = 1;
+            if (fwrite(line, 1, n, fout) != n)
+                writefail = 1;
         }
         written++;
-        if (di != 0) countertest();
-        if (chartskip-- == 0) chartskip = chartrecord();
-        if (flushdue() < 0) return;
+        if (di != 0)
+            countertest();
+        if (chartskip-- == 0)
+            chartskip = chartrecord();
+        if (flushdue() < 0)
+            return;
     }
 }
 
@@ -150,14 +160,14 @@ int sample(void* functionData)
     viewbegin();
     records();
     // What was recorded is on disk even if the port failed.
-    if (fflush(fout) != 0 && shown != MSG_WRITEFAIL) show(MSG_WRITEFAIL);
-    runinfoended(shown == MSG_WRITEFAIL ? "write failed" : shown == MSG_PORTFAIL ? "port failed" : NULL,
+    if (fflush(fout) != 0 && shown != MSG_WRITEFAIL)
+        show(MSG_WRITEFAIL);
+    runinfoended(shown == MSG_WRITEFAIL  ? "write failed"
+                 : shown == MSG_PORTFAIL ? "port failed"
+                                         : NULL,
                  written);
     viewend();
     return 0;
 }
 
-int datawritefailed(void)
-{
-    return writefail;
-}
+int datawritefailed(void) { return writefail; }

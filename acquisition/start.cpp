@@ -11,10 +11,7 @@ const char MSG_SAMPLING[] = "Sampling...";
 // How long a read in the run waits before the board counts as silent: two
 // periods and a second. A time-out shorter than the period would take every
 // gap between records for silence.
-static double acqtimeout(void)
-{
-    return 2.0 * SampPer / 1e6 + 1.0;
-}
+static double acqtimeout(void) { return 2.0 * SampPer / 1e6 + 1.0; }
 
 int start(int panel, int control, int event, void* callbackData, int eventData1, int eventData2)
 {
@@ -95,7 +92,8 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         timestart = localtime(&rawtime);
         ComWrtByte(com, 0);  // the start byte: the board begins streaming
         runinfobegin();
-        if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, NULL, &functionId) < 0) {
+        if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, NULL, &functionId) <
+            0) {
             functionId = 0;
             stopp = 0;
             CloseCom(com);
@@ -104,8 +102,7 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot start the sampling thread!");
         }
         break;
-    case EVENT_LEFT_CLICK:
-        break;
+    case EVENT_LEFT_CLICK: break;
     }
     return 0;
 }

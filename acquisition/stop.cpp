@@ -46,8 +46,9 @@ static const char* starttime(const struct tm* t)
     const char* layout = "%.3s %.3s%3d %.2d:%.2d:%.2d %d%s";
 #endif
     static char text[64];
-    snprintf(text, sizeof text, layout, wday[(t->tm_wday % 7 + 7) % 7], mon[(t->tm_mon % 12 + 12) % 12],
-             t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec, 1900 + t->tm_year, LINEEND);
+    snprintf(text, sizeof text, layout, wday[(t->tm_wday % 7 + 7) % 7],
+             mon[(t->tm_mon % 12 + 12) % 12], t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec,
+             1900 + t->tm_year, LINEEND);
     return text;
 }
 
@@ -145,13 +146,13 @@ int stop(int panel, int control, int event, void* callbackData, int eventData1, 
         CloseCom(com);
         closedata();
         runinfoend("stop");
-        SetCtrlVal(PANEL, PANEL_MESSAGE, "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
+        SetCtrlVal(PANEL, PANEL_MESSAGE,
+                   "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
         writereport();
         Delay(2.0);
         QuitUserInterface(0);
         break;
-    case EVENT_LEFT_CLICK:
-        break;
+    case EVENT_LEFT_CLICK: break;
     }
     return 0;
 }

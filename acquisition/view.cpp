@@ -17,15 +17,13 @@ void viewbegin(void)
     RunStatusBegin(&tot_data, &lost_data, "data.txt");
 }
 
-void viewend(void)
-{
-    RunStatusEnd();
-}
+void viewend(void) { RunStatusEnd(); }
 
 int chartrecord(void)
 {
     unsigned short values[8];
     for (unsigned int i = 0; i < num_ch; i++)
         values[i] = (unsigned short)recordsample(cc, i);
-    return ChartRecord(tot_data.load(std::memory_order_relaxed), values, di != 0 ? cc[RecLen - 1] : 0);
+    return ChartRecord(tot_data.load(std::memory_order_relaxed), values,
+                       di != 0 ? cc[RecLen - 1] : 0);
 }

@@ -23,10 +23,8 @@ int quit(int panel, int control, int event, void* callbackData, int eventData1, 
             case 1:
                 stop(panel, control, EVENT_COMMIT, callbackData, eventData1, eventData2);
                 return 0;
-            case 2:
-                break;
-            default:
-                return 0;  // the run goes on
+            case 2: break;
+            default: return 0;  // the run goes on
             }
         }
         // Quit during a run (also closing the window, or a termination
@@ -34,19 +32,18 @@ int quit(int panel, int control, int event, void* callbackData, int eventData1, 
         endrun();
         QuitUserInterface(0);
         break;
-    case EVENT_LEFT_CLICK:
-        break;
+    case EVENT_LEFT_CLICK: break;
     }
     return 0;
 }
 
-#define INERT_CALLBACK(name)                                                             \
-    int name(int panel, int control, int event, void* callbackData, int eventData1,      \
-             int eventData2)                                                             \
-    {                                                                                    \
-        (void)panel, (void)control, (void)event, (void)callbackData, (void)eventData1,   \
-            (void)eventData2;                                                            \
-        return 0;                                                                        \
+#define INERT_CALLBACK(name)                                                           \
+    int name(int panel, int control, int event, void* callbackData, int eventData1,    \
+             int eventData2)                                                           \
+    {                                                                                  \
+        (void)panel, (void)control, (void)event, (void)callbackData, (void)eventData1, \
+            (void)eventData2;                                                          \
+        return 0;                                                                      \
     }
 
 INERT_CALLBACK(comport)
@@ -60,9 +57,17 @@ INERT_CALLBACK(rec_control)
 INERT_CALLBACK(writef)
 
 const CallbackBinding ProgramCallbacks[] = {
-    {"start", start},   {"stop", stop},     {"quit", quit},
-    {"comport", comport}, {"disp", disp},   {"pic", pic},
-    {"comvel", comvel}, {"dig", dig},       {"freq", freq},
-    {"recdig", recdig}, {"rec_control", rec_control}, {"writef", writef},
+    {"start", start},
+    {"stop", stop},
+    {"quit", quit},
+    {"comport", comport},
+    {"disp", disp},
+    {"pic", pic},
+    {"comvel", comvel},
+    {"dig", dig},
+    {"freq", freq},
+    {"recdig", recdig},
+    {"rec_control", rec_control},
+    {"writef", writef},
 };
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];

@@ -11,7 +11,8 @@ int periodhint(int panel, char* text, int size)
     // Locals: the program's settings keep the values of the last Start.
     unsigned int channels = 0, baud = 0, status = 0, period = 0;
     if (GetCtrlVal(panel, PANEL_NUMCH, &channels) < 0 || GetCtrlVal(panel, PANEL_BAUD, &baud) < 0 ||
-        GetCtrlVal(panel, PANEL_STATUSBYTE, &status) < 0 || GetCtrlVal(panel, PANEL_PERIOD, &period) < 0)
+        GetCtrlVal(panel, PANEL_STATUSBYTE, &status) < 0 ||
+        GetCtrlVal(panel, PANEL_PERIOD, &period) < 0)
         return -1;
     if (channels < 1 || channels > 8)
         return -1;

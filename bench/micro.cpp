@@ -27,10 +27,12 @@ std::vector<unsigned char> records(unsigned channels, unsigned status)
     std::vector<unsigned char> out(tarvo::board::kSignalCycle * len);
     for (uint64_t n = 1; n <= tarvo::board::kSignalCycle; n++) {
         uint16_t v[tarvo::board::kMaxChannels];
-        for (unsigned ch = 0; ch < channels; ch++) v[ch] = tarvo::board::sampleValue(ch, n);
+        for (unsigned ch = 0; ch < channels; ch++)
+            v[ch] = tarvo::board::sampleValue(ch, n);
         unsigned char* r = &out[(n - 1) * len];
         tarvo::board::packSamples(v, channels, 0, r);
-        if (status) r[len - 1] = tarvo::board::statusByte(n);
+        if (status)
+            r[len - 1] = tarvo::board::statusByte(n);
     }
     return out;
 }
@@ -66,15 +68,14 @@ void BM_RecordColumns(benchmark::State& state)
         std::fwrite(line, 1, std::size_t(n), f);
         bytes += std::size_t(n);
         at += RecLen;
-        if (at == recs.size()) at = 0;
+        if (at == recs.size())
+            at = 0;
     }
     std::fclose(f);
     state.SetItemsProcessed(state.iterations());
     state.counters["line_bytes"] = double(bytes) / double(state.iterations());
 }
-BENCHMARK(BM_RecordColumns)
-    ->ArgNames({"ch", "status"})
-    ->ArgsProduct({{1, 6, 8}, {0, 1}});
+BENCHMARK(BM_RecordColumns)->ArgNames({"ch", "status"})->ArgsProduct({{1, 6, 8}, {0, 1}});
 
 // Raw bytes: one record written byte by byte as it arrives.
 void BM_RecordRaw(benchmark::State& state)
@@ -90,7 +91,8 @@ void BM_RecordRaw(benchmark::State& state)
             putc(cc[j], f);
         }
         at += RecLen;
-        if (at == recs.size()) at = 0;
+        if (at == recs.size())
+            at = 0;
     }
     std::fclose(f);
     state.SetItemsProcessed(state.iterations());
@@ -117,7 +119,8 @@ void BM_Buildconf(benchmark::State& state)
     for (auto _ : state) {
         const int r = buildconf();
         benchmark::DoNotOptimize(r);
-        if (r != 0) state.SkipWithError("buildconf refused the settings");
+        if (r != 0)
+            state.SkipWithError("buildconf refused the settings");
     }
 }
 BENCHMARK(BM_Buildconf);
@@ -148,7 +151,8 @@ int main(int argc, char** argv)
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -29,14 +29,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double since(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 // CPU seconds of this process so far (all threads), and of this thread.
 double cpuSeconds()
 {
     struct rusage u = {};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double threadCpuSeconds()
@@ -86,15 +90,16 @@ int generate(const std::string& dir, uint64_t records)
     std::fwrite(buf.data(), 1, used, f);
     std::fclose(f);
     f = std::fopen((dir + "/run.json").c_str(), "wb");
-    std::fprintf(f,
-                 "{\"format\": \"tarvo-run 1\", \"program\": \"tarvo 0.1.0\", \"data_file\": \"data.txt\",\n"
-                 " \"report_file\": \"config.txt\",\n"
-                 " \"settings\": {\"channels\": 8, \"status_byte\": true, \"digital_lines\": true,\n"
-                 "   \"record_counter\": true, \"file_format\": \"columns\", \"period_us\": 1000,\n"
-                 "   \"baud_rate\": 115200, \"port\": 1, \"device\": \"/dev/ttyUSB0\", \"record_bytes\": 13},\n"
-                 " \"start\": \"2026-12-07T18:02:33.125+01:00\", \"end\": \"2026-12-08T00:09:13.125+01:00\",\n"
-                 " \"ended_by\": \"stop\", \"records\": %llu, \"lost\": %llu, \"events\": [], \"events_dropped\": 0}\n",
-                 (unsigned long long)records, (unsigned long long)lost);
+    std::fprintf(
+        f,
+        "{\"format\": \"tarvo-run 1\", \"program\": \"tarvo 0.1.0\", \"data_file\": \"data.txt\",\n"
+        " \"report_file\": \"config.txt\",\n"
+        " \"settings\": {\"channels\": 8, \"status_byte\": true, \"digital_lines\": true,\n"
+        "   \"record_counter\": true, \"file_format\": \"columns\", \"period_us\": 1000,\n"
+        "   \"baud_rate\": 115200, \"port\": 1, \"device\": \"/dev/ttyUSB0\", \"record_bytes\": 13},\n"
+        " \"start\": \"2026-12-07T18:02:33.125+01:00\", \"end\": \"2026-12-08T00:09:13.125+01:00\",\n"
+        " \"ended_by\": \"stop\", \"records\": %llu, \"lost\": %llu, \"events\": [], \"events_dropped\": 0}\n",
+        (unsigned long long)records, (unsigned long long)lost);
     std::fclose(f);
     return 0;
 }
@@ -134,7 +139,8 @@ int indexRun(const std::string& path, int queries)
     for (int q = 0; q < queries; q++) {
         const double zoom = std::uniform_real_distribution<double>(0, 1)(rng);
         const uint64_t span = std::max<uint64_t>(200, uint64_t(double(n) * std::pow(1e-5, zoom)));
-        const uint64_t first = std::uniform_int_distribution<uint64_t>(0, n - std::min(n, span))(rng);
+        const uint64_t first =
+            std::uniform_int_distribution<uint64_t>(0, n - std::min(n, span))(rng);
         const auto t = Clock::now();
         const double c = threadCpuSeconds();
         const auto cols = run->pyramid()->minmax(channels, first, first + span - 1, width);
@@ -164,6 +170,7 @@ int main(int argc, char** argv)
         return generate(argv[2], std::strtoull(argv[3], nullptr, 10));
     if (cmd == "index" && (argc == 3 || argc == 4))
         return indexRun(argv[2], argc == 4 ? std::atoi(argv[3]) : 200);
-    std::fprintf(stderr, "usage: tarvo-recorded-bench generate DIR RECORDS | index PATH [QUERIES]\n");
+    std::fprintf(stderr,
+                 "usage: tarvo-recorded-bench generate DIR RECORDS | index PATH [QUERIES]\n");
     return 2;
 }

@@ -125,9 +125,9 @@ int main(int argc, char** argv)
         allCpu.push_back(cpu);
         const double perColumn = chart.span().width() / plotWidth / period;
         const char* density = perColumn < 1    ? "a_points"
-                               : perColumn < 16 ? "b_records"
-                               : perColumn < 32 ? "c_blocks"
-                                                : "d_pyramid";
+                              : perColumn < 16 ? "b_records"
+                              : perColumn < 32 ? "c_blocks"
+                                               : "d_pyramid";
         byDensity[density].push_back(ms);
         byDensityCpu[density].push_back(cpu);
     }
@@ -147,11 +147,11 @@ int main(int argc, char** argv)
         {"c_blocks", "16 to 31 records a column (the index's blocks)"},
         {"d_pyramid", "32 or more records a column (min/max pyramid)"}};
     for (const auto& [k, v] : byDensity)
-        std::printf("paint_ms_median_p99_max[%s] %.2f %.2f %.2f (%zu paints)\n", names.at(k).c_str(), at(v, 0.5),
-                    at(v, 0.99), at(v, 1.0), v.size());
+        std::printf("paint_ms_median_p99_max[%s] %.2f %.2f %.2f (%zu paints)\n",
+                    names.at(k).c_str(), at(v, 0.5), at(v, 0.99), at(v, 1.0), v.size());
     for (const auto& [k, v] : byDensityCpu)
-        std::printf("paint_cpu_ms_median_p99_max[%s] %.2f %.2f %.2f\n", names.at(k).c_str(), at(v, 0.5),
-                    at(v, 0.99), at(v, 1.0));
+        std::printf("paint_cpu_ms_median_p99_max[%s] %.2f %.2f %.2f\n", names.at(k).c_str(),
+                    at(v, 0.5), at(v, 0.99), at(v, 1.0));
     std::printf("peak_rss_mb %.1f\n", peakMb());
     return 0;
 }

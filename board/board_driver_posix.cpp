@@ -41,13 +41,16 @@ struct OutputFile {
     bool owned = false;
     ~OutputFile()
     {
-        if (f && owned) std::fclose(f);
+        if (f && owned)
+            std::fclose(f);
     }
     bool open(const std::string& path, const char* mode)
     {
         f = std::fopen(path.c_str(), mode);
         owned = true;
-        if (!f) std::fprintf(stderr, "tarvo-board: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        if (!f)
+            std::fprintf(stderr, "tarvo-board: cannot write %s: %s\n", path.c_str(),
+                         std::strerror(errno));
         return f != nullptr;
     }
 };
@@ -91,7 +94,8 @@ private:
 Driver::~Driver()
 {
     drainLog();
-    if (dump_.f) std::fflush(dump_.f);
+    if (dump_.f)
+        std::fflush(dump_.f);
 }
 
 bool Driver::openFiles()
@@ -106,7 +110,8 @@ bool Driver::openFiles()
 bool Driver::openPty()
 {
     pty_ = std::make_unique<PtyLink>();
-    if (!pty_->open(options_.link)) return false;
+    if (!pty_->open(options_.link))
+        return false;
     recorder_ = std::make_unique<PtyRecorder>(*pty_, model_, output_, dump_.f, options_.once);
     return true;
 }
@@ -114,10 +119,11 @@ bool Driver::openPty()
 bool Driver::openDevice()
 {
     tty_ = std::make_unique<TtyLink>();
-    if (!tty_->open(options_.device)) return false;
+    if (!tty_->open(options_.device))
+        return false;
     if (!applyLine(TtyLink::Line::Handshake)) {
-        std::fprintf(stderr, "tarvo-board: %s refuses %ld 8N1: %s\n", options_.device.c_str(), options_.baud,
-                     std::strerror(errno));
+        std::fprintf(stderr, "tarvo-board: %s refuses %ld 8N1: %s\n", options_.device.c_str(),
+                     options_.baud, std::strerror(errno));
         return false;
     }
     tty_->discardBoth();
@@ -131,7 +137,8 @@ bool Driver::applyLine(TtyLink::Line line)
         const long rateClass = model_.config().baud;
         baud = rateClass ? rateClass : options_.otherBaud;
     }
-    if (!tty_->apply(line, baud)) return false;
+    if (!tty_->apply(line, baud))
+        return false;
     model_.note(std::string("line ") + std::to_string(baud) +
                 (line == TtyLink::Line::Acquisition ? " 8E1" : " 8N1"));
     return true;
@@ -139,9 +146,11 @@ bool Driver::applyLine(TtyLink::Line line)
 
 void Driver::received(const uint8_t* bytes, std::size_t n)
 {
-    if (n == 0) return;
+    if (n == 0)
+        return;
     model_.receive(bytes, n);
-    if (recorder_) recorder_->dataReceived();
+    if (recorder_)
+        recorder_->dataReceived();
     output_.received();
 }
 
@@ -149,10 +158,13 @@ void Driver::writeOut()
 {
     if (tty_) {
         const auto state = model_.state();
-        const bool handshake = state == BoardModel::State::Idle || state == BoardModel::State::Identified ||
+        const bool handshake = state == BoardModel::State::Idle ||
+                               state == BoardModel::State::Identified ||
                                state == BoardModel::State::Refused;
-        if (handshake && tty_->line() != TtyLink::Line::Handshake) applyLine(TtyLink::Line::Handshake);
-        if (!handshake && tty_->line() != TtyLink::Line::Acquisition && output_.handshakeWritten()) {
+        if (handshake && tty_->line() != TtyLink::Line::Handshake)
+            applyLine(TtyLink::Line::Handshake);
+        if (!handshake && tty_->line() != TtyLink::Line::Acquisition &&
+            output_.handshakeWritten()) {
             tty_->drain();  // the checksum goes out at the handshake rate
             applyLine(TtyLink::Line::Acquisition);
         }
@@ -162,7 +174,8 @@ void Driver::writeOut()
 
 void Driver::readLink()
 {
-    if (tty_) return readDevice();
+    if (tty_)
+        return readDevice();
     std::vector<uint8_t> data;
     for (;;) {
         switch (pty_->readPacket(&data)) {
@@ -182,13 +195,17 @@ void Driver::readDevice()
         std::vector<uint8_t> data;
         for (const LineInput& in : inputs) {
             switch (in.kind) {
-            case LineInput::Kind::Data: data.insert(data.end(), in.bytes.begin(), in.bytes.end()); break;
+            case LineInput::Kind::Data:
+                data.insert(data.end(), in.bytes.begin(), in.bytes.end());
+                break;
             case LineInput::Kind::Break:
                 received(data.data(), data.size());
                 data.clear();
                 lineBreak();
                 break;
-            case LineInput::Kind::BadByte: model_.note("rx parity or framing error on a byte"); break;
+            case LineInput::Kind::BadByte:
+                model_.note("rx parity or framing error on a byte");
+                break;
             }
         }
         received(data.data(), data.size());
@@ -213,23 +230,29 @@ void Driver::lineBreak()
 Clock::time_point Driver::nextWake() const
 {
     auto wake = Clock::now() + 1s;
-    if (recorder_) wake = recorder_->nextWake(wake);
-    if (const auto due = output_.nextDue()) wake = std::min(wake, *due);
+    if (recorder_)
+        wake = recorder_->nextWake(wake);
+    if (const auto due = output_.nextDue())
+        wake = std::min(wake, *due);
     return wake;
 }
 
 void Driver::drainLog()
 {
     auto lines = model_.takeLog();
-    if (!log_.f || lines.empty()) return;
-    for (const auto& l : lines) std::fprintf(log_.f, "%s\n", l.c_str());
+    if (!log_.f || lines.empty())
+        return;
+    for (const auto& l : lines)
+        std::fprintf(log_.f, "%s\n", l.c_str());
     std::fflush(log_.f);
 }
 
 int Driver::run()
 {
-    if (!openFiles()) return 1;
-    if (!(options_.device.empty() ? openPty() : openDevice())) return 1;
+    if (!openFiles())
+        return 1;
+    if (!(options_.device.empty() ? openPty() : openDevice()))
+        return 1;
 
     // The noise goes out before anyone can open the line.
     output_.take();
@@ -249,42 +272,53 @@ int Driver::run()
 
     const int watchFd = pty_ ? pty_->watchFd() : -1;
     while (!gStop && !runOver()) {
-        if (recorder_) recorder_->timers();
+        if (recorder_)
+            recorder_->timers();
         output_.take();
         writeOut();
         drainLog();
-        if (dump_.f) std::fflush(dump_.f);
+        if (dump_.f)
+            std::fflush(dump_.f);
 
         if (model_.state() == BoardModel::State::HungUp && output_.allWritten()) {
-            if (recorder_) recorder_->awaitReader();
+            if (recorder_)
+                recorder_->awaitReader();
             model_.note("hung up");
-            if (pty_) pty_->hangUp();
-            if (tty_) tty_->close();
+            if (pty_)
+                pty_->hangUp();
+            if (tty_)
+                tty_->close();
             break;
         }
         if (options_.exitWhenDone && output_.recordsDone() && output_.recordsWritten()) {
-            if (recorder_) recorder_->awaitReader();
+            if (recorder_)
+                recorder_->awaitReader();
             break;
         }
-        if (runOver()) break;
+        if (runOver())
+            break;
 
         pollfd fds[2] = {{linkFd(), POLLIN, 0}, {watchFd, POLLIN, 0}};
         // Flood mode always has more to send: wake as soon as the line takes it.
-        if (!output_.allWritten() || output_.moreToFlood()) fds[0].events |= POLLOUT;
+        if (!output_.allWritten() || output_.moreToFlood())
+            fds[0].events |= POLLOUT;
         const auto wait = std::max(Clock::duration::zero(), nextWake() - Clock::now());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
         const timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};
         const int r = ppoll(fds, watchFd >= 0 ? 2 : 1, &ts, &waitMask);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             std::fprintf(stderr, "tarvo-board: poll: %s\n", std::strerror(errno));
             exitStatus_ = 1;
             break;
         }
         // Opens and closes first: a new recorder's flush must find the board
         // already back from the previous run.
-        if (watchFd >= 0 && (fds[1].revents & POLLIN)) recorder_->readAccess();
-        if (fds[0].revents & POLLIN) readLink();
+        if (watchFd >= 0 && (fds[1].revents & POLLIN))
+            recorder_->readAccess();
+        if (fds[0].revents & POLLIN)
+            readLink();
         if (tty_ && (fds[0].revents & (POLLHUP | POLLERR))) {
             std::fprintf(stderr, "tarvo-board: %s went away\n", options_.device.c_str());
             exitStatus_ = 1;

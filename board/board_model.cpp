@@ -16,8 +16,8 @@ namespace {
 // Bytes a line picks up before anyone talks on it: control characters, a
 // line end, a fragment of the identification. A recorder that does not flush
 // before the break reads these instead of the identification.
-constexpr uint8_t kNoise[] = {0xFF, 0x00, 0x13, 0x11, '\r', '\n', 'K', 'L', 'V',
-                              0x80, 'n',  'o',  'i',  's',  'e',  0x7F};
+constexpr uint8_t kNoise[] = {0xFF, 0x00, 0x13, 0x11, '\r', '\n', 'K', 'L',
+                              'V',  0x80, 'n',  'o',  'i',  's',  'e', 0x7F};
 
 constexpr std::size_t kMaxLogLines = 10000;
 
@@ -27,7 +27,8 @@ std::string hex(const uint8_t* bytes, std::size_t n)
     std::string s;
     s.reserve(n * 3);
     for (std::size_t i = 0; i < n; ++i) {
-        if (i) s += ' ';
+        if (i)
+            s += ' ';
         s += digits[bytes[i] >> 4];
         s += digits[bytes[i] & 15];
     }
@@ -49,10 +50,9 @@ struct SignalTables {
             double low, high;
         };
         static constexpr Def defs[kMaxChannels] = {
-            {Sine, 512, 150, 3950},       {Triangle, 1024, 100, 4000},
-            {RampUp, 256, 0, 4095},       {Sine, 2048, 600, 3500},
-            {Triangle, 128, 300, 3800},   {RampDown, 4096, 0, 4095},
-            {Sine, 64, 1000, 3100},       {Triangle, 4096, 0, 4095},
+            {Sine, 512, 150, 3950},  {Triangle, 1024, 100, 4000}, {RampUp, 256, 0, 4095},
+            {Sine, 2048, 600, 3500}, {Triangle, 128, 300, 3800},  {RampDown, 4096, 0, 4095},
+            {Sine, 64, 1000, 3100},  {Triangle, 4096, 0, 4095},
         };
         for (unsigned c = 0; c < kMaxChannels; ++c) {
             const Def& d = defs[c];
@@ -100,7 +100,8 @@ uint8_t blockChecksum(const uint8_t* bytes, std::size_t n)
     unsigned sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
         sum += bytes[i];
-        if (sum > 255) sum = (sum + 1) & 0xFF;
+        if (sum > 255)
+            sum = (sum + 1) & 0xFF;
     }
     return uint8_t(sum);
 }
@@ -120,8 +121,10 @@ BoardConfig checkBlock(const uint8_t* b)
             return refuse("channel entry " + std::to_string(i) + " is " + std::to_string(b[i]) +
                           ", expected " + std::to_string(2 * (n - i)));
     const uint8_t flags = b[13];
-    if (flags & 0x3E) return refuse("flag byte " + hex(&flags, 1) + " has bits 1-5 set");
-    if ((flags & 0xC0) == 0xC0) return refuse("flag byte " + hex(&flags, 1) + " names two rates");
+    if (flags & 0x3E)
+        return refuse("flag byte " + hex(&flags, 1) + " has bits 1-5 set");
+    if ((flags & 0xC0) == 0xC0)
+        return refuse("flag byte " + hex(&flags, 1) + " names two rates");
     if (b[9] < 0x77 || b[9] > 0x80)
         return refuse("fine-delay byte " + hex(&b[9], 1) + " outside 77..80");
 
@@ -145,7 +148,8 @@ uint8_t statusByte(uint64_t n)
 {
     uint8_t s = uint8_t(n & 15);
     for (unsigned k = 0; k < 4; ++k)
-        if ((n >> (k + 3)) & 1) s |= uint8_t(0x80 >> k);
+        if ((n >> (k + 3)) & 1)
+            s |= uint8_t(0x80 >> k);
     return s;
 }
 
@@ -165,7 +169,8 @@ void packSamples(const uint16_t* v, unsigned channels, uint8_t freeNibble, uint8
 
 BoardModel::BoardModel(Faults faults) : faults_(faults)
 {
-    if (faults_.noise) queue(kNoise, sizeof kNoise, "noise");
+    if (faults_.noise)
+        queue(kNoise, sizeof kNoise, "noise");
 }
 
 void BoardModel::lineBreak()
@@ -230,7 +235,8 @@ void BoardModel::queueIdent()
     case Faults::Ident::Good: break;
     case Faults::Ident::Wrong: id = "KLVDAQ00740019"; break;
     case Faults::Ident::LowerCase:
-        for (char& ch : id) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+        for (char& ch : id)
+            ch = char(std::tolower(static_cast<unsigned char>(ch)));
         break;
     case Faults::Ident::Short: id.resize(10); break;
     case Faults::Ident::ZeroByte: id[6] = '\0'; break;
@@ -246,7 +252,8 @@ void BoardModel::receive(const uint8_t* bytes, std::size_t n)
         switch (state_) {
         case State::Identified:
             block_.push_back(b);
-            if (block_.size() == kBlockLen) configure();
+            if (block_.size() == kBlockLen)
+                configure();
             break;
         case State::Configured:
             if (b == kStartByte) {
@@ -259,12 +266,8 @@ void BoardModel::receive(const uint8_t* bytes, std::size_t n)
                 note("rx " + hex(&b, 1) + " ignored (waiting for the start byte)");
             }
             break;
-        case State::Refused:
-            note("rx " + hex(&b, 1) + " ignored (block refused)");
-            break;
-        default:
-            note("rx " + hex(&b, 1) + " ignored");
-            break;
+        case State::Refused: note("rx " + hex(&b, 1) + " ignored (block refused)"); break;
+        default: note("rx " + hex(&b, 1) + " ignored"); break;
         }
     }
 }
@@ -288,7 +291,8 @@ void BoardModel::configure()
         state_ = State::Refused;
         reply = uint8_t(0xFF ^ sum);  // the recorder then reports a bad checksum
     }
-    if (config_.valid && faults_.check == Faults::Check::Wrong) reply = uint8_t(0xFF ^ sum);
+    if (config_.valid && faults_.check == Faults::Check::Wrong)
+        reply = uint8_t(0xFF ^ sum);
     replyGood_ = config_.valid && faults_.check == Faults::Check::Good;
     if (faults_.check == Faults::Check::None)
         note("checksum withheld");
@@ -310,7 +314,8 @@ void BoardModel::linkClosed()
         // The recorder closes the port between the handshake and the start
         // byte to reopen it at the acquisition rate; after a reply it cannot
         // accept, it has given up.
-        if (!replyGood_) toIdle("handshake abandoned");
+        if (!replyGood_)
+            toIdle("handshake abandoned");
         break;
     case State::Identified:
     case State::Refused: toIdle("handshake abandoned"); break;
@@ -324,7 +329,8 @@ void BoardModel::reset() { toIdle("reset"); }
 
 void BoardModel::toIdle(const char* why)
 {
-    const bool ran = state_ == State::Streaming || state_ == State::Silent || state_ == State::HungUp;
+    const bool ran =
+        state_ == State::Streaming || state_ == State::Silent || state_ == State::HungUp;
     if (ran)
         note("idle after " + std::to_string(stream_.recordsSent()) + " records (" + why + ")");
     else
@@ -334,7 +340,8 @@ void BoardModel::toIdle(const char* why)
     replyGood_ = false;
     held_ = false;
     // The next recorder finds the line as the first one did.
-    if (faults_.noise) queue(kNoise, sizeof kNoise, "noise");
+    if (faults_.noise)
+        queue(kNoise, sizeof kNoise, "noise");
 }
 
 void BoardModel::queue(const uint8_t* bytes, std::size_t n, const char* what)
@@ -352,11 +359,15 @@ std::vector<uint8_t> BoardModel::takeOutput()
 
 uint64_t BoardModel::produce(std::vector<uint8_t>* out, uint64_t slots)
 {
-    if (state_ != State::Streaming) return 0;
+    if (state_ != State::Streaming)
+        return 0;
     auto end = RecordStream::End::Running;
-    const uint64_t used = stream_.produce(out, slots, faults_, [this](std::string line) { note(std::move(line)); }, &end);
-    if (end == RecordStream::End::Silent) state_ = State::Silent;
-    if (end == RecordStream::End::HungUp) state_ = State::HungUp;
+    const uint64_t used = stream_.produce(
+        out, slots, faults_, [this](std::string line) { note(std::move(line)); }, &end);
+    if (end == RecordStream::End::Silent)
+        state_ = State::Silent;
+    if (end == RecordStream::End::HungUp)
+        state_ = State::HungUp;
     return used;
 }
 
@@ -373,7 +384,8 @@ void BoardModel::note(std::string line)
     log_.push_back(std::move(line));
     // Nobody may be draining the log (the virtual port keeps it for tests);
     // a long run with periodic faults must not grow it without end.
-    if (log_.size() > kMaxLogLines) log_.pop_front();
+    if (log_.size() > kMaxLogLines)
+        log_.pop_front();
 }
 
 }  // namespace tarvo::board

@@ -9,8 +9,9 @@ namespace tarvo::board {
 
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;       // flood mode: bytes per write
-constexpr std::size_t kMaxBacklog = 64 * 1024;  // paced records beyond this are lost, as in an overrun
+constexpr std::size_t kChunk = 64 * 1024;  // flood mode: bytes per write
+constexpr std::size_t kMaxBacklog =
+    64 * 1024;  // paced records beyond this are lost, as in an overrun
 
 }  // namespace
 
@@ -40,7 +41,8 @@ void LinkOutput::take()
     auto out = model_.takeOutput();
     handshake_.insert(handshake_.end(), out.begin(), out.end());
 
-    if (model_.state() == BoardModel::State::Idle || model_.state() == BoardModel::State::Identified)
+    if (model_.state() == BoardModel::State::Idle ||
+        model_.state() == BoardModel::State::Identified)
         dropRecords();
     if (!model_.streaming() || recordsDone()) {
         if (recordsDone() && !doneNoted_) {
@@ -68,14 +70,17 @@ void LinkOutput::write(int fd, FILE* dump)
 {
     while (!handshake_.empty()) {
         const ssize_t n = ::write(fd, handshake_.data(), handshake_.size());
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         handshake_.erase(handshake_.begin(), handshake_.begin() + n);
     }
     while (written_ < recordBytes_.size()) {
         const std::size_t len = std::min(recordBytes_.size() - written_, kChunk);
         const ssize_t n = ::write(fd, recordBytes_.data() + written_, len);
-        if (n <= 0) return;
-        if (dump) std::fwrite(recordBytes_.data() + written_, 1, std::size_t(n), dump);
+        if (n <= 0)
+            return;
+        if (dump)
+            std::fwrite(recordBytes_.data() + written_, 1, std::size_t(n), dump);
         written_ += std::size_t(n);
     }
     recordBytes_.clear();
@@ -84,7 +89,8 @@ void LinkOutput::write(int fd, FILE* dump)
 
 std::optional<LinkOutput::Clock::time_point> LinkOutput::nextDue() const
 {
-    if (!model_.streaming() || model_.flood() || recordsDone() || model_.period().count() <= 0) return {};
+    if (!model_.streaming() || model_.flood() || recordsDone() || model_.period().count() <= 0)
+        return {};
     return pacer_.nextDue(model_.period(), model_.recordNumber());
 }
 

@@ -6,13 +6,15 @@ namespace {
 
 void addData(std::vector<LineInput>* out, uint8_t b)
 {
-    if (out->empty() || out->back().kind != LineInput::Kind::Data) out->push_back({LineInput::Kind::Data, {}});
+    if (out->empty() || out->back().kind != LineInput::Kind::Data)
+        out->push_back({LineInput::Kind::Data, {}});
     out->back().bytes.push_back(b);
 }
 
 }  // namespace
 
-MarkState parseParityMarks(MarkState state, const uint8_t* in, std::size_t n, std::vector<LineInput>* out)
+MarkState parseParityMarks(MarkState state, const uint8_t* in, std::size_t n,
+                           std::vector<LineInput>* out)
 {
     for (std::size_t i = 0; i < n; ++i) {
         const uint8_t b = in[i];
@@ -27,7 +29,8 @@ MarkState parseParityMarks(MarkState state, const uint8_t* in, std::size_t n, st
             // \377 \377 is a real 0xFF; a lone \377 before any other byte
             // (which the port never sends) is dropped.
             state = b == 0x00 ? MarkState::AfterFFZero : MarkState::Plain;
-            if (b != 0x00) addData(out, b);
+            if (b != 0x00)
+                addData(out, b);
             break;
         case MarkState::AfterFFZero:
             state = MarkState::Plain;

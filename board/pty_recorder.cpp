@@ -10,7 +10,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kOpenGrace = 150ms;  // an open without a flush counts as the break after this
-constexpr auto kAbandoned = 3s;     // a configured board left closed this long was given up
+constexpr auto kAbandoned = 3s;  // a configured board left closed this long was given up
 // A second flush this soon after the one that stood in for the break came
 // before the recorder could read the identification (it reads three quarters
 // of a second after it: the 500 ms break and a quarter second's pause): the
@@ -28,7 +28,8 @@ void PtyRecorder::dataReceived()
 {
     // A recorder that talks after opening, without a flush, sends no break.
     openTimer_.reset();
-    if (!model_.held()) heldUntil_.reset();
+    if (!model_.held())
+        heldUntil_.reset();
 }
 
 void PtyRecorder::standIn(const char* what, Clock::time_point at)
@@ -77,7 +78,8 @@ void PtyRecorder::flushSeen()
 
 void PtyRecorder::accessSeen(PtyLink::Access access)
 {
-    if (access == PtyLink::Access::LastClose) return linkClosed();
+    if (access == PtyLink::Access::LastClose)
+        return linkClosed();
     if (access == PtyLink::Access::FirstOpen) {
         // The link was closed: this open may start a handshake.
         openedAt_ = Clock::now();
@@ -101,8 +103,10 @@ void PtyRecorder::linkClosed()
     heldUntil_.reset();
     if (model_.state() == BoardModel::State::Idle) {
         output_.dropRecords();
-        if (dump_) std::fflush(dump_);
-        if (once_ && before != BoardModel::State::Idle) runOver_ = true;
+        if (dump_)
+            std::fflush(dump_);
+        if (once_ && before != BoardModel::State::Idle)
+            runOver_ = true;
     } else {
         closedSince_ = Clock::now();
     }
@@ -113,26 +117,32 @@ void PtyRecorder::timers()
     const auto now = Clock::now();
     if (openTimer_ && now >= *openTimer_) {
         openTimer_.reset();
-        if (link_.openers() > 0) standIn("open", openedAt_);
+        if (link_.openers() > 0)
+            standIn("open", openedAt_);
     }
     if (heldUntil_ && now >= *heldUntil_) {
         heldUntil_.reset();
-        if (model_.held()) model_.confirmBreak(heldBy_);
+        if (model_.held())
+            model_.confirmBreak(heldBy_);
     }
     if (closedSince_ && now >= *closedSince_ + kAbandoned) {
         closedSince_.reset();
         if (link_.openers() == 0 && model_.state() == BoardModel::State::Configured) {
             model_.reset();
-            if (once_) runOver_ = true;
+            if (once_)
+                runOver_ = true;
         }
     }
 }
 
 PtyRecorder::Clock::time_point PtyRecorder::nextWake(Clock::time_point wake) const
 {
-    if (openTimer_) wake = std::min(wake, *openTimer_);
-    if (heldUntil_) wake = std::min(wake, *heldUntil_);
-    if (closedSince_) wake = std::min(wake, *closedSince_ + kAbandoned);
+    if (openTimer_)
+        wake = std::min(wake, *openTimer_);
+    if (heldUntil_)
+        wake = std::min(wake, *heldUntil_);
+    if (closedSince_)
+        wake = std::min(wake, *closedSince_ + kAbandoned);
     return wake;
 }
 
@@ -142,7 +152,8 @@ void PtyRecorder::awaitReader()
     std::this_thread::sleep_for(20ms);  // written bytes reach the slave's queue asynchronously
     while (Clock::now() < limit) {
         readAccess();
-        if (link_.openers() == 0 || link_.unread() == 0) return;
+        if (link_.openers() == 0 || link_.unread() == 0)
+            return;
         std::this_thread::sleep_for(5ms);
     }
 }

@@ -49,8 +49,8 @@ public:
     // `limit` more) to *out, behind `backlog` unread bytes; those that do not
     // fit pass unsent. The records lost in a row are logged as one overrun
     // once a step loses none.
-    void pace(BoardModel& model, std::vector<uint8_t>* out, std::size_t backlog, Clock::time_point now,
-              uint64_t limit = std::numeric_limits<uint64_t>::max());
+    void pace(BoardModel& model, std::vector<uint8_t>* out, std::size_t backlog,
+              Clock::time_point now, uint64_t limit = std::numeric_limits<uint64_t>::max());
 
     // Records lost and not logged yet.
     uint64_t overrun() const { return overrun_; }

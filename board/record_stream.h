@@ -33,8 +33,8 @@ public:
     // Runs the stream with these faults for up to `slots` record periods, as
     // BoardModel::produce(); tells what happened through `note`. Returns the
     // slots used; fewer than asked when the stream stopped, *end says how.
-    uint64_t produce(std::vector<uint8_t>* out, uint64_t slots, const Faults& faults, const Note& note,
-                     End* end);
+    uint64_t produce(std::vector<uint8_t>* out, uint64_t slots, const Faults& faults,
+                     const Note& note, End* end);
 
     uint64_t recordNumber() const { return slot_; }
     uint64_t recordsSent() const { return recordsSent_; }

@@ -43,7 +43,8 @@ struct Board {
     {
         const auto out = model.takeOutput();
         line.insert(line.end(), out.begin(), out.end());
-        if (model.state() == State::Idle || model.state() == State::Identified) streamStarted = false;
+        if (model.state() == State::Idle || model.state() == State::Identified)
+            streamStarted = false;
         if (model.streaming() && !streamStarted) {
             streamStarted = true;
             pacer.start(Clock::now());
@@ -53,16 +54,21 @@ struct Board {
     // Puts on the line the records due by `now` (flood: enough to fill `cap`).
     void advance(Clock::time_point now, std::size_t cap)
     {
-        if (!model.streaming()) return;
+        if (!model.streaming())
+            return;
         const uint64_t len = model.config().recLen;
         if (model.flood()) {
-            if (line.size() < cap) model.produce(&line, (cap - line.size() + len - 1) / len);
+            if (line.size() < cap)
+                model.produce(&line, (cap - line.size() + len - 1) / len);
             return;
         }
         pacer.pace(model, &line, line.size(), now);
     }
 
-    Clock::time_point nextDue() const { return pacer.nextDue(model.period(), model.recordNumber()); }
+    Clock::time_point nextDue() const
+    {
+        return pacer.nextDue(model.period(), model.recordNumber());
+    }
 };
 
 class Boards {
@@ -71,7 +77,8 @@ public:
     {
         std::lock_guard lock(mutex_);
         auto& b = boards_[port];
-        if (!b) b = std::make_unique<Board>(board::Faults{});
+        if (!b)
+            b = std::make_unique<Board>(board::Faults{});
         return *b;
     }
 
@@ -110,7 +117,8 @@ public:
     int write(const uint8_t* src, std::size_t n) override
     {
         std::lock_guard lock(b_.mutex);
-        if (b_.model.state() == State::HungUp) return COM_ERR_IO;
+        if (b_.model.state() == State::HungUp)
+            return COM_ERR_IO;
         b_.model.receive(src, n);
         b_.collect();
         b_.wake.notify_all();
@@ -140,7 +148,8 @@ protected:
     {
         std::unique_lock lock(b_.mutex);
         for (;;) {
-            if (cancelled_) return COM_ERR_CANCELLED;
+            if (cancelled_)
+                return COM_ERR_CANCELLED;
             const auto now = Clock::now();
             b_.advance(now, cap);
             if (!b_.line.empty()) {
@@ -149,10 +158,13 @@ protected:
                 b_.line.erase(b_.line.begin(), b_.line.begin() + std::ptrdiff_t(n));
                 return int(n);
             }
-            if (b_.model.state() == State::HungUp) return COM_ERR_IO;
-            if (now >= deadline) return COM_ERR_TIMEOUT;
+            if (b_.model.state() == State::HungUp)
+                return COM_ERR_IO;
+            if (now >= deadline)
+                return COM_ERR_TIMEOUT;
             auto until = deadline;
-            if (b_.model.streaming() && !b_.model.flood()) until = std::min(until, b_.nextDue());
+            if (b_.model.streaming() && !b_.model.flood())
+                until = std::min(until, b_.nextDue());
             b_.wake.wait_until(lock, until);
         }
     }

@@ -92,22 +92,27 @@ DriverOptions parse(int argc, char** argv)
             hasValue = true;
         }
         auto arg = [&]() -> std::string {
-            if (hasValue) return value;
-            if (i + 1 >= argc) bad(opt + " needs a value");
+            if (hasValue)
+                return value;
+            if (i + 1 >= argc)
+                bad(opt + " needs a value");
             return argv[++i];
         };
         auto flag = [&] {
-            if (hasValue) bad(opt + " takes no value");
+            if (hasValue)
+                bad(opt + " takes no value");
         };
         auto ident = [&](Faults::Ident f) {
             flag();
-            if (identSet) bad("only one identification fault at a time");
+            if (identSet)
+                bad("only one identification fault at a time");
             identSet = true;
             o.faults.ident = f;
         };
         auto check = [&](Faults::Check f) {
             flag();
-            if (checkSet) bad("only one checksum fault at a time");
+            if (checkSet)
+                bad("only one checksum fault at a time");
             checkSet = true;
             o.faults.check = f;
         };
@@ -122,7 +127,8 @@ DriverOptions parse(int argc, char** argv)
         } else if (opt == "--baud" || opt == "--other-baud") {
             const std::string v = arg();
             const auto rate = long(positive(opt, v));
-            if (!tarvo::board::supportedRate(rate)) bad(opt + ": " + v + " is not a standard rate");
+            if (!tarvo::board::supportedRate(rate))
+                bad(opt + ": " + v + " is not a standard rate");
             (opt == "--baud" ? o.baud : o.otherBaud) = rate;
             baudSet = true;
         } else if (opt == "--log") {
@@ -165,11 +171,14 @@ DriverOptions parse(int argc, char** argv)
         } else if (opt == "--stream") {
             const std::string path = arg();
             std::FILE* f = std::fopen(path.c_str(), "rb");
-            if (!f) bad("--stream: cannot read " + path);
+            if (!f)
+                bad("--stream: cannot read " + path);
             int ch;
-            while ((ch = std::fgetc(f)) != EOF) o.faults.records.push_back(uint8_t(ch));
+            while ((ch = std::fgetc(f)) != EOF)
+                o.faults.records.push_back(uint8_t(ch));
             std::fclose(f);
-            if (o.faults.records.empty()) bad("--stream: " + path + " is empty");
+            if (o.faults.records.empty())
+                bad("--stream: " + path + " is empty");
         } else if (opt == "--flood") {
             flag();
             o.faults.flood = true;
@@ -177,9 +186,12 @@ DriverOptions parse(int argc, char** argv)
             bad("unknown option '" + std::string(argv[i]) + "'");
         }
     }
-    if (o.exitWhenDone && !o.records) bad("--exit-when-done needs --records");
-    if (baudSet && o.device.empty()) bad("--baud and --other-baud need --device");
-    if (!o.link.empty() && !o.device.empty()) bad("--link is for the pseudo-terminal, not --device");
+    if (o.exitWhenDone && !o.records)
+        bad("--exit-when-done needs --records");
+    if (baudSet && o.device.empty())
+        bad("--baud and --other-baud need --device");
+    if (!o.link.empty() && !o.device.empty())
+        bad("--link is for the pseudo-terminal, not --device");
     return o;
 }
 

@@ -17,7 +17,8 @@ bool TtyLink::open(const std::string& device)
     device_ = device;
     fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) {
-        std::fprintf(stderr, "tarvo-board: cannot open %s: %s\n", device.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "tarvo-board: cannot open %s: %s\n", device.c_str(),
+                     std::strerror(errno));
         return false;
     }
     return true;
@@ -27,7 +28,8 @@ bool TtyLink::apply(Line line, long baud)
 {
     const speed_t speed = rt::standardSpeed(baud);
     termios t{};
-    if (tcgetattr(fd_, &t) != 0) return false;
+    if (tcgetattr(fd_, &t) != 0)
+        return false;
     cfmakeraw(&t);
     // Breaks come in as \377 \0 \0; a real \377 is doubled, so it stays data.
     t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | IGNPAR | ISTRIP | IXON | IXOFF | IXANY);
@@ -48,7 +50,8 @@ bool TtyLink::apply(Line line, long baud)
     // says EINVAL): the rate read back decides.
     tcsetattr(fd_, TCSANOW, &t);
     termios got{};
-    if (tcgetattr(fd_, &got) != 0 || cfgetospeed(&got) != speed) return false;
+    if (tcgetattr(fd_, &got) != 0 || cfgetospeed(&got) != speed)
+        return false;
     line_ = line;
     return true;
 }
@@ -57,7 +60,8 @@ bool TtyLink::read(std::vector<LineInput>* in)
 {
     uint8_t buf[4096];
     const ssize_t n = ::read(fd_, buf, sizeof buf);
-    if (n <= 0) return false;
+    if (n <= 0)
+        return false;
     marks_ = parseParityMarks(marks_, buf, std::size_t(n), in);
     return true;
 }
@@ -68,7 +72,8 @@ void TtyLink::drain() { tcdrain(fd_); }
 
 void TtyLink::close()
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = -1;
 }
 

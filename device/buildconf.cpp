@@ -64,9 +64,12 @@ int buildconf(void)
     ConfBytes[12] = 0xFF - ((ExecTime & 0xFF0000) >> 16);
 
     ConfBytes[13] = 0;
-    if (di == 0) ConfBytes[13] |= 0x01;
-    if (baudr == 115200) ConfBytes[13] |= 0x80;
-    if (baudr == 57600) ConfBytes[13] |= 0x40;
+    if (di == 0)
+        ConfBytes[13] |= 0x01;
+    if (baudr == 115200)
+        ConfBytes[13] |= 0x80;
+    if (baudr == 57600)
+        ConfBytes[13] |= 0x40;
 
     chksum = blockchecksum(ConfBytes, 14);
     return 0;

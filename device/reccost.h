@@ -8,10 +8,10 @@
 
 // The costs, in microseconds, of one row of the table.
 struct CostRow {
-    uint32_t ev;    // base cost of an even channel count (covers the first two)
-    uint32_t odd;   // base cost of an odd channel count (covers the first one)
+    uint32_t ev;  // base cost of an even channel count (covers the first two)
+    uint32_t odd;  // base cost of an odd channel count (covers the first one)
     uint32_t step;  // each further pair of channels
-    uint32_t dig;   // the status byte
+    uint32_t dig;  // the status byte
 };
 
 // The row for an acquisition baud rate: 115200, 57600, or any other rate.
@@ -20,7 +20,8 @@ CostRow costrow(uint32_t baudr);
 // The time the board spends on one record, in microseconds. Unsigned 32-bit
 // arithmetic, as the period check expects; num_ch 1..8, di 0 or 1.
 uint32_t reccost(uint32_t num_ch, uint32_t di, const CostRow& row);
-inline uint32_t reccost(uint32_t num_ch, uint32_t di, uint32_t baudr) {
+inline uint32_t reccost(uint32_t num_ch, uint32_t di, uint32_t baudr)
+{
     return reccost(num_ch, di, costrow(baudr));
 }
 

@@ -79,7 +79,8 @@ inline int formatrecord(const unsigned char* rec, unsigned int num_ch, unsigned 
 {
     char* p = line;
     for (unsigned int i = 0; i < num_ch; i++) {
-        if (i != 0) *p++ = ',';
+        if (i != 0)
+            *p++ = ',';
         p = recordint(p, recordsample(rec, i));
     }
     if (di != 0) {

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <string>
 
-#define FUZZ_CHECK(cond, ...)                                                  \
-    do {                                                                       \
-        if (!(cond)) {                                                         \
-            std::fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #cond);    \
-            std::fprintf(stderr, __VA_ARGS__);                                 \
-            std::fprintf(stderr, "\n");                                        \
-            std::abort();                                                      \
-        }                                                                      \
+#define FUZZ_CHECK(cond, ...)                                               \
+    do {                                                                    \
+        if (!(cond)) {                                                      \
+            std::fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #cond); \
+            std::fprintf(stderr, __VA_ARGS__);                              \
+            std::fprintf(stderr, "\n");                                     \
+            std::abort();                                                   \
+        }                                                                   \
     } while (0)
 
 // Text meant for one line of a terminal: no control bytes.

@@ -40,8 +40,10 @@ struct Reader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size >= kBlockLen) checkConfig(checkBlock(data));
-    if (size < 6) return 0;
+    if (size >= kBlockLen)
+        checkConfig(checkBlock(data));
+    if (size < 6)
+        return 0;
 
     Reader in{data, size};
     Faults f;
@@ -50,13 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     f.check = Faults::Check((a >> 3) % 3);
     f.noise = b & 1;
     f.flood = b & 2;
-    if (b & 4) f.loseRecordEvery = 1 + in.small(40);
-    if (b & 8) f.loseByteAt = 1 + in.small(200);
-    if (b & 16) f.silenceAfter = 1 + in.small(100);
-    if (b & 32) f.hangupAfter = 1 + in.small(100);
+    if (b & 4)
+        f.loseRecordEvery = 1 + in.small(40);
+    if (b & 8)
+        f.loseByteAt = 1 + in.small(200);
+    if (b & 16)
+        f.silenceAfter = 1 + in.small(100);
+    if (b & 32)
+        f.hangupAfter = 1 + in.small(100);
     if (b & 64) {
         const size_t len = in.small(120);
-        for (size_t i = 0; i < len; i++) f.records.push_back(in.byte());
+        for (size_t i = 0; i < len; i++)
+            f.records.push_back(in.byte());
     }
     BoardModel m(f);
 
@@ -83,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         case 7: {
-            if (m.state() != BoardModel::State::Streaming) break;
+            if (m.state() != BoardModel::State::Streaming)
+                break;
             std::vector<uint8_t> out;
             const uint64_t slots = in.small(64);
             const uint64_t before = m.recordNumber();
@@ -96,10 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const uint64_t sent = m.recordsSent() - sentBefore;
             // Whole records, less the one lost byte at most.
             FUZZ_CHECK(out.size() == sent * len || out.size() + 1 == sent * len || (op & 0x80),
-                       "%zu bytes for %llu records of %llu", out.size(),
-                       (unsigned long long)sent, (unsigned long long)len);
-            if (f.silenceAfter) FUZZ_CHECK(m.recordNumber() <= f.silenceAfter, "sent past the silence");
-            if (f.hangupAfter) FUZZ_CHECK(m.recordNumber() <= f.hangupAfter, "sent past the hang-up");
+                       "%zu bytes for %llu records of %llu", out.size(), (unsigned long long)sent,
+                       (unsigned long long)len);
+            if (f.silenceAfter)
+                FUZZ_CHECK(m.recordNumber() <= f.silenceAfter, "sent past the silence");
+            if (f.hangupAfter)
+                FUZZ_CHECK(m.recordNumber() <= f.hangupAfter, "sent past the hang-up");
             break;
         }
         case 8: {
@@ -108,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         }
-        if (m.streaming() || m.state() == BoardModel::State::Configured) checkConfig(m.config());
+        if (m.streaming() || m.state() == BoardModel::State::Configured)
+            checkConfig(m.config());
         FUZZ_CHECK(!m.held() || m.state() == BoardModel::State::Configured, "held while %s",
                    stateName(m.state()));
         FUZZ_CHECK(m.log().size() <= 10000, "the log grew to %zu lines", m.log().size());

@@ -16,7 +16,8 @@ using namespace tarvo::recorded;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1) return 0;
+    if (size < 1)
+        return 0;
     Layout l;
     l.channels = 1 + (data[0] & 7);
     l.digital = (data[0] >> 3) & 1;
@@ -37,12 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(why == why2, "'%s' and '%s'", why.c_str(), why2.c_str());
         checkPrintable(why, "the reason");
         unsigned long long line = 0, byte = 0;
-        FUZZ_CHECK(std::sscanf(why.c_str(), "line %llu (byte %llu): ", &line, &byte) == 2, "%s", why.c_str());
+        FUZZ_CHECK(std::sscanf(why.c_str(), "line %llu (byte %llu): ", &line, &byte) == 2, "%s",
+                   why.c_str());
         FUZZ_CHECK(line >= 1 && byte < text.size(), "%s in %zu bytes", why.c_str(), text.size());
         return 0;
     }
-    FUZZ_CHECK(one.bytes() + one.tail() == text.size(), "%llu + %llu", (unsigned long long)one.bytes(),
-               (unsigned long long)one.tail());
+    FUZZ_CHECK(one.bytes() + one.tail() == text.size(), "%llu + %llu",
+               (unsigned long long)one.bytes(), (unsigned long long)one.tail());
     FUZZ_CHECK(one.count() == many.count() && one.lost() == many.lost(), "counts differ");
     FUZZ_CHECK(text.find('\n', one.bytes()) == std::string::npos, "a whole line left in the tail");
     Extent all;
@@ -66,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         char line[RECORDLINE_MAX];
         const int n = formatrecord(rec, l.channels, l.statusByte, l.digital, l.counter, line);
         FUZZ_CHECK(one.text(i) == std::string_view(line, size_t(n) - (sizeof RECORDLINE_END - 1)),
-                   "record %llu: '%s'",
-                   (unsigned long long)i, std::string(one.text(i)).c_str());
+                   "record %llu: '%s'", (unsigned long long)i, std::string(one.text(i)).c_str());
         FUZZ_CHECK(many.text(i) == one.text(i), "record %llu differs", (unsigned long long)i);
-        FUZZ_CHECK(many.lostBefore(i) == one.lostBefore(i), "lost before %llu differs", (unsigned long long)i);
+        FUZZ_CHECK(many.lostBefore(i) == one.lostBefore(i), "lost before %llu differs",
+                   (unsigned long long)i);
         all.add(r.ch[0]);
     }
     if (one.count() > 0) {

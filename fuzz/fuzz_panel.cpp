@@ -23,9 +23,9 @@ std::string path;
 }  // namespace
 
 const CallbackBinding ProgramCallbacks[] = {
-    {"start", inert},   {"stop", inert}, {"quit", inert},   {"comport", inert},
-    {"disp", inert},    {"pic", inert},  {"comvel", inert}, {"dig", inert},
-    {"freq", inert},    {"recdig", inert}, {"rec_control", inert}, {"writef", inert},
+    {"start", inert}, {"stop", inert},   {"quit", inert},        {"comport", inert},
+    {"disp", inert},  {"pic", inert},    {"comvel", inert},      {"dig", inert},
+    {"freq", inert},  {"recdig", inert}, {"rec_control", inert}, {"writef", inert},
 };
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
 
@@ -52,7 +52,8 @@ namespace {
 void checkRanges(int panel)
 {
     for (const ControlRequirement& need : ProgramControls) {
-        if (need.kind != CTRL_INTEGER) continue;
+        if (need.kind != CTRL_INTEGER)
+            continue;
         unsigned u = 0;
         if (GetCtrlVal(panel, need.control, &u) != UIE_NO_ERROR || u < need.minimum ||
             u > need.maximum) {
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     static char a0[] = "fuzz_panel", a1[] = "-platform", a2[] = "offscreen";
     static char* argv[] = {a0, a1, a2, nullptr};
-    if (InitRunTime(nullptr, argv, nullptr) != 1) std::abort();
+    if (InitRunTime(nullptr, argv, nullptr) != 1)
+        std::abort();
     path = "/tmp/tarvo-fuzz-panel-" + std::to_string(getpid()) + ".uir";
     return 0;
 }
@@ -77,13 +79,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
+    if (!f)
+        std::abort();
     std::fwrite(data, 1, size, f);
     std::fclose(f);
 
     const int panel = LoadPanel(0, path.c_str(), 1);
     std::remove(path.c_str());  // loaded or refused, the file has served
-    if (panel <= 0) return 0;
+    if (panel <= 0)
+        return 0;
     // Values from the end of the input, on the ids a panel is likely to use.
     const int v = size >= 4 ? int(data[size - 1] | data[size - 2] << 8 | data[size - 3] << 16 |
                                   uint32_t(data[size - 4]) << 24)

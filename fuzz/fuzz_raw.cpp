@@ -17,7 +17,8 @@ using namespace tarvo::recorded;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1) return 0;
+    if (size < 1)
+        return 0;
     Layout l;
     l.format = Format::Raw;
     l.channels = 1 + (data[0] & 7);
@@ -67,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(a.ch[k] == b.ch[k], "record %llu channel %u", (unsigned long long)i, k);
         FUZZ_CHECK(a.digital == b.digital && a.counter == b.counter, "record %llu status",
                    (unsigned long long)i);
-        FUZZ_CHECK(rs.lostBefore(i) == back.lostBefore(i), "lost before %llu", (unsigned long long)i);
+        FUZZ_CHECK(rs.lostBefore(i) == back.lostBefore(i), "lost before %llu",
+                   (unsigned long long)i);
     }
     Pyramid p(rs);
     const auto whole = p.minmax(l.channels - 1, 0, rs.count() - 1, 1);

@@ -51,7 +51,8 @@ std::vector<unsigned> parsed(const char* line, size_t n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1) return 0;
+    if (size < 1)
+        return 0;
     const uint8_t set = data[0];
     num_ch = 1 + (set & 7);
     di = (set >> 3) & 1;

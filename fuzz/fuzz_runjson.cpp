@@ -23,7 +23,8 @@ void list(std::string& out, char open, char close, size_t n, Item item)
 {
     out += open;
     for (size_t i = 0; i < n; i++) {
-        if (i) out += ',';
+        if (i)
+            out += ',';
         item(i);
     }
     out += close;
@@ -64,7 +65,8 @@ void write(const Value& v, std::string& out)
         break;
     case Value::Type::Object:
         list(out, '{', '}', v.members.size(), [&](size_t i) {
-            write(Value{Value::Type::String, 0, false, 0, false, 0, v.members[i].name, {}, {}}, out);
+            write(Value{Value::Type::String, 0, false, 0, false, 0, v.members[i].name, {}, {}},
+                  out);
             out += ':';
             write(v.members[i].value, out);
         });
@@ -74,22 +76,28 @@ void write(const Value& v, std::string& out)
 
 bool same(const Value& a, const Value& b)
 {
-    if (a.type != b.type) return false;
+    if (a.type != b.type)
+        return false;
     switch (a.type) {
     case Value::Type::Null: return true;
     case Value::Type::Bool: return a.boolean == b.boolean;
     case Value::Type::Number:
-        return a.integral == b.integral && (a.integral ? a.integer == b.integer : a.number == b.number);
+        return a.integral == b.integral &&
+               (a.integral ? a.integer == b.integer : a.number == b.number);
     case Value::Type::String: return a.text == b.text;
     case Value::Type::Array:
-        if (a.items.size() != b.items.size()) return false;
+        if (a.items.size() != b.items.size())
+            return false;
         for (size_t i = 0; i < a.items.size(); i++)
-            if (!same(a.items[i], b.items[i])) return false;
+            if (!same(a.items[i], b.items[i]))
+                return false;
         return true;
     case Value::Type::Object:
-        if (a.members.size() != b.members.size()) return false;
+        if (a.members.size() != b.members.size())
+            return false;
         for (size_t i = 0; i < a.members.size(); i++)
-            if (a.members[i].name != b.members[i].name || !same(a.members[i].value, b.members[i].value))
+            if (a.members[i].name != b.members[i].name ||
+                !same(a.members[i].value, b.members[i].value))
                 return false;
         return true;
     }

@@ -18,14 +18,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)terms;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     int lines = 1;
-    for (char c : text) lines += c == '\n';
+    for (char c : text)
+        lines += c == '\n';
 
     const ScriptResult r = parseScript(text);
     if (r.ok) {
         FUZZ_CHECK(r.error.empty() && r.errorLine == 0, "accepted with an error");
         int last = 0;
         for (const ScriptAction& a : r.actions) {
-            FUZZ_CHECK(a.line > last && a.line <= lines, "action on line %d after %d", a.line, last);
+            FUZZ_CHECK(a.line > last && a.line <= lines, "action on line %d after %d", a.line,
+                       last);
             last = a.line;
             switch (a.verb) {
             case ScriptVerb::Set:
@@ -38,8 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                            "press %s", a.callback.c_str());
                 break;
             case ScriptVerb::Wait:
-                FUZZ_CHECK(std::isfinite(a.seconds) && a.seconds >= 0 && a.seconds <= kMaxWaitSeconds,
-                           "wait %g", a.seconds);
+                FUZZ_CHECK(
+                    std::isfinite(a.seconds) && a.seconds >= 0 && a.seconds <= kMaxWaitSeconds,
+                    "wait %g", a.seconds);
                 break;
             }
         }

@@ -16,13 +16,15 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 
 int main(int argc, char** argv)
 {
-    if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; i++) {
         const std::filesystem::path p = argv[i];
         if (std::filesystem::is_directory(p)) {
             for (const auto& e : std::filesystem::recursive_directory_iterator(p))
-                if (e.is_regular_file()) files.push_back(e.path());
+                if (e.is_regular_file())
+                    files.push_back(e.path());
         } else {
             files.push_back(p);
         }

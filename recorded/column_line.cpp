@@ -27,7 +27,8 @@ std::string lineFault(const char* line, const char* at, const char* stop, unsign
     unsigned cols = 1;
     for (const char* q = line; end != nullptr && q < end; q++)
         cols += *q == ',';
-    const std::string want = std::to_string(l.columns()) + (l.columns() == 1 ? " column" : " columns");
+    const std::string want =
+        std::to_string(l.columns()) + (l.columns() == 1 ? " column" : " columns");
     if (at == line && (*at == '\n' || (*at == '\r' && at[1] == '\n')))
         return "an empty line";
     if ((*at == '\n' || *at == '\r') && col + 1 < l.columns())

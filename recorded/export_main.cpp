@@ -24,7 +24,8 @@ namespace {
 
 using namespace tarvo::recorded;
 
-constexpr const char* kHelp = R"(usage: tarvo-export PATH [-o FILE] [--from S] [--to S] [--columns] [--status-byte 0|1]
+constexpr const char* kHelp =
+    R"(usage: tarvo-export PATH [-o FILE] [--from S] [--to S] [--columns] [--status-byte 0|1]
 
 Writes a recorded run as CSV: a header line, then one row per record:
 time_s (seconds from the first record; where records were lost, time skips
@@ -279,10 +280,12 @@ int run(const Args& a)
     if (rs.tail() > 0) {
         const uint64_t at = rs.bytes();
         const std::string where = layout.format == Format::Raw
-            ? "byte " + std::to_string(at) + ": the last record is cut short (" +
-                  std::to_string(rs.tail()) + " of " + std::to_string(layout.recordBytes()) + " bytes)"
-            : "line " + std::to_string(rs.count() + 1) + " (byte " + std::to_string(at) +
-                  "): the last line has no line end";
+                                      ? "byte " + std::to_string(at) +
+                                            ": the last record is cut short (" +
+                                            std::to_string(rs.tail()) + " of " +
+                                            std::to_string(layout.recordBytes()) + " bytes)"
+                                      : "line " + std::to_string(rs.count() + 1) + " (byte " +
+                                            std::to_string(at) + "): the last line has no line end";
         if (run->info().ended) {
             std::fprintf(stderr, "tarvo-export: %s: %s\n", files.data.c_str(), where.c_str());
             return 1;
@@ -340,7 +343,8 @@ int run(const Args& a)
         } else {
             const auto* rec = reinterpret_cast<const unsigned char*>(text.data());
             if (a.columns)
-                q += formatrecord(rec, s.channels, s.statusByte, s.digitalLines, s.recordCounter, q);
+                q +=
+                    formatrecord(rec, s.channels, s.statusByte, s.digitalLines, s.recordCounter, q);
             else
                 q += formatrecord(rec, s.channels, s.statusByte, 1, 1, q);
         }
@@ -355,7 +359,4 @@ int run(const Args& a)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    return run(parse(argc, argv));
-}
+int main(int argc, char** argv) { return run(parse(argc, argv)); }

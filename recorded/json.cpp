@@ -98,23 +98,15 @@ private:
             return fail("a value is missing (the text ends)");
         v.offset = pos_;
         switch (peek()) {
-        case '{':
-            return object(v, depth + 1);
-        case '[':
-            return array(v, depth + 1);
-        case '"':
-            v.type = Value::Type::String;
-            return string(v.text);
+        case '{': return object(v, depth + 1);
+        case '[': return array(v, depth + 1);
+        case '"': v.type = Value::Type::String; return string(v.text);
         case 't':
             v.type = Value::Type::Bool;
             v.boolean = true;
             return literal("true");
-        case 'f':
-            v.type = Value::Type::Bool;
-            return literal("false");
-        case 'n':
-            v.type = Value::Type::Null;
-            return literal("null");
+        case 'f': v.type = Value::Type::Bool; return literal("false");
+        case 'n': v.type = Value::Type::Null; return literal("null");
         default:
             if (peek() == '-' || (peek() >= '0' && peek() <= '9'))
                 return number(v);
@@ -270,8 +262,7 @@ private:
                 utf8(out, cp);
                 break;
             }
-            default:
-                return fail("an unknown escape", escape);
+            default: return fail("an unknown escape", escape);
             }
         }
     }

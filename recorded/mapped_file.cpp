@@ -34,7 +34,8 @@ void MappedFile::close()
 
 bool MappedFile::remap(std::string& why, bool* shrunk)
 {
-    if (shrunk) *shrunk = false;
+    if (shrunk)
+        *shrunk = false;
     if (!isOpen()) {
         why = "not open";
         return false;
@@ -42,7 +43,8 @@ bool MappedFile::remap(std::string& why, bool* shrunk)
     uint64_t now = 0;
     if (!currentSize(now, why))
         return false;
-    if (now < size_ && shrunk) *shrunk = true;
+    if (now < size_ && shrunk)
+        *shrunk = true;
     if (now <= size_)
         return true;
     unmap();

@@ -78,13 +78,14 @@ bool MappedFile::map(std::string& why)
     if (size_ == 0)
         return true;  // a mapping of nothing is refused: nothing to map
     const DWORD hi = static_cast<DWORD>(size_ >> 32), lo = static_cast<DWORD>(size_);
-    mapping_ = CreateFileMappingW(static_cast<HANDLE>(file_), nullptr, PAGE_READONLY, hi, lo, nullptr);
+    mapping_ =
+        CreateFileMappingW(static_cast<HANDLE>(file_), nullptr, PAGE_READONLY, hi, lo, nullptr);
     if (mapping_ == nullptr) {
         why = "cannot map it: " + lastError();
         return false;
     }
-    data_ = static_cast<const char*>(MapViewOfFile(static_cast<HANDLE>(mapping_), FILE_MAP_READ, 0, 0,
-                                                   static_cast<SIZE_T>(size_)));
+    data_ = static_cast<const char*>(MapViewOfFile(static_cast<HANDLE>(mapping_), FILE_MAP_READ, 0,
+                                                   0, static_cast<SIZE_T>(size_)));
     if (data_ == nullptr) {
         why = "cannot map it: " + lastError();
         return false;

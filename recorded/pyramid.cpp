@@ -29,7 +29,10 @@ struct Want {
             return e;
         return {uint16_t((e.lo >> bit) & 1), uint16_t((e.hi >> bit) & 1)};
     }
-    uint16_t of(const Record& r) const { return bit < 0 ? r.ch[lane] : uint16_t((r.digital >> bit) & 1); }
+    uint16_t of(const Record& r) const
+    {
+        return bit < 0 ? r.ch[lane] : uint16_t((r.digital >> bit) & 1);
+    }
 };
 
 }  // namespace
@@ -97,14 +100,16 @@ size_t Pyramid::memoryBytes() const
     return n;
 }
 
-std::vector<Extent> Pyramid::minmax(unsigned channel, uint64_t first, uint64_t last, unsigned columns) const
+std::vector<Extent> Pyramid::minmax(unsigned channel, uint64_t first, uint64_t last,
+                                    unsigned columns) const
 {
     auto all = minmax(std::vector<unsigned>{channel}, first, last, columns);
     return all.empty() ? std::vector<Extent>(columns) : std::move(all[0]);
 }
 
-std::vector<std::vector<Extent>> Pyramid::minmax(const std::vector<unsigned>& channels, uint64_t first,
-                                                 uint64_t last, unsigned columns) const
+std::vector<std::vector<Extent>> Pyramid::minmax(const std::vector<unsigned>& channels,
+                                                 uint64_t first, uint64_t last,
+                                                 unsigned columns) const
 {
     std::vector<Want> wants;
     const Layout& layout = rs_.layout();
@@ -153,7 +158,8 @@ std::vector<std::vector<Extent>> Pyramid::minmax(const std::vector<unsigned>& ch
         const uint64_t be = tail / kBlock;
         while (bs < be) {
             unsigned l = 0;
-            while (l + 1 < levels() && bs % (uint64_t(2) << l) == 0 && bs + (uint64_t(2) << l) <= be)
+            while (l + 1 < levels() && bs % (uint64_t(2) << l) == 0 &&
+                   bs + (uint64_t(2) << l) <= be)
                 l++;
             for (size_t w = 0; w < wants.size(); w++)
                 if (wants[w].lane != ~0u)
@@ -164,9 +170,8 @@ std::vector<std::vector<Extent>> Pyramid::minmax(const std::vector<unsigned>& ch
 
     const uint64_t span = n / columns;  // records per column, at least
     if (span < kBlock) {
-        direct(first, last + 1, [&](uint64_t i) {
-            return uint64_t((unsigned __int128)(i - first) * columns / n);
-        });
+        direct(first, last + 1,
+               [&](uint64_t i) { return uint64_t((unsigned __int128)(i - first) * columns / n); });
         return out;
     }
     if (columns == 1) {

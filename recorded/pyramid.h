@@ -38,15 +38,16 @@ public:
     // shares of the records first..last (both included): one Extent per
     // column, empty where a column holds no record (fewer records than
     // columns). A range past the end is cut at the last record.
-    std::vector<Extent> minmax(unsigned channel, uint64_t first, uint64_t last, unsigned columns) const;
+    std::vector<Extent> minmax(unsigned channel, uint64_t first, uint64_t last,
+                               unsigned columns) const;
     // The same for several channels at once (each record read once when the
     // records themselves are read): one vector per channel, in order.
     std::vector<std::vector<Extent>> minmax(const std::vector<unsigned>& channels, uint64_t first,
                                             uint64_t last, unsigned columns) const;
 
-    unsigned channels() const;       // analog channels and digital lines
+    unsigned channels() const;  // analog channels and digital lines
     unsigned levels() const { return 1 + unsigned(upper_.empty() ? 0 : upper_[0].size()); }
-    size_t memoryBytes() const;      // the levels above the blocks
+    size_t memoryBytes() const;  // the levels above the blocks
 
 private:
     const std::vector<Extent>& level(unsigned lane, unsigned l) const;

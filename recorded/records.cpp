@@ -99,7 +99,8 @@ std::vector<Records::Chunk> cut(const char* data, const Layout& l, uint64_t from
             c.to = from + r1 * l.recordBytes();
         } else {
             auto lineStart = [&](uint64_t at) {
-                if (at <= from) return from;
+                if (at <= from)
+                    return from;
                 const void* nl = std::memchr(data + at - 1, '\n', end - (at - 1));
                 return nl ? uint64_t(static_cast<const char*>(nl) - data) + 1 : end;
             };
@@ -141,7 +142,8 @@ void runThreads(unsigned threads, const std::function<void(unsigned)>& work, sca
 
 }  // namespace
 
-bool Records::index(uint64_t from, uint64_t to, const Options& options, bool parallel, std::string& why)
+bool Records::index(uint64_t from, uint64_t to, const Options& options, bool parallel,
+                    std::string& why)
 {
     Layout& l = layout_;
     if (l.format == Format::Raw)
@@ -165,7 +167,8 @@ bool Records::index(uint64_t from, uint64_t to, const Options& options, bool par
     if (end == from)
         return true;
 
-    unsigned threads = parallel && end - from >= options.parallelFrom ? std::max(1u, options.threads) : 1;
+    unsigned threads =
+        parallel && end - from >= options.parallelFrom ? std::max(1u, options.threads) : 1;
     std::vector<Chunk> chunks = cut(data_, l, from, end, threads, count_);
     auto work = [&](unsigned k) {
         Chunk& c = chunks[k];
@@ -175,7 +178,8 @@ bool Records::index(uint64_t from, uint64_t to, const Options& options, bool par
         }
         if (k > 0) {
             scan::Releaser rel{pass.file, from};
-            c.firstRecord = count_ + scan::countLines(data_ + from, data_ + c.from, pass, rel, data_);
+            c.firstRecord =
+                count_ + scan::countLines(data_ + from, data_ + c.from, pass, rel, data_);
             rel.finish(c.from);
         }
         if (!pass.cancel.load())

@@ -50,22 +50,22 @@ constexpr unsigned kBlock = 32;
 // What each record of a data file holds.
 struct Layout {
     Format format = Format::Columns;
-    unsigned channels = 1;   // 1..8
-    bool statusByte = false; // raw: each record ends in one
-    bool digital = false;    // the file holds the four digital lines
-    bool counter = false;    // the file holds the record counter
+    unsigned channels = 1;  // 1..8
+    bool statusByte = false;  // raw: each record ends in one
+    bool digital = false;  // the file holds the four digital lines
+    bool counter = false;  // the file holds the record counter
 
     static Layout of(const Settings& s);
     unsigned recordBytes() const;  // raw
-    unsigned columns() const;      // integer columns
+    unsigned columns() const;  // integer columns
     // Index lanes: one per channel, and one for the four digital lines.
     unsigned lanes() const { return channels + (digital ? 1 : 0); }
 };
 
 struct Record {
-    uint16_t ch[8] = {};   // the samples, 0..4095
-    uint8_t digital = 0;   // digital lines d1..d4 in bits 3..0 (d1: bit 7 of the status byte)
-    uint8_t counter = 0;   // record counter, 0..15
+    uint16_t ch[8] = {};  // the samples, 0..4095
+    uint8_t digital = 0;  // digital lines d1..d4 in bits 3..0 (d1: bit 7 of the status byte)
+    uint8_t counter = 0;  // record counter, 0..15
     bool line(unsigned k) const { return (digital >> (3 - k)) & 1; }  // d(k+1)
 };
 
@@ -77,13 +77,17 @@ struct Extent {
     bool empty() const { return lo > hi; }
     void add(uint16_t v)
     {
-        if (v < lo) lo = v;
-        if (v > hi) hi = v;
+        if (v < lo)
+            lo = v;
+        if (v > hi)
+            hi = v;
     }
     void add(const Extent& e)
     {
-        if (e.lo < lo) lo = e.lo;
-        if (e.hi > hi) hi = e.hi;
+        if (e.lo < lo)
+            lo = e.lo;
+        if (e.hi > hi)
+            hi = e.hi;
     }
 };
 
@@ -96,9 +100,9 @@ struct Loss {
 class Records {
 public:
     struct Options {
-        unsigned threads = 2;     // threads for a large file
+        unsigned threads = 2;  // threads for a large file
         uint64_t parallelFrom = 16ull << 20;  // bytes from which more threads pay
-        bool extents = true;      // the min/max of every block (for the pyramid)
+        bool extents = true;  // the min/max of every block (for the pyramid)
         // Called on the opening thread about every 50 ms with the bytes read
         // so far and the total; returning false cancels.
         std::function<bool(uint64_t done, uint64_t total)> progress;
@@ -111,14 +115,16 @@ public:
 
     // Maps and indexes a data file. False, with the reason (the file's line
     // number and byte offset for a line that is not a record), when it cannot.
-    bool open(const std::string& path, const Layout& layout, const Options& options, std::string& why);
+    bool open(const std::string& path, const Layout& layout, const Options& options,
+              std::string& why);
     // The same over bytes in memory (for tests and fuzzing).
-    bool openBytes(std::string bytes, const Layout& layout, const Options& options, std::string& why);
+    bool openBytes(std::string bytes, const Layout& layout, const Options& options,
+                   std::string& why);
 
     const Layout& layout() const { return layout_; }
     uint64_t count() const { return count_; }  // whole records
     uint64_t bytes() const { return bytes_; }  // bytes of the whole records
-    uint64_t size() const { return size_; }    // bytes of the file as last seen
+    uint64_t size() const { return size_; }  // bytes of the file as last seen
     // Bytes after the last whole record: a record still being written, or
     // one cut short.
     uint64_t tail() const { return size_ - bytes_; }
@@ -149,20 +155,21 @@ public:
     // Reads records one after another, from record `first`.
     class Cursor {
     public:
-        bool next(Record& r);          // false after the last record
-        bool next();                   // the same, without decoding the record
+        bool next(Record& r);  // false after the last record
+        bool next();  // the same, without decoding the record
         uint64_t index() const { return i_ - 1; }  // of the record next() gave
         std::string_view text() const { return text_; }
-        unsigned counter() const;      // its counter (when the file holds one)
+        unsigned counter() const;  // its counter (when the file holds one)
         // Hands back the pages of the file that this cursor has read.
         void release();
+
     private:
         Record skip_;
-        uint64_t start_ = 0;     // the first byte it read
+        uint64_t start_ = 0;  // the first byte it read
         friend class Records;
         const Records* rs_ = nullptr;
         uint64_t i_ = 0;
-        uint64_t at_ = 0;        // byte offset of the next record
+        uint64_t at_ = 0;  // byte offset of the next record
         uint64_t released_ = 0;  // pages before this were handed back
         std::string_view text_;
     };
@@ -191,16 +198,16 @@ private:
 
     Layout layout_;
     MappedFile file_;
-    std::string memory_;    // openBytes
+    std::string memory_;  // openBytes
     const char* data_ = nullptr;
     uint64_t size_ = 0;
     uint64_t bytes_ = 0;
     uint64_t count_ = 0;
     bool extentsOn_ = true;
     std::vector<uint64_t> offsets_;  // columns: offset of each block's first record
-    std::vector<uint64_t> skips_;    // lostBefore() of each block's first record
+    std::vector<uint64_t> skips_;  // lostBefore() of each block's first record
     std::vector<std::vector<Extent>> extents_;  // per lane, per block
-    int lastCounter_ = -1;           // counter of the last record indexed
+    int lastCounter_ = -1;  // counter of the last record indexed
     uint64_t lost_ = 0;
     std::vector<Loss> losses_;
     uint64_t lossesDropped_ = 0;

@@ -83,10 +83,7 @@ void Records::Cursor::release()
     released_ = at_;
 }
 
-bool Records::Cursor::next()
-{
-    return next(skip_);
-}
+bool Records::Cursor::next() { return next(skip_); }
 
 unsigned Records::Cursor::counter() const
 {

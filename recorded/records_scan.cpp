@@ -27,7 +27,8 @@ uint64_t countLines(const char* p, const char* end, Pass& pass, Releaser& rel, c
                 counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(v, nl16));
             }
             const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
-            n += uint64_t(_mm_cvtsi128_si32(sums)) + uint64_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+            n += uint64_t(_mm_cvtsi128_si32(sums)) +
+                 uint64_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
         }
 #endif
         while (stop - p >= 8) {

@@ -136,7 +136,8 @@ uint64_t Run::recordAt(uint64_t us) const
     return lo;
 }
 
-std::vector<Extent> Run::minmax(unsigned channel, uint64_t first, uint64_t last, unsigned columns) const
+std::vector<Extent> Run::minmax(unsigned channel, uint64_t first, uint64_t last,
+                                unsigned columns) const
 {
     if (!pyramid_)
         return std::vector<Extent>(columns);
@@ -156,7 +157,8 @@ std::vector<Run::Mark> Run::marks() const
         else if (!records_.layout().counter && e.record >= 1)
             out.push_back({e.type, e.record - 1, e.missing, {}, {}});
     }
-    std::stable_sort(out.begin(), out.end(), [](const Mark& a, const Mark& b) { return a.record < b.record; });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Mark& a, const Mark& b) { return a.record < b.record; });
     return out;
 }
 

@@ -32,9 +32,9 @@ namespace tarvo::recorded {
 class Run {
 public:
     struct Options {
-        int statusByte = -1;   // 0 or 1 where config.txt cannot tell (raw files); -1: not given
+        int statusByte = -1;  // 0 or 1 where config.txt cannot tell (raw files); -1: not given
         unsigned threads = 2;  // for indexing a large file
-        bool pyramid = true;   // false: the index alone (what an export needs)
+        bool pyramid = true;  // false: the index alone (what an export needs)
         // Progress of the indexing, on the thread that calls open() (see
         // Records::Options::progress); returning false cancels.
         std::function<bool(uint64_t done, uint64_t total)> progress;
@@ -43,7 +43,8 @@ public:
     // Opens the run that `path` names (a run folder or a data file). Null,
     // with the reason in `why` (naming the file, and the line or byte at
     // fault), when its files cannot be read or do not fit together.
-    static std::unique_ptr<Run> open(const std::string& path, const Options& options, std::string& why);
+    static std::unique_ptr<Run> open(const std::string& path, const Options& options,
+                                     std::string& why);
 
     const RunFiles& files() const { return files_; }
     const RunInfo& info() const { return info_; }
@@ -68,13 +69,15 @@ public:
     uint64_t recordAt(uint64_t us) const;
 
     // Pyramid::minmax (no columns at all without the pyramid).
-    std::vector<Extent> minmax(unsigned channel, uint64_t first, uint64_t last, unsigned columns) const;
+    std::vector<Extent> minmax(unsigned channel, uint64_t first, uint64_t last,
+                               unsigned columns) const;
 
     // What to mark on a time axis: every loss (by the counter, or run.json's)
     // and every silence of run.json, by record number (0-based).
     struct Mark {
         Event::Type type = Event::Type::Loss;
-        uint64_t record = 0;   // a loss: the first record after the gap; a silence: the first after it
+        uint64_t record =
+            0;  // a loss: the first record after the gap; a silence: the first after it
         uint64_t missing = 0;  // a loss
         std::string start, end;  // a silence
     };

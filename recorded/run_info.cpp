@@ -97,7 +97,8 @@ struct Fields {
         }
         if (nullable && v->isNull())
             return true;
-        return bad(*v, std::string("\"") + key + "\" must be a string" + (nullable ? " or null" : ""));
+        return bad(*v,
+                   std::string("\"") + key + "\" must be a string" + (nullable ? " or null" : ""));
     }
 };
 
@@ -106,7 +107,8 @@ constexpr uint64_t kMaxCount = uint64_t(1) << 53;
 // An object that says what it is in its string member `key` (run.json's
 // "format", an event's "type"): that string into `kind`; false, with
 // `notObject` at its byte, when `v` is no object.
-bool kindOf(const Value& v, const char* notObject, const char* key, std::string& kind, std::string& why)
+bool kindOf(const Value& v, const char* notObject, const char* key, std::string& kind,
+            std::string& why)
 {
     if (v.type != Value::Type::Object)
         return atByte(v.offset, notObject, why);
@@ -154,7 +156,8 @@ bool describeEvent(const Value& v, RunInfo& out, std::string& why)
     Event e;
     if (type == "loss") {
         e.type = Event::Type::Loss;
-        if (!f.whole("record", 1, kMaxCount, e.record) || !f.whole("missing", 1, kMaxCount, e.missing))
+        if (!f.whole("record", 1, kMaxCount, e.record) ||
+            !f.whole("missing", 1, kMaxCount, e.missing))
             return false;
     } else if (type == "silence") {
         e.type = Event::Type::Silence;
@@ -234,8 +237,8 @@ bool asctimeToIso(std::string_view t, std::string& iso)
         !number(20, 4, year) || mday < 1 || mday > 31 || hour > 23 || min > 59 || sec > 60)
         return false;
     char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", year, unsigned(m / 3 + 1), mday,
-                  hour, min, sec);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", year, unsigned(m / 3 + 1),
+                  mday, hour, min, sec);
     iso = text;
     return true;
 }
@@ -251,7 +254,8 @@ bool values(std::string_view line, std::vector<uint64_t>& out)
     size_t start = 0;
     for (;;) {
         const size_t comma = line.find(',', start);
-        const std::string_view field = line.substr(start, comma == std::string_view::npos ? line.npos : comma - start);
+        const std::string_view field =
+            line.substr(start, comma == std::string_view::npos ? line.npos : comma - start);
         uint64_t v;
         if (!unsignedNumber(field, 4095, v))
             return false;
@@ -276,7 +280,8 @@ bool parseDescription(std::string_view text, RunInfo& out, std::string& why)
         return false;
     Fields f{doc, why};
     if (format != "tarvo-run 1")
-        return f.bad(*doc.find("format"), "format \"" + shown(format) + "\" is not \"tarvo-run 1\"");
+        return f.bad(*doc.find("format"),
+                     "format \"" + shown(format) + "\" is not \"tarvo-run 1\"");
     out.source = Source::Description;
     const Value* settings = f.get("settings", true);
     if (settings == nullptr)
@@ -287,7 +292,8 @@ bool parseDescription(std::string_view text, RunInfo& out, std::string& why)
     if (!describeSettings(*settings, out.settings, why) ||
         !f.text("program", out.program, false, true) || !f.text("start", out.start, true, false) ||
         !f.text("end", out.end, true, true) || !f.text("ended_by", out.endedBy, false, true) ||
-        !f.whole("records", 0, kMaxCount, records) || !f.whole("lost", 0, kMaxCount, out.lost, false) ||
+        !f.whole("records", 0, kMaxCount, records) ||
+        !f.whole("lost", 0, kMaxCount, out.lost, false) ||
         !f.whole("events_dropped", 0, kMaxCount, out.eventsDropped, false))
         return false;
     out.records = records;
@@ -391,7 +397,8 @@ bool guessColumns(std::string_view head, RunInfo& out, std::string& why)
     // Only digits, commas and line ends: anything else is no columns file.
     const size_t odd = head.find_first_not_of("0123456789,\r\n");
     if (odd != std::string_view::npos) {
-        why = "line " + std::to_string(std::count(head.begin(), head.begin() + long(odd), '\n') + 1) +
+        why = "line " +
+              std::to_string(std::count(head.begin(), head.begin() + long(odd), '\n') + 1) +
               ": not integer columns (a raw file needs its run.json or config.txt beside it)";
         return false;
     }
@@ -437,7 +444,8 @@ bool guessColumns(std::string_view head, RunInfo& out, std::string& why)
             digital = row[c] <= 1;
     const size_t channels = before - (digital ? 4 : 0);
     if (channels < 1 || channels > 8) {
-        why = "line 1: " + std::to_string(cols) + " columns that are not channels, digital lines "
+        why = "line 1: " + std::to_string(cols) +
+              " columns that are not channels, digital lines "
               "and a counter (without run.json or config.txt only they can be told)";
         return false;
     }
@@ -533,9 +541,11 @@ bool resolveLayout(RunInfo& info, std::string_view dataHead, uint64_t dataSize, 
             }
         }
         if (fits != 1) {
-            why = "config.txt does not say whether a status byte ended each record, and the size "
-                  "of the data file (" + std::to_string(dataSize) + " bytes for " +
-                  std::to_string(records) + " records) does not tell: give --status-byte 0 or 1";
+            why =
+                "config.txt does not say whether a status byte ended each record, and the size "
+                "of the data file (" +
+                std::to_string(dataSize) + " bytes for " + std::to_string(records) +
+                " records) does not tell: give --status-byte 0 or 1";
             return false;
         }
         s.statusByte = with;

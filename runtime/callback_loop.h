@@ -15,7 +15,10 @@ class CallbackLoop {
 public:
     // Calls the callbacks of `controls`, with panel handle `handle`; both
     // belong to the panel and change with it.
-    CallbackLoop(const ControlTable& controls, const int& handle) : controls_(controls), handle_(handle) {}
+    CallbackLoop(const ControlTable& controls, const int& handle)
+        : controls_(controls), handle_(handle)
+    {
+    }
 
     // Runs until quit; returns quit's code.
     int run();

@@ -28,10 +28,7 @@ StripChart::StripChart(ChartFeed& feed, QWidget* parent)
     timer_.start(kFrameMs);
 }
 
-StripChart::~StripChart()
-{
-    feed_.detach();
-}
+StripChart::~StripChart() { feed_.detach(); }
 
 // ---- data ------------------------------------------------------------------
 
@@ -120,8 +117,10 @@ void StripChart::renderTraces()
         for (std::int64_t id = from; id <= latest;) {
             const std::int64_t origin = floorDiv(id, width) * width;
             const std::int64_t end = std::min(latest, origin + width - 1);
-            clearTraceColumns(traces_, geo_, dpr_, palette().color(QPalette::Base), int(id - origin), int(end - origin));
-            drawTraceColumns(traces_, columns_, layout(), geo_, dpr_, from, origin, int(id - origin), int(end - origin));
+            clearTraceColumns(traces_, geo_, dpr_, palette().color(QPalette::Base),
+                              int(id - origin), int(end - origin));
+            drawTraceColumns(traces_, columns_, layout(), geo_, dpr_, from, origin,
+                             int(id - origin), int(end - origin));
             id = end + 1;
         }
     }
@@ -153,8 +152,8 @@ void StripChart::paintEvent(QPaintEvent* e)
     p.drawImage(QRectF(image.left(), image.top(), older, image.height()), traces_,
                 QRectF(split, 0, width - split, traces_.height()));
     if (split > 0)
-        p.drawImage(QRectF(image.left() + older, image.top(), split / dpr_, image.height()), traces_,
-                    QRectF(0, 0, split, traces_.height()));
+        p.drawImage(QRectF(image.left() + older, image.top(), split / dpr_, image.height()),
+                    traces_, QRectF(0, 0, split, traces_.height()));
     drawChartOverlay(p, font(), layout(), geo_, columns_.latest() < 0, feed_.skip());
 }
 

@@ -30,7 +30,8 @@ void ChartColumns::take(const ChartPoint& p)
     if (width == 0)
         return;
     const double periodUs = std::max(1u, layout_.periodUs);
-    const auto id = static_cast<std::int64_t>(std::floor((double(p.index) - 1) * periodUs / columnUs_));
+    const auto id =
+        static_cast<std::int64_t>(std::floor((double(p.index) - 1) * periodUs / columnUs_));
     if (id < 0 || id <= latest_ - width)
         return;  // older than the window
     ChartColumn& c = columns_[static_cast<std::size_t>(id % width)];

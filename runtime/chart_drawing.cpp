@@ -12,8 +12,8 @@ namespace tarvo::rt {
 namespace {
 
 constexpr int kFullScale = 4095;
-constexpr int kLanes = 4;     // digital lines: bits 7..4 of the status byte
-constexpr int kLaneGap = 8;   // between the analog plot and the lanes
+constexpr int kLanes = 4;  // digital lines: bits 7..4 of the status byte
+constexpr int kLaneGap = 8;  // between the analog plot and the lanes
 constexpr int kLegendTop = 6;
 
 // Eight colours that stay apart on a white ground and for most colour-blind eyes.
@@ -71,7 +71,8 @@ ChartGeometry chartGeometry(const QFont& font, QSize size, const ChartLayout& la
     const QFontMetrics fm(font);
     const int lineH = fm.height();
     std::vector<LegendEntry> legend = legendEntries(layout);
-    const int legendBottom = legend.empty() ? kLegendTop + lineH : placeLegend(legend, fm, size.width());
+    const int legendBottom =
+        legend.empty() ? kLegendTop + lineH : placeLegend(legend, fm, size.width());
 
     ChartGeometry g;
     const int left = fm.horizontalAdvance("4095") + 14;
@@ -82,12 +83,14 @@ ChartGeometry chartGeometry(const QFont& font, QSize size, const ChartLayout& la
     const int lanesH = layout.digital ? kLanes * g.laneHeight + kLaneGap : 0;
     g.plot = QRect(QPoint(left, top), QPoint(right - 1, std::max(top + 20, bottom - lanesH) - 1));
     if (layout.digital)
-        g.lanes = QRect(left, g.plot.bottom() + 1 + kLaneGap, g.plot.width(), kLanes * g.laneHeight);
+        g.lanes =
+            QRect(left, g.plot.bottom() + 1 + kLaneGap, g.plot.width(), kLanes * g.laneHeight);
     g.image = g.plot.united(g.lanes);
     return g;
 }
 
-void clearTraceColumns(QImage& traces, const ChartGeometry& geo, double dpr, const QColor& ground, int x0, int x1)
+void clearTraceColumns(QImage& traces, const ChartGeometry& geo, double dpr, const QColor& ground,
+                       int x0, int x1)
 {
     QPainter p(&traces);
     p.fillRect(QRect(x0, 0, x1 - x0 + 1, traces.height()), ground);
@@ -102,8 +105,9 @@ void clearTraceColumns(QImage& traces, const ChartGeometry& geo, double dpr, con
 // Draws the columns `from`..the newest that fall in image columns x0..x1, where
 // column id sits at x = id - origin. Each trace comes from the last column
 // before `from` that has data.
-void drawTraceColumns(QImage& traces, const ChartColumns& columns, const ChartLayout& layout, const ChartGeometry& geo,
-                      double dpr, std::int64_t from, std::int64_t origin, int x0, int x1)
+void drawTraceColumns(QImage& traces, const ChartColumns& columns, const ChartLayout& layout,
+                      const ChartGeometry& geo, double dpr, std::int64_t from, std::int64_t origin,
+                      int x0, int x1)
 {
     const std::int64_t latest = columns.latest();
     const std::int64_t oldest = latest - traces.width() + 1;
@@ -188,11 +192,10 @@ void drawTraceColumns(QImage& traces, const ChartColumns& columns, const ChartLa
     }
 }
 
-
 // Everything but the traces: the legend, the scales, the lane names.
 // Everything but the traces: the legend, the scales, the lane names.
-QPixmap chartBackground(QSize size, double dpr, const QPalette& palette, const QFont& font, const ChartLayout& layout,
-                        const ChartGeometry& geo)
+QPixmap chartBackground(QSize size, double dpr, const QPalette& palette, const QFont& font,
+                        const ChartLayout& layout, const ChartGeometry& geo)
 {
     QPixmap pm(size * dpr);
     pm.setDevicePixelRatio(dpr);
@@ -210,9 +213,9 @@ QPixmap chartBackground(QSize size, double dpr, const QPalette& palette, const Q
         } else {
             p.setPen(QPen(kLineColour, 1.5));
             const int x0 = e.at.x();
-            p.drawPolyline(QPolygon({QPoint(x0, midY + 3), QPoint(x0 + 5, midY + 3), QPoint(x0 + 5, midY - 3),
-                                     QPoint(x0 + 10, midY - 3), QPoint(x0 + 10, midY + 3),
-                                     QPoint(x0 + 14, midY + 3)}));
+            p.drawPolyline(QPolygon({QPoint(x0, midY + 3), QPoint(x0 + 5, midY + 3),
+                                     QPoint(x0 + 5, midY - 3), QPoint(x0 + 10, midY - 3),
+                                     QPoint(x0 + 10, midY + 3), QPoint(x0 + 14, midY + 3)}));
         }
         p.setPen(kTextColour);
         p.drawText(QPoint(e.at.x() + 18, e.at.y() + fm.ascent()), e.name);
@@ -225,7 +228,9 @@ QPixmap chartBackground(QSize size, double dpr, const QPalette& palette, const Q
         p.drawLine(QPointF(plot.left() - 4, y), QPointF(plot.left() - 1, y));
         p.setPen(kTextColour);
         const QString label = QString::number(v);
-        p.drawText(QPointF(plot.left() - 6 - fm.horizontalAdvance(label), y + fm.ascent() / 2.0 - 1), label);
+        p.drawText(
+            QPointF(plot.left() - 6 - fm.horizontalAdvance(label), y + fm.ascent() / 2.0 - 1),
+            label);
     }
     // Seconds back from the newest record, along the bottom.
     const int below = geo.image.bottom() + 1;
@@ -247,21 +252,22 @@ QPixmap chartBackground(QSize size, double dpr, const QPalette& palette, const Q
     return pm;
 }
 
-void drawChartOverlay(QPainter& p, const QFont& font, const ChartLayout& layout, const ChartGeometry& geo, bool empty,
-                      int skip)
+void drawChartOverlay(QPainter& p, const QFont& font, const ChartLayout& layout,
+                      const ChartGeometry& geo, bool empty, int skip)
 {
     p.setPen(kAxisColour);
     p.drawRect(geo.plot.adjusted(-1, -1, 0, 0));
     if (layout.digital)
-        p.drawLine(geo.lanes.topLeft() + QPoint(-1, -kLaneGap / 2), geo.lanes.topRight() + QPoint(0, -kLaneGap / 2));
+        p.drawLine(geo.lanes.topLeft() + QPoint(-1, -kLaneGap / 2),
+                   geo.lanes.topRight() + QPoint(0, -kLaneGap / 2));
 
     const QFontMetrics fm(font);
     if (empty) {
         p.setPen(kTextColour);
         p.drawText(geo.plot, Qt::AlignCenter | Qt::TextWordWrap,
                    layout.run == 0 ? QString("The last %1 seconds of a run are charted here.")
-                                          .arg(int(ChartColumns::kWindowSeconds))
-                                    : QString("Waiting for records..."));
+                                         .arg(int(ChartColumns::kWindowSeconds))
+                                   : QString("Waiting for records..."));
     }
     if (skip > 0 && skip != kChartOff) {
         const QString note = QString("1 record in %1 shown").arg(skip + 1);

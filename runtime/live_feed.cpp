@@ -144,12 +144,6 @@ void RunStatusBegin(const std::atomic<unsigned int>* records, const std::atomic<
     tarvo::rt::statusFeed().begin(records, lost, fileName);
 }
 
-void RunStatusEnd(void)
-{
-    tarvo::rt::statusFeed().end();
-}
+void RunStatusEnd(void) { tarvo::rt::statusFeed().end(); }
 
-void RunStatusNote(const char* text)
-{
-    tarvo::rt::statusFeed().note(text ? text : "");
-}
+void RunStatusNote(const char* text) { tarvo::rt::statusFeed().note(text ? text : ""); }

@@ -23,11 +23,11 @@ struct ChartPoint {
     std::uint16_t values[kChartChannels];
     std::uint8_t status;  // the digital lines in bits 7..4
     std::uint8_t unused;
-    std::uint16_t run;    // the ChartBegin it belongs to (low bits)
+    std::uint16_t run;  // the ChartBegin it belongs to (low bits)
 };
 
 struct ChartLayout {
-    unsigned run = 0;       // counts ChartBegin calls; 0: none yet
+    unsigned run = 0;  // counts ChartBegin calls; 0: none yet
     int channels = 0;
     bool digital = false;
     unsigned periodUs = 0;
@@ -73,10 +73,10 @@ struct StatusSample {
     enum class Phase { Idle, Running, Ended } phase = Phase::Idle;
     unsigned records = 0;
     unsigned lost = 0;
-    double elapsed = 0;        // seconds since the run began (to its end, once ended)
-    std::string fileName;         // as the run named it
+    double elapsed = 0;  // seconds since the run began (to its end, once ended)
+    std::string fileName;  // as the run named it
     std::int64_t fileBytes = -1;  // -1: the file cannot be read
-    unsigned run = 0;          // counts RunStatusBegin calls
+    unsigned run = 0;  // counts RunStatusBegin calls
 };
 
 class StatusFeed {

@@ -23,16 +23,26 @@ struct QtOption {
 // The options Qt's application classes take out of the argument vector.
 // Qt accepts them with one dash or two.
 constexpr std::array kQtOptions{
-    QtOption{"platform", true},   QtOption{"platformpluginpath", true},
-    QtOption{"platformtheme", true}, QtOption{"plugin", true},
-    QtOption{"display", true},    QtOption{"geometry", true},
-    QtOption{"qwindowgeometry", true}, QtOption{"qwindowtitle", true},
-    QtOption{"qwindowicon", true}, QtOption{"title", true},
-    QtOption{"icon", true},       QtOption{"name", true},
-    QtOption{"session", true},    QtOption{"style", true},
-    QtOption{"stylesheet", true}, QtOption{"reverse", false},
-    QtOption{"widgetcount", false}, QtOption{"nograb", false},
-    QtOption{"dograb", false},    QtOption{"sync", false},
+    QtOption{"platform", true},
+    QtOption{"platformpluginpath", true},
+    QtOption{"platformtheme", true},
+    QtOption{"plugin", true},
+    QtOption{"display", true},
+    QtOption{"geometry", true},
+    QtOption{"qwindowgeometry", true},
+    QtOption{"qwindowtitle", true},
+    QtOption{"qwindowicon", true},
+    QtOption{"title", true},
+    QtOption{"icon", true},
+    QtOption{"name", true},
+    QtOption{"session", true},
+    QtOption{"style", true},
+    QtOption{"stylesheet", true},
+    QtOption{"reverse", false},
+    QtOption{"widgetcount", false},
+    QtOption{"nograb", false},
+    QtOption{"dograb", false},
+    QtOption{"sync", false},
     QtOption{"testability", false},
 };
 
@@ -85,8 +95,7 @@ bool parseSeconds(std::string_view s, double& out)
     if (!digits)
         return false;
     double v = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v,
-                                     std::chars_format::fixed);
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::fixed);
     if (ec != std::errc{} || end != s.data() + s.size())
         return false;
     out = v;
@@ -264,10 +273,7 @@ std::string pressUsage()
 
 }  // namespace
 
-void setProgramTerms(ProgramTerms terms)
-{
-    gTerms = std::move(terms);
-}
+void setProgramTerms(ProgramTerms terms) { gTerms = std::move(terms); }
 
 std::string usageText()
 {
@@ -290,7 +296,8 @@ Options:
   --script FILE    unattended mode: run the panel actions in FILE, one a line:
                      set ID VALUE           set control ID as a user would and
                                             commit it (VALUE an integer)
-                     )" + pressUsage() + R"(
+                     )" +
+           pressUsage() + R"(
                      wait SECONDS           let the program run that long
                    '#' starts a comment; blank lines are ignored. The whole
                    script is checked before the panel is shown: a bad line is
@@ -312,7 +319,8 @@ Qt options are handed to Qt, among them:
   -display DISPLAY, -geometry WxH+X+Y, -style NAME, -stylesheet FILE,
   -reverse, -plugin NAME, -qwindowtitle TITLE, -nograb, ...
 
-)" + gTerms.controlIdsHelp + R"(A script may start with a UTF-8 byte-order mark. Quit or closing the window
+)" + gTerms.controlIdsHelp +
+           R"(A script may start with a UTF-8 byte-order mark. Quit or closing the window
 during a run asks whether to stop with the run report, quit without it, or
 go on; unattended runs and termination signals (SIGINT, SIGTERM, SIGHUP)
 end the run without the report and never ask.
@@ -327,10 +335,7 @@ value it cannot take; no window system), 2 for a bad script.
 
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 std::vector<std::string_view> tokens(std::string_view line)
 {

@@ -89,8 +89,8 @@ public:
         if (unattended_.active()) {
             const ScriptCheck check = checkScriptAgainst(unattended_.script(), &panel_.controls);
             if (check.line != 0) {
-                std::fprintf(stderr, "tarvo: %s:%d: %s\n", unattended_.scriptFile().c_str(), check.line,
-                             check.error.c_str());
+                std::fprintf(stderr, "tarvo: %s:%d: %s\n", unattended_.scriptFile().c_str(),
+                             check.line, check.error.c_str());
                 discard(panel_.handle);  // the program ends; nothing stays half started
                 return LOAD_SCRIPT_MISFIT;
             }
@@ -158,7 +158,8 @@ public:
     int quit(int code)
     {
         if (!onMainThread()) {
-            QMetaObject::invokeMethod(this, [this, code] { quit(code); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, code] { quit(code); }, Qt::QueuedConnection);
             return 0;
         }
         loop_.quit(code);
@@ -279,9 +280,9 @@ private:
     void fillPorts(QComboBox* box, std::optional<int> keep)
     {
         values_.setByProgram(true);
-        tarvo::rt::fillPortList(box, keep ? *keep
-                                          : (!options_.com.empty() ? options_.com.front().port
-                                                                   : kVirtualPortNumber));
+        tarvo::rt::fillPortList(
+            box, keep ? *keep
+                      : (!options_.com.empty() ? options_.com.front().port : kVirtualPortNumber));
         values_.setByProgram(false);
     }
 
@@ -310,7 +311,8 @@ private:
     // pressed (by a person, for the close button).
     void userQuit(bool interactive)
     {
-        if (const Control* c = boundTo(panel_.controls, QString::fromUtf8(ProgramWords.quitCallback)))
+        if (const Control* c =
+                boundTo(panel_.controls, QString::fromUtf8(ProgramWords.quitCallback)))
             dispatch(c->id, EVENT_COMMIT, interactive);
         else if (loop_.running())
             quit(0);
@@ -342,10 +344,7 @@ ScriptCheck checkScript(const std::vector<ScriptAction>& script)
     return checkScriptAgainst(script, gPanel ? gPanel->controls() : nullptr);
 }
 
-bool flushMessageEcho(double seconds)
-{
-    return MessageEcho::instance().drain(seconds);
-}
+bool flushMessageEcho(double seconds) { return MessageEcho::instance().drain(seconds); }
 
 void setMessageEchoStream(std::FILE* stream)
 {
@@ -399,25 +398,13 @@ int LoadPanel(int parent, const char* file, int resourceId)
     return gPanel->load(parent, file, resourceId);
 }
 
-int DisplayPanel(int panel)
-{
-    return gPanel ? gPanel->display(panel) : UIE_BAD_PANEL;
-}
+int DisplayPanel(int panel) { return gPanel ? gPanel->display(panel) : UIE_BAD_PANEL; }
 
-int DiscardPanel(int panel)
-{
-    return gPanel ? gPanel->discard(panel) : UIE_BAD_PANEL;
-}
+int DiscardPanel(int panel) { return gPanel ? gPanel->discard(panel) : UIE_BAD_PANEL; }
 
-int RunUserInterface()
-{
-    return gPanel ? gPanel->run() : -1;
-}
+int RunUserInterface() { return gPanel ? gPanel->run() : -1; }
 
-int QuitUserInterface(int returnCode)
-{
-    return gPanel ? gPanel->quit(returnCode) : 0;
-}
+int QuitUserInterface(int returnCode) { return gPanel ? gPanel->quit(returnCode) : 0; }
 
 namespace {
 
@@ -450,7 +437,8 @@ int GetCtrlVal(int panel, int control, int* value)
 
 int SetCtrlVal(int panel, int control, const char* text)
 {
-    return gPanel ? gPanel->values().setText(panel, control, tarvo::rt::messageText(text)) : UIE_BAD_PANEL;
+    return gPanel ? gPanel->values().setText(panel, control, tarvo::rt::messageText(text))
+                  : UIE_BAD_PANEL;
 }
 
 int SetCtrlVal(int panel, int control, int value)
@@ -475,7 +463,4 @@ int GenericMessagePopup(const char* title, const char* message, const char* butt
     return gPanel ? gPanel->popup(title, message, labels, escapeButton) : escapeButton;
 }
 
-int InteractiveEvent(void)
-{
-    return gPanel ? gPanel->interactive() : 0;
-}
+int InteractiveEvent(void) { return gPanel ? gPanel->interactive() : 0; }

@@ -63,16 +63,14 @@ bool outside(const ControlRequirement& need, std::int64_t v)
     return v < need.minimum || v > need.maximum;
 }
 
-std::string className(const Control& c)
-{
-    return c.widget->metaObject()->className();
-}
+std::string className(const Control& c) { return c.widget->metaObject()->className(); }
 
 std::string takesRange(std::int64_t lo, std::int64_t hi, std::int64_t v)
 {
     if (v >= lo && v <= hi)
         return {};
-    return "takes " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " + std::to_string(v);
+    return "takes " + std::to_string(lo) + " to " + std::to_string(hi) + ", not " +
+           std::to_string(v);
 }
 
 // A spin box's limits as the program reads them, and the first outside `need`.
@@ -88,34 +86,28 @@ std::string limitMisfit(std::int64_t minimum, std::int64_t maximum, const Contro
 
 // ---- nothing to read: buttons and texts ----------------------------------
 
-std::optional<std::int64_t> readNothing(const Control&)
-{
-    return std::nullopt;
-}
-std::string refuseAll(const Control&, std::int64_t)
-{
-    return "holds no integer";
-}
+std::optional<std::int64_t> readNothing(const Control&) { return std::nullopt; }
+std::string refuseAll(const Control&, std::int64_t) { return "holds no integer"; }
 void setNothing(Control&, std::int64_t) {}
-std::string fitsAny(Control&, const ControlRequirement&, const std::string&)
-{
-    return {};
-}
+std::string fitsAny(Control&, const ControlRequirement&, const std::string&) { return {}; }
 
 // Buttons and check boxes: clicked, unlike toggled, comes from the user only.
 void wireButton(Control& c, ControlWiring& wiring)
 {
     auto* button = widgetOf<QAbstractButton>(c);
     const int id = c.id;
-    QObject::connect(button, &QAbstractButton::clicked, button, [&wiring, id] { wiring.committed(id); });
-    QObject::connect(button, &QAbstractButton::toggled, button, [&wiring] { wiring.valueChanged(); });
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [&wiring, id] { wiring.committed(id); });
+    QObject::connect(button, &QAbstractButton::toggled, button,
+                     [&wiring] { wiring.valueChanged(); });
 }
 
 void wireText(Control& c, ControlWiring& wiring)
 {
     const int id = c.id;
     if (auto* edit = qobject_cast<QLineEdit*>(c.widget.data()); edit && !edit->isReadOnly())
-        QObject::connect(edit, &QLineEdit::editingFinished, edit, [&wiring, id] { wiring.committed(id); });
+        QObject::connect(edit, &QLineEdit::editingFinished, edit,
+                         [&wiring, id] { wiring.committed(id); });
 }
 
 // ---- check boxes ----------------------------------------------------------
@@ -128,10 +120,7 @@ std::string refuseCheck(const Control&, std::int64_t v)
 {
     return v == 0 || v == 1 ? std::string() : "takes 0 or 1, not " + std::to_string(v);
 }
-void setCheck(Control& c, std::int64_t v)
-{
-    widgetOf<QCheckBox>(c)->setChecked(v != 0);
-}
+void setCheck(Control& c, std::int64_t v) { widgetOf<QCheckBox>(c)->setChecked(v != 0); }
 std::string misfitCheck(Control& c, const ControlRequirement& need, const std::string& takes)
 {
     return outside(need, 0) || outside(need, 1)
@@ -147,10 +136,7 @@ std::int64_t rounded(double v)
     return static_cast<std::int64_t>(std::llround(std::clamp(v, -9e15, 9e15)));
 }
 
-std::optional<std::int64_t> readSpin(const Control& c)
-{
-    return widgetOf<QSpinBox>(c)->value();
-}
+std::optional<std::int64_t> readSpin(const Control& c) { return widgetOf<QSpinBox>(c)->value(); }
 std::optional<std::int64_t> readDoubleSpin(const Control& c)
 {
     const double v = std::round(widgetOf<QDoubleSpinBox>(c)->value());
@@ -164,9 +150,9 @@ std::string refuseSpin(const Control& c, std::int64_t v)
 std::string refuseDoubleSpin(const Control& c, std::int64_t v)
 {
     auto* box = widgetOf<QDoubleSpinBox>(c);
-    return takesRange(static_cast<std::int64_t>(std::ceil(std::max<double>(box->minimum(), INT_MIN))),
-                      static_cast<std::int64_t>(std::floor(std::min<double>(box->maximum(), UINT32_MAX))),
-                      v);
+    return takesRange(
+        static_cast<std::int64_t>(std::ceil(std::max<double>(box->minimum(), INT_MIN))),
+        static_cast<std::int64_t>(std::floor(std::min<double>(box->maximum(), UINT32_MAX))), v);
 }
 std::string misfitSpin(Control& c, const ControlRequirement& need, const std::string& takes)
 {
@@ -231,7 +217,8 @@ std::string refuseCombo(const Control& c, std::int64_t v)
     if (box->isEditable())
         return v >= c.typedMin && v <= c.typedMax
                    ? std::string()
-                   : "takes one of its items or " + rangeText(c.typedMin, c.typedMax) + ", not " + sv;
+                   : "takes one of its items or " + rangeText(c.typedMin, c.typedMax) + ", not " +
+                         sv;
     return "has no item with value " + sv + " (values: " + values + ")";
 }
 
@@ -289,9 +276,11 @@ void wireCombo(Control& c, ControlWiring& wiring)
 {
     auto* box = widgetOf<QComboBox>(c);
     const int id = c.id;
-    QObject::connect(box, &QComboBox::activated, box, [&wiring, id] { wiring.comboCommitted(id, true); });
+    QObject::connect(box, &QComboBox::activated, box,
+                     [&wiring, id] { wiring.comboCommitted(id, true); });
     // Hints follow a typed text as it is typed.
-    QObject::connect(box, &QComboBox::currentIndexChanged, box, [&wiring] { wiring.valueChanged(); });
+    QObject::connect(box, &QComboBox::currentIndexChanged, box,
+                     [&wiring] { wiring.valueChanged(); });
     QObject::connect(box, &QComboBox::editTextChanged, box, [&wiring] { wiring.valueChanged(); });
     if (box->isEditable()) {
         // Other values may be typed; they stay out of the list.
@@ -308,13 +297,13 @@ void wireCombo(Control& c, ControlWiring& wiring)
 
 // In the order of Kind.
 constexpr ControlAdapter kAdapters[] = {
-    {readNothing, refuseAll, setNothing, fitsAny, wireButton},                                   // Button
-    {readCheck, refuseCheck, setCheck, misfitCheck, wireButton},                                 // Check
-    {readSpin, refuseSpin, setSpin<QSpinBox>, misfitSpin, wireSpin<QSpinBox>},                   // Spin
+    {readNothing, refuseAll, setNothing, fitsAny, wireButton},  // Button
+    {readCheck, refuseCheck, setCheck, misfitCheck, wireButton},  // Check
+    {readSpin, refuseSpin, setSpin<QSpinBox>, misfitSpin, wireSpin<QSpinBox>},  // Spin
     {readDoubleSpin, refuseDoubleSpin, setSpin<QDoubleSpinBox>, misfitDoubleSpin,
-     wireSpin<QDoubleSpinBox>},                                                                  // DoubleSpin
-    {readCombo, refuseCombo, setCombo, misfitCombo, wireCombo},                                  // Combo
-    {readNothing, refuseAll, setNothing, fitsAny, wireText},                                     // Text
+     wireSpin<QDoubleSpinBox>},  // DoubleSpin
+    {readCombo, refuseCombo, setCombo, misfitCombo, wireCombo},  // Combo
+    {readNothing, refuseAll, setNothing, fitsAny, wireText},  // Text
 };
 
 }  // namespace
@@ -341,10 +330,7 @@ bool holdsInteger(Kind k)
     return k == Kind::Check || k == Kind::Spin || k == Kind::DoubleSpin || k == Kind::Combo;
 }
 
-const ControlAdapter& adapterOf(Kind kind)
-{
-    return kAdapters[static_cast<int>(kind)];
-}
+const ControlAdapter& adapterOf(Kind kind) { return kAdapters[static_cast<int>(kind)]; }
 
 std::optional<std::int64_t> leadingNumber(const QString& text)
 {
@@ -378,13 +364,11 @@ std::int64_t itemValue(const QComboBox* box, int i)
 
 std::string rangeText(std::int64_t lo, std::int64_t hi)
 {
-    return lo == hi ? "only " + std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi);
+    return lo == hi ? "only " + std::to_string(lo)
+                    : std::to_string(lo) + " to " + std::to_string(hi);
 }
 
-std::string quotedName(const QString& name)
-{
-    return quoteToken(name.toStdString());
-}
+std::string quotedName(const QString& name) { return quoteToken(name.toStdString()); }
 
 std::string refusal(const Control& c, std::int64_t v)
 {
@@ -394,7 +378,8 @@ std::string refusal(const Control& c, std::int64_t v)
     // holds the line should a control change since.
     if (c.need && c.need->kind == CTRL_INTEGER && holdsInteger(c.kind) && outside(*c.need, v))
         return "takes " + rangeText(c.need->minimum, c.need->maximum) + " (" +
-               (c.need->what ? c.need->what : "the program's range") + "), not " + std::to_string(v);
+               (c.need->what ? c.need->what : "the program's range") + "), not " +
+               std::to_string(v);
     return {};
 }
 

@@ -45,10 +45,7 @@ bool holdsInteger(Kind k);
 
 // The 32 bits of a value, as the program reads them through either overload
 // of GetCtrlVal.
-inline std::uint32_t low32Bits(std::int64_t v)
-{
-    return static_cast<std::uint32_t>(v);
-}
+inline std::uint32_t low32Bits(std::int64_t v) { return static_cast<std::uint32_t>(v); }
 
 // The number a text begins with ("115200", "9600 baud"), if any.
 std::optional<std::int64_t> leadingNumber(const QString& text);

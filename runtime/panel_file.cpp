@@ -66,7 +66,8 @@ std::string misfit(Control& c, const ControlRequirement& need)
         return {};
     if (!holdsInteger(c.kind))
         return "class is " + cls + "; " + kIntegerKinds;
-    return adapterOf(c.kind).misfit(c, need, "; the program takes " + rangeText(need.minimum, need.maximum));
+    return adapterOf(c.kind).misfit(c, need,
+                                    "; the program takes " + rangeText(need.minimum, need.maximum));
 }
 
 // Every control the program reads or sets is on the panel and fits; else
@@ -83,8 +84,8 @@ std::string checkRequirements(ControlTable& controls)
             return "control " + id + " (" + what + "): no widget has ctrlId " + id + "; " +
                    (need.kind == CTRL_TEXT ? kTextKinds : kIntegerKinds);
         if (std::string why = misfit(it->second, need); !why.empty())
-            return "control " + id + " (" + nameText(it->second.widget->objectName()) + ", " + what +
-                   "): " + why;
+            return "control " + id + " (" + nameText(it->second.widget->objectName()) + ", " +
+                   what + "): " + why;
     }
     return {};
 }
@@ -176,13 +177,15 @@ QString collectControls(QWidget* panel, const QString& path, ControlTable& found
             return path + ": widget " + name + ": ctrlId must be a positive integer";
         const QString what = QString("control %1 (%2)").arg(*id).arg(name);
         if (auto it = found.find(*id); it != found.end())
-            return path + QString(": control id %1 is used twice (%2 and %3)")
-                              .arg(*id)
-                              .arg(QString::fromStdString(quotedName(it->second.widget->objectName())))
-                              .arg(name);
+            return path +
+                   QString(": control id %1 is used twice (%2 and %3)")
+                       .arg(*id)
+                       .arg(QString::fromStdString(quotedName(it->second.widget->objectName())))
+                       .arg(name);
         const std::optional<Kind> kind = kindOf(w);
         if (!kind)
-            return path + ": " + what + ": a " + w->metaObject()->className() + " cannot be a control";
+            return path + ": " + what + ": a " + w->metaObject()->className() +
+                   " cannot be a control";
         Control c;
         c.id = *id;
         c.kind = *kind;
@@ -191,7 +194,8 @@ QString collectControls(QWidget* panel, const QString& path, ControlTable& found
         c.messageLine = w->property("messageLine").toBool();
         if (!c.callbackName.isEmpty() && !(c.callback = findCallback(c.callbackName)))
             return path + ": " + what + " names callback " +
-                   QString::fromStdString(quotedName(c.callbackName)) + ", which the program does not have";
+                   QString::fromStdString(quotedName(c.callbackName)) +
+                   ", which the program does not have";
         c.need = requirementFor(c.id);
         found.emplace(c.id, std::move(c));
     }

@@ -14,7 +14,7 @@ namespace tarvo::rt {
 struct PanelFile {
     std::unique_ptr<QWidget> root;  // null when the file does not serve
     ControlTable controls;
-    QString error;                  // one line, when root is null
+    QString error;  // one line, when root is null
 };
 
 // Loads panel `resourceId` from the Qt Designer file `file` (relative to the

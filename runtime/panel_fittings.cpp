@@ -35,8 +35,9 @@ void launchBeside(const QString& program)
 #endif
     if (!QFileInfo(path).isExecutable() ||
         !QProcess::startDetached(path, {QDir::currentPath()}, QDir::currentPath())) {
-        const std::string why = program.toStdString() + " cannot be started: " +
-                                quotePath(path.toStdString()) + " is missing";
+        const std::string why = program.toStdString() +
+                                " cannot be started: " + quotePath(path.toStdString()) +
+                                " is missing";
         std::fprintf(stderr, "tarvo: %s\n", why.c_str());
         RunStatusNote(why.c_str());
     }
@@ -113,8 +114,9 @@ int PanelQuestion::ask(QWidget* parent, const char* title, const char* message,
         if (!labels[i])
             continue;
         const QMessageBox::ButtonRole role =
-            i + 1 == escape ? QMessageBox::RejectRole
-                            : (others++ == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
+            i + 1 == escape
+                ? QMessageBox::RejectRole
+                : (others++ == 0 ? QMessageBox::AcceptRole : QMessageBox::DestructiveRole);
         buttons[i] = box.addButton(messageText(labels[i]), role);
     }
     if (escape >= 1 && escape <= 3 && buttons[escape - 1]) {

@@ -44,9 +44,6 @@ private:
 };
 
 // A text of the program's, null as empty.
-inline QString messageText(const char* text)
-{
-    return QString::fromUtf8(text ? text : "");
-}
+inline QString messageText(const char* text) { return QString::fromUtf8(text ? text : ""); }
 
 }  // namespace tarvo::rt

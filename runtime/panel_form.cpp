@@ -25,10 +25,7 @@ namespace {
 
 // A file saved with CR LF line ends (a Windows editor, a checkout that
 // converts them) is the same panel.
-QByteArray withLfLineEnds(QByteArray bytes)
-{
-    return bytes.replace("\r\n", "\n");
-}
+QByteArray withLfLineEnds(QByteArray bytes) { return bytes.replace("\r\n", "\n"); }
 
 // The widget class the form's top level is, from uic's setupUi(Top*).
 template <typename Ui, typename Top>
@@ -37,10 +34,7 @@ using FormTop = std::remove_pointer_t<decltype(topOf(&CompiledPanelForm::setupUi
 
 }  // namespace
 
-bool panelCompiledIn()
-{
-    return true;
-}
+bool panelCompiledIn() { return true; }
 
 std::unique_ptr<QWidget> buildPanelForm(QFile& file, QString& error)
 {
@@ -53,10 +47,11 @@ std::unique_ptr<QWidget> buildPanelForm(QFile& file, QString& error)
         while (at < end && given[at] == compiled[at])
             ++at;
         const auto line = compiled.left(at).count('\n') + 1;
-        error = QString("this program's panel is compiled in, and this file is not the one it was "
-                        "built from (they differ from line %1 on): put back the %2 that came with "
-                        "the program, or, to change the panel, rebuild the program with the "
-                        "changed file as resources/tarvo.uir")
+        error = QString(
+                    "this program's panel is compiled in, and this file is not the one it was "
+                    "built from (they differ from line %1 on): put back the %2 that came with "
+                    "the program, or, to change the panel, rebuild the program with the "
+                    "changed file as resources/tarvo.uir")
                     .arg(line)
                     .arg(QFileInfo(file.fileName()).fileName());
         return nullptr;
@@ -69,10 +64,7 @@ std::unique_ptr<QWidget> buildPanelForm(QFile& file, QString& error)
 
 #else
 
-bool panelCompiledIn()
-{
-    return false;
-}
+bool panelCompiledIn() { return false; }
 
 std::unique_ptr<QWidget> buildPanelForm(QFile& file, QString& error)
 {

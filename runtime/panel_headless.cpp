@@ -31,33 +31,42 @@ using Value = std::variant<std::int64_t, std::string>;
 
 class HeadlessPanel {
 public:
-    int load(int resourceId) {
+    int load(int resourceId)
+    {
         std::lock_guard lock(mutex_);
-        if (resourceId <= 0) return UIE_BAD_PANEL;
+        if (resourceId <= 0)
+            return UIE_BAD_PANEL;
         panel_ = resourceId;
         controls_.clear();
         return panel_;
     }
 
-    int discard(int panel) {
+    int discard(int panel)
+    {
         std::lock_guard lock(mutex_);
-        if (!valid(panel)) return UIE_BAD_PANEL;
+        if (!valid(panel))
+            return UIE_BAD_PANEL;
         panel_ = 0;
         controls_.clear();
         return UIE_NO_ERROR;
     }
 
-    int display(int panel) {
+    int display(int panel)
+    {
         std::lock_guard lock(mutex_);
         return valid(panel) ? UIE_NO_ERROR : UIE_BAD_PANEL;
     }
 
-    int set(int panel, int control, Value v) {
+    int set(int panel, int control, Value v)
+    {
         std::lock_guard lock(mutex_);
-        if (!valid(panel)) return UIE_BAD_PANEL;
-        if (control <= 0) return UIE_BAD_CONTROL;
+        if (!valid(panel))
+            return UIE_BAD_PANEL;
+        if (control <= 0)
+            return UIE_BAD_CONTROL;
         auto [it, added] = controls_.try_emplace(control, v);
-        if (!added && it->second.index() != v.index()) return UIE_BAD_TYPE;
+        if (!added && it->second.index() != v.index())
+            return UIE_BAD_TYPE;
         const bool changed = added || it->second != v;
         it->second = std::move(v);
         // Handed to the echo's writer: no thread waits on stdout.
@@ -67,24 +76,30 @@ public:
     }
 
     // The 32 bits of an integer control, as either overload reads them.
-    int get(int panel, int control, std::uint32_t* out) {
+    int get(int panel, int control, std::uint32_t* out)
+    {
         std::lock_guard lock(mutex_);
-        if (!valid(panel)) return UIE_BAD_PANEL;
+        if (!valid(panel))
+            return UIE_BAD_PANEL;
         const auto it = controls_.find(control);
-        if (it == controls_.end()) return UIE_BAD_CONTROL;
-        if (!std::holds_alternative<std::int64_t>(it->second)) return UIE_BAD_TYPE;
+        if (it == controls_.end())
+            return UIE_BAD_CONTROL;
+        if (!std::holds_alternative<std::int64_t>(it->second))
+            return UIE_BAD_TYPE;
         *out = static_cast<std::uint32_t>(std::get<std::int64_t>(it->second));
         return UIE_NO_ERROR;
     }
 
-    int run() {
+    int run()
+    {
         std::unique_lock lock(mutex_);
         quit_.wait(lock, [&] { return quitRequested_; });
         quitRequested_ = false;
         return returnCode_;
     }
 
-    int quit(int code) {
+    int quit(int code)
+    {
         std::lock_guard lock(mutex_);
         quitRequested_ = true;
         returnCode_ = code;
@@ -93,8 +108,10 @@ public:
     }
 
     // Null: no echo.
-    void setEcho(std::FILE* stream) {
-        if (stream) MessageEcho::instance().setStream(stream);  // may wait: outside mutex_
+    void setEcho(std::FILE* stream)
+    {
+        if (stream)
+            MessageEcho::instance().setStream(stream);  // may wait: outside mutex_
         std::lock_guard lock(mutex_);
         echo_ = stream;
     }
@@ -112,7 +129,8 @@ private:
 };
 
 // Never destroyed: the sampling thread may set a text while the process exits.
-HeadlessPanel& panel() {
+HeadlessPanel& panel()
+{
     static HeadlessPanel* p = new HeadlessPanel;
     return *p;
 }
@@ -130,10 +148,12 @@ using tarvo::rt::panel;
 // The command line as the Qt build takes it; Qt's own options are accepted
 // and have nothing to act on. An unattended script needs the panel file's
 // controls and callbacks, so it is refused here.
-int InitRunTime(void* /*instance*/, char** argv, void* /*reserved*/) {
+int InitRunTime(void* /*instance*/, char** argv, void* /*reserved*/)
+{
     using namespace tarvo::rt;
     const std::optional<Options> o = readCommandLine(argv);
-    if (!o) return 0;
+    if (!o)
+        return 0;
     if (!o->scriptFile.empty()) {
         std::fprintf(stderr, "tarvo: --script needs the panel, and this build has none\n");
         return 0;
@@ -142,40 +162,55 @@ int InitRunTime(void* /*instance*/, char** argv, void* /*reserved*/) {
     return 1;
 }
 
-int LoadPanel(int /*parent*/, const char* /*file*/, int resourceId) { return panel().load(resourceId); }
+int LoadPanel(int /*parent*/, const char* /*file*/, int resourceId)
+{
+    return panel().load(resourceId);
+}
 int DisplayPanel(int p) { return panel().display(p); }
 int DiscardPanel(int p) { return panel().discard(p); }
 int RunUserInterface() { return panel().run(); }
 int QuitUserInterface(int returnCode) { return panel().quit(returnCode); }
 
-int GetCtrlVal(int p, int control, unsigned int* value) {
-    if (!value) return UIE_BAD_TYPE;
+int GetCtrlVal(int p, int control, unsigned int* value)
+{
+    if (!value)
+        return UIE_BAD_TYPE;
     std::uint32_t v = 0;
     const int r = panel().get(p, control, &v);
-    if (r == UIE_NO_ERROR) *value = v;
+    if (r == UIE_NO_ERROR)
+        *value = v;
     return r;
 }
 
-int GetCtrlVal(int p, int control, int* value) {
-    if (!value) return UIE_BAD_TYPE;
+int GetCtrlVal(int p, int control, int* value)
+{
+    if (!value)
+        return UIE_BAD_TYPE;
     std::uint32_t v = 0;
     const int r = panel().get(p, control, &v);
-    if (r == UIE_NO_ERROR) *value = static_cast<int>(v);
+    if (r == UIE_NO_ERROR)
+        *value = static_cast<int>(v);
     return r;
 }
 
-int SetCtrlVal(int p, int control, const char* text) {
+int SetCtrlVal(int p, int control, const char* text)
+{
     return panel().set(p, control, std::string(text ? text : ""));
 }
-int SetCtrlVal(int p, int control, int value) { return panel().set(p, control, std::int64_t{value}); }
-int SetCtrlVal(int p, int control, unsigned int value) {
+int SetCtrlVal(int p, int control, int value)
+{
+    return panel().set(p, control, std::int64_t{value});
+}
+int SetCtrlVal(int p, int control, unsigned int value)
+{
     return panel().set(p, control, std::int64_t{value});
 }
 
 // No window to ask in: every question gets the answer of its Escape key, and
 // no event comes from a person.
 int GenericMessagePopup(const char* /*title*/, const char* /*message*/, const char* /*button1*/,
-                        const char* /*button2*/, const char* /*button3*/, int escapeButton) {
+                        const char* /*button2*/, const char* /*button3*/, int escapeButton)
+{
     return escapeButton;
 }
 int InteractiveEvent(void) { return 0; }

@@ -11,8 +11,8 @@
 namespace tarvo::rt {
 
 struct ScriptCheck {
-    int line = 0;        // 0 when the script fits the panel
-    std::string error;   // the reason, one line
+    int line = 0;  // 0 when the script fits the panel
+    std::string error;  // the reason, one line
 };
 
 // Checks every action of `script` against the loaded panel: a `set` names an

@@ -32,10 +32,7 @@ Control* LoadedPanel::findText(int panel, int control, int& err)
     return c;
 }
 
-bool PanelValues::onMainThread() const
-{
-    return QThread::currentThread() == thread();
-}
+bool PanelValues::onMainThread() const { return QThread::currentThread() == thread(); }
 
 int PanelValues::get(int panel, int control, std::uint32_t& out)
 {
@@ -114,7 +111,8 @@ void PanelValues::applyText(Control& c, const QString& text, bool echoed)
 int PanelValues::post(int panel, int control, PostedValue p)
 {
     return posted_.post(panel, control, std::move(p), echo_, [this] {
-        QMetaObject::invokeMethod(this, [this] { showPosted(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { showPosted(); }, Qt::QueuedConnection);
     });
 }
 

@@ -23,7 +23,10 @@ struct LoadedPanel {
     ControlTable controls;
 
     // `panel` is this panel's handle or resource id.
-    bool matches(int panel) const { return root && panel > 0 && (panel == handle || panel == resourceId); }
+    bool matches(int panel) const
+    {
+        return root && panel > 0 && (panel == handle || panel == resourceId);
+    }
     // Control `control` of panel `panel`, or null with a UIE_ code in `err`.
     Control* find(int panel, int control, int& err);
     // As find, for a control that shows a text (else UIE_BAD_TYPE).

@@ -31,7 +31,8 @@ struct ComEntries {
     std::map<int, std::string> devices;  // ordered: listPorts shows them by number
 };
 
-ComEntries& comEntries() {
+ComEntries& comEntries()
+{
     static ComEntries entries;
     return entries;
 }
@@ -40,29 +41,35 @@ bool isVirtual(const std::string& device) { return device == kVirtualDevice; }
 
 }  // namespace
 
-void setComDevice(int port, const std::string& device) {
+void setComDevice(int port, const std::string& device)
+{
     auto& e = comEntries();
     std::lock_guard lock(e.mutex);
     e.devices[port] = device;
 }
 
-void clearComDevices() {
+void clearComDevices()
+{
     auto& e = comEntries();
     std::lock_guard lock(e.mutex);
     e.devices.clear();
 }
 
-std::string comDevice(int port) {
+std::string comDevice(int port)
+{
     {
         auto& e = comEntries();
         std::lock_guard lock(e.mutex);
-        if (auto it = e.devices.find(port); it != e.devices.end()) return it->second;
+        if (auto it = e.devices.find(port); it != e.devices.end())
+            return it->second;
     }
-    if (port == kVirtualPortNumber) return kVirtualDevice;
+    if (port == kVirtualPortNumber)
+        return kVirtualDevice;
     return machine::defaultDevice(port);
 }
 
-std::vector<PortInfo> listPorts() {
+std::vector<PortInfo> listPorts()
+{
     std::vector<PortInfo> ports;
     std::set<int> numbers;
     std::set<std::string> devices;  // a device given by --com is not listed again
@@ -101,7 +108,8 @@ std::vector<PortInfo> listPorts() {
 
 int GetComDeviceName(int port, char* name, int size)
 {
-    if (!name || size <= 0) return -1;
+    if (!name || size <= 0)
+        return -1;
     const std::string device = tarvo::rt::comDevice(port);
     std::snprintf(name, static_cast<size_t>(size), "%s", device.c_str());
     return device.empty() ? -1 : 0;

@@ -14,7 +14,8 @@ std::vector<Port> ports() { return {}; }
 std::string describe(const std::string&) { return "serial device"; }
 
 // The same device under another name (a link to it) is one device.
-std::string canonical(const std::string& device) {
+std::string canonical(const std::string& device)
+{
     char resolved[PATH_MAX];
     return ::realpath(device.c_str(), resolved) ? std::string(resolved) : device;
 }

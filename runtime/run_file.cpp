@@ -136,9 +136,10 @@ static int cutBack(int fd, int recordLength)
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return 0;
-    const Offset whole = wholeLength(st.st_size, recordLength, [fd](char* buf, size_t n, Offset at) {
-        return static_cast<long>(::pread(fd, buf, n, at));
-    });
+    const Offset whole =
+        wholeLength(st.st_size, recordLength, [fd](char* buf, size_t n, Offset at) {
+            return static_cast<long>(::pread(fd, buf, n, at));
+        });
     return whole < st.st_size && ::ftruncate(fd, whole) != 0 ? -1 : 0;
 }
 
@@ -147,16 +148,17 @@ static int cutBack(int fd, int recordLength)
 FILE* OpenRunFile(const char* path, char* why, int whySize)
 {
     // Others may read it (a viewer following the run), nobody else may write.
-    HANDLE h = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = ::GetLastError();
         if (err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION) {
             tell(why, whySize, "in use by another program");
         } else {
             char text[256] = {};
-            ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err,
-                             0, text, sizeof text, nullptr);
+            ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             err, 0, text, sizeof text, nullptr);
             std::string s = text;
             while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == '.'))
                 s.pop_back();

@@ -8,10 +8,7 @@ namespace tarvo::rt {
 
 namespace {
 
-QString grouped(double v)
-{
-    return QLocale(QLocale::English).toString(v, 'f', 0);
-}
+QString grouped(double v) { return QLocale(QLocale::English).toString(v, 'f', 0); }
 
 QString clockText(double seconds)
 {
@@ -44,7 +41,7 @@ RunStatusView::RunStatusView(StatusFeed& feed, QWidget* panel) : QObject(panel),
 {
     const std::pair<const char*, Role> roles[] = {
         {"records", Role::Records}, {"rate", Role::Rate}, {"elapsed", Role::Elapsed},
-        {"lost", Role::Lost},       {"file", Role::File},       {"note", Role::Note},
+        {"lost", Role::Lost},       {"file", Role::File}, {"note", Role::Note},
     };
     for (QLabel* label : panel->findChildren<QLabel*>()) {
         const QString name = label->property("runStatus").toString();
@@ -108,7 +105,8 @@ void RunStatusView::poll()
     show(Role::Rate, grouped(std::round(rate)) + " records/s", rate);
     show(Role::Elapsed, clockText(s.elapsed), s.elapsed);
     show(Role::Lost, grouped(s.lost) + " lost", QVariant::fromValue<qulonglong>(s.lost));
-    show(Role::File, QString::fromStdString(s.fileName) + " " + bytesText(s.fileBytes), QVariant::fromValue<qlonglong>(s.fileBytes));
+    show(Role::File, QString::fromStdString(s.fileName) + " " + bytesText(s.fileBytes),
+         QVariant::fromValue<qlonglong>(s.fileBytes));
     final_ = ended;
 }
 

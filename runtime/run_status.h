@@ -1,9 +1,9 @@
 // The run status beside the message line: records so far, records per
 // second, elapsed time, records lost, the size of the data file. The panel
 // file names the labels (property runStatus: records, rate, elapsed, lost,
-// file, and note: what happened to the files around the run); a timer reads the counters of the run a few times a second and
-// writes each label's text, and its number into the label's `value` property.
-// Internal to the run-time layer.
+// file, and note: what happened to the files around the run); a timer reads the counters of the run
+// a few times a second and writes each label's text, and its number into the label's `value`
+// property. Internal to the run-time layer.
 #pragma once
 
 #include "live_feed.h"
@@ -36,7 +36,7 @@ private:
     QTimer timer_;
     std::vector<std::pair<Role, QPointer<QLabel>>> labels_;
     unsigned run_ = 0;
-    bool final_ = false;                      // the ended run is on show
+    bool final_ = false;  // the ended run is on show
     std::deque<std::pair<double, unsigned>> recent_;  // (elapsed, records) of the last second
 };
 

@@ -33,10 +33,12 @@ struct Holder {
 std::optional<Holder> readHolder(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     Holder h;
-    struct stat st{};
-    if (::fstat(fd, &st) == 0) h.modified = st.st_mtime;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0)
+        h.modified = st.st_mtime;
     char buf[32] = {};
     const ssize_t n = ::read(fd, buf, sizeof buf - 1);
     ::close(fd);
@@ -63,15 +65,16 @@ bool running(pid_t pid)
 std::string writeTemporary(const std::string& dir, const std::string& contents)
 {
     static std::atomic<unsigned> serial{0};
-    const std::string tmp = dir + "/LTMP." + std::to_string(::getpid()) + "." +
-                            std::to_string(serial.fetch_add(1));
+    const std::string tmp =
+        dir + "/LTMP." + std::to_string(::getpid()) + "." + std::to_string(serial.fetch_add(1));
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     // Readable by every user whatever the umask: other programs must be able
     // to read the process id.
     ::fchmod(fd, 0644);
-    const bool ok = ::write(fd, contents.data(), contents.size()) ==
-                    static_cast<ssize_t>(contents.size());
+    const bool ok =
+        ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
     ::close(fd);
     if (!ok) {
         ::unlink(tmp.c_str());
@@ -91,7 +94,8 @@ std::string lockFileName(const std::string& device)
     else if (!name.empty() && name[0] == '/')
         name.erase(0, 1);
     for (char& c : name)
-        if (c == '/') c = '_';
+        if (c == '/')
+            c = '_';
     return "LCK.." + name;
 }
 
@@ -99,8 +103,9 @@ std::string lockDirectory()
 {
 #if defined(__linux__)
     for (const char* dir : {"/run/lock", "/var/lock"}) {
-        struct stat st{};
-        if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode)) return dir;
+        struct stat st {};
+        if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode))
+            return dir;
     }
 #endif
     return {};
@@ -124,9 +129,11 @@ DeviceLockFile& DeviceLockFile::operator=(DeviceLockFile&& other) noexcept
 
 void DeviceLockFile::release()
 {
-    if (path_.empty()) return;
+    if (path_.empty())
+        return;
     // Only our own lock: after a takeover by mistake, another's stays.
-    if (auto h = readHolder(path_); h && h->pid == ::getpid()) ::unlink(path_.c_str());
+    if (auto h = readHolder(path_); h && h->pid == ::getpid())
+        ::unlink(path_.c_str());
     path_.clear();
 }
 
@@ -134,7 +141,8 @@ std::string DeviceLockFile::acquire(const std::string& device, const std::string
 {
     release();
     const std::string dir = directory.empty() ? lockDirectory() : directory;
-    if (dir.empty()) return {};
+    if (dir.empty())
+        return {};
     const std::string name = dir + "/" + lockFileName(device);
 
     char contents[16];
@@ -142,7 +150,8 @@ std::string DeviceLockFile::acquire(const std::string& device, const std::string
     const std::string tmp = writeTemporary(dir, contents);
     // A directory we may not write to: the serial tools go on without a
     // lock, and so does the port.
-    if (tmp.empty()) return {};
+    if (tmp.empty())
+        return {};
 
     std::string busy;
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -172,9 +181,11 @@ std::string DeviceLockFile::acquire(const std::string& device, const std::string
             }
         }
         const std::optional<Holder> h = readHolder(name);
-        if (!h) continue;  // removed in between: try again
+        if (!h)
+            continue;  // removed in between: try again
         if (h->pid && running(*h->pid)) {
-            busy = "busy: locked by process " + std::to_string(*h->pid) + " (" + quotePath(name) + ")";
+            busy =
+                "busy: locked by process " + std::to_string(*h->pid) + " (" + quotePath(name) + ")";
             break;
         }
         if (!h->pid && std::time(nullptr) - h->modified < kFreshSeconds) {

@@ -61,7 +61,8 @@ protected:
     // The end of a generous bound for writing n bytes at `baud`, for a device
     // that stops taking them: the read time-out plus the bytes' time on the
     // wire (10 bits each).
-    Clock::time_point writeDeadline(std::size_t n, long baud) const {
+    Clock::time_point writeDeadline(std::size_t n, long baud) const
+    {
         const auto wire = std::chrono::microseconds(static_cast<long long>(n) * 10'000'000LL /
                                                     std::max(baud, 1L));
         return Clock::now() + timeout() + wire;

@@ -37,12 +37,13 @@ namespace tarvo::rt {
 
 namespace {
 
-tcflag_t charSize(int dataBits) {
+tcflag_t charSize(int dataBits)
+{
     switch (dataBits) {
-        case 5: return CS5;
-        case 6: return CS6;
-        case 7: return CS7;
-        default: return CS8;
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
     }
 }
 
@@ -50,7 +51,8 @@ std::string errnoText(int err) { return std::strerror(err); }
 
 // The termios record for `link`, built from scratch rather than from what
 // the device held before.
-termios rawSettings(const termios& current, const LinkSettings& link) {
+termios rawSettings(const termios& current, const LinkSettings& link)
+{
     termios t = current;
     ::cfmakeraw(&t);
     // Input: no XON/XOFF (0x11 and 0x13 are data), no CR/NL translation, no
@@ -67,9 +69,12 @@ termios rawSettings(const termios& current, const LinkSettings& link) {
     // port between the handshake and the acquisition does not drop DTR (a
     // board that resets on DTR would lose its configuration).
     t.c_cflag = CLOCAL | CREAD | charSize(link.dataBits);
-    if (link.stopBits == 2) t.c_cflag |= CSTOPB;
-    if (link.parity == kOddParity) t.c_cflag |= PARENB | PARODD;
-    if (link.parity == kEvenParity) t.c_cflag |= PARENB;
+    if (link.stopBits == 2)
+        t.c_cflag |= CSTOPB;
+    if (link.parity == kOddParity)
+        t.c_cflag |= PARENB | PARODD;
+    if (link.parity == kEvenParity)
+        t.c_cflag |= PARENB;
     // read() returns at once with what is there; waiting is done in poll().
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
@@ -80,11 +85,15 @@ termios rawSettings(const termios& current, const LinkSettings& link) {
 // silently drops PARENB (and glibc may then report EINVAL although all else
 // was applied): parity is not part of the comparison, since a pty carries
 // bytes, not bits on a wire.
-std::string settingsDiffer(const termios& want, const termios& got, bool checkSpeed) {
+std::string settingsDiffer(const termios& want, const termios& got, bool checkSpeed)
+{
     constexpr tcflag_t kParityBits = PARENB | PARODD;
-    if (want.c_iflag != got.c_iflag) return "input flags";
-    if (want.c_oflag != got.c_oflag) return "output flags";
-    if (want.c_lflag != got.c_lflag) return "local flags";
+    if (want.c_iflag != got.c_iflag)
+        return "input flags";
+    if (want.c_oflag != got.c_oflag)
+        return "output flags";
+    if (want.c_lflag != got.c_lflag)
+        return "local flags";
     const tcflag_t mask = CSIZE | CSTOPB | CREAD | CLOCAL | HUPCL | kParityBits
 #ifdef CRTSCTS
                           | CRTSCTS
@@ -104,20 +113,26 @@ class PosixPort final : public SerialPort {
 public:
     PosixPort(int fd, int cancelRead, int cancelWrite, long baud, DeviceLockFile lock)
         : fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite), baud_(baud),
-          lock_(std::move(lock)) {}
+          lock_(std::move(lock))
+    {
+    }
 
-    ~PosixPort() override {
+    ~PosixPort() override
+    {
         // TIOCEXCL outlives this descriptor on some systems: give the device
         // back to other programs explicitly. The flock goes with the close.
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         ::close(cancelRead_);
-        if (cancelWrite_ != cancelRead_) ::close(cancelWrite_);
+        if (cancelWrite_ != cancelRead_)
+            ::close(cancelWrite_);
         // The lock file goes last, when the device is free.
     }
 
-    int write(const uint8_t* src, std::size_t n) override {
-        if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+    int write(const uint8_t* src, std::size_t n) override
+    {
+        if (failed_.load(std::memory_order_relaxed))
+            return COM_ERR_IO;
         const auto deadline = writeDeadline(n, baud_);
         std::size_t done = 0;
         while (done < n) {
@@ -126,27 +141,36 @@ public:
                 done += static_cast<std::size_t>(w);
                 continue;
             }
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail();
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return fail();
             const int revents = waitFor(POLLOUT, -1, deadline);
-            if (revents < 0) return revents;
-            if (!(revents & POLLOUT)) return fail();
+            if (revents < 0)
+                return revents;
+            if (!(revents & POLLOUT))
+                return fail();
         }
         return static_cast<int>(n);
     }
 
-    int sendBreak(int milliseconds) override {
-        if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+    int sendBreak(int milliseconds) override
+    {
+        if (failed_.load(std::memory_order_relaxed))
+            return COM_ERR_IO;
         // Bytes already queued go out before the line is held low. A
         // pseudo-terminal accepts the break and drops it.
         ::tcdrain(fd_);
-        if (::ioctl(fd_, TIOCSBRK) != 0) return fail();
+        if (::ioctl(fd_, TIOCSBRK) != 0)
+            return fail();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        if (::ioctl(fd_, TIOCCBRK) != 0) return fail();
+        if (::ioctl(fd_, TIOCCBRK) != 0)
+            return fail();
         return 0;
     }
 
-    void cancelReads() override {
+    void cancelReads() override
+    {
         cancelled_.store(true);
         // The cancel descriptor stays readable from now on, so the current
         // poll and every later one return at once.
@@ -160,11 +184,14 @@ public:
     }
 
 protected:
-    int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override {
+    int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
+    {
         bool readable = false, hungUp = false;
         for (int empty = 0;;) {
-            if (cancelled_.load(std::memory_order_relaxed)) return COM_ERR_CANCELLED;
-            if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+            if (cancelled_.load(std::memory_order_relaxed))
+                return COM_ERR_CANCELLED;
+            if (failed_.load(std::memory_order_relaxed))
+                return COM_ERR_IO;
             // Everything available in one call: the sampling loop reads one
             // byte at a time from the numbered port's read buffer, not from
             // the device.
@@ -173,9 +200,11 @@ protected:
                 trickle_ = static_cast<std::size_t>(r) < kTrickle;
                 return static_cast<int>(r);
             }
-            if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return fail();
+            if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return fail();
             // Bytes received before a hang-up have been read by now.
-            if (hungUp) return fail();
+            if (hungUp)
+                return fail();
             // A line that brings a few bytes at a time (records at the
             // board's own pace) is read in batches: the next bytes are given
             // a moment to gather rather than waking this thread for each
@@ -191,23 +220,28 @@ protected:
             // After poll reported input that happens only when another thread
             // flushed it in between, or when the device is gone without
             // saying so; the second must not turn into a busy loop.
-            if (readable && ++empty > kEmptyReadsLimit) return fail();
+            if (readable && ++empty > kEmptyReadsLimit)
+                return fail();
             const int revents = waitFor(POLLIN, cancelRead_, deadline);
-            if (revents < 0) return revents;
+            if (revents < 0)
+                return revents;
             readable = revents & POLLIN;
             hungUp = revents & (POLLHUP | POLLERR | POLLNVAL);
         }
     }
 
-    int discardDeviceInput() override {
-        if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+    int discardDeviceInput() override
+    {
+        if (failed_.load(std::memory_order_relaxed))
+            return COM_ERR_IO;
         return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : fail();
     }
 
 private:
     // A failed device stays failed: later calls return COM_ERR_IO at once
     // instead of polling a descriptor that is readable for ever.
-    int fail() {
+    int fail()
+    {
         failed_.store(true);
         return COM_ERR_IO;
     }
@@ -215,28 +249,36 @@ private:
     // Waits until the device is ready for `events` or reports a hang-up or
     // an error, the cancel descriptor (if any) is readable, or `deadline`
     // passes. Returns the device's poll events (> 0) or a negative code.
-    int waitFor(short events, int cancelFd, Clock::time_point deadline) {
+    int waitFor(short events, int cancelFd, Clock::time_point deadline)
+    {
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return COM_ERR_TIMEOUT;
+            if (left.count() <= 0)
+                return COM_ERR_TIMEOUT;
             pollfd fds[2] = {{fd_, events, 0}, {cancelFd, POLLIN, 0}};
             const int n = ::poll(fds, cancelFd >= 0 ? 2 : 1,
                                  static_cast<int>(std::min<long long>(left.count(), 60'000)));
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 return fail();
             }
-            if (cancelFd >= 0 && fds[1].revents) return COM_ERR_CANCELLED;
-            if (fds[0].revents) return fds[0].revents;
+            if (cancelFd >= 0 && fds[1].revents)
+                return COM_ERR_CANCELLED;
+            if (fds[0].revents)
+                return fds[0].revents;
             // Nothing yet: the deadline check above ends the wait.
         }
     }
 
     // Waits up to kGather (not past `deadline`) unless the reads are cancelled.
-    void gather(Clock::time_point deadline) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    void gather(Clock::time_point deadline)
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         const auto wait = std::min<long long>(left.count(), kGather.count());
-        if (wait <= 0) return;
+        if (wait <= 0)
+            return;
         pollfd fd{cancelRead_, POLLIN, 0};
         ::poll(&fd, 1, static_cast<int>(wait));
     }
@@ -257,15 +299,18 @@ private:
 };
 
 // One descriptor (an eventfd) or a pipe's two ends for waking a read.
-bool makeCancelFds(int* readEnd, int* writeEnd) {
+bool makeCancelFds(int* readEnd, int* writeEnd)
+{
 #if defined(__linux__)
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     *readEnd = *writeEnd = fd;
     return true;
 #else
     int p[2];
-    if (::pipe(p) != 0) return false;
+    if (::pipe(p) != 0)
+        return false;
     for (int fd : p) {
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, O_NONBLOCK);
@@ -280,8 +325,10 @@ bool makeCancelFds(int* readEnd, int* writeEnd) {
 // leaves nothing open.
 struct FdGuard {
     int fd;
-    ~FdGuard() {
-        if (fd >= 0) ::close(fd);
+    ~FdGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
     }
     int release() { return std::exchange(fd, -1); }
 };
@@ -290,7 +337,8 @@ struct FdGuard {
 
 #if !defined(__linux__)
 // Linux has its own in serial_baud_linux.cpp.
-int setCustomBaud(int fd, long baud) {
+int setCustomBaud(int fd, long baud)
+{
 #if defined(__APPLE__) && defined(IOSSIOSPEED)
     speed_t speed = static_cast<speed_t>(baud);
     return ::ioctl(fd, IOSSIOSPEED, &speed) == 0 ? 0 : errno;
@@ -301,25 +349,31 @@ int setCustomBaud(int fd, long baud) {
 #endif
 }
 
-long readBaud(int fd) {
+long readBaud(int fd)
+{
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) return -1;
+    if (::tcgetattr(fd, &t) != 0)
+        return -1;
     return static_cast<long>(::cfgetospeed(&t));  // a plain number on the BSDs
 }
 #endif
 
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
-                                       std::string* error, int* code) {
+                                       std::string* error, int* code)
+{
     auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error) *error = quotePath(device) + ": " + why;
-        if (code) *code = c;
+        if (error)
+            *error = quotePath(device) + ": " + why;
+        if (code)
+            *code = c;
         return nullptr;
     };
     // The serial tools' lock file first: a program that holds the port that
     // way (minicom, cu) neither flocks it nor sets TIOCEXCL, and the device
     // is not touched (opening raises DTR) while another program has it.
     DeviceLockFile lock;
-    if (std::string busy = lock.acquire(device); !busy.empty()) return refuse(COM_ERR_OPEN, busy);
+    if (std::string busy = lock.acquire(device); !busy.empty())
+        return refuse(COM_ERR_OPEN, busy);
 
     // O_NOCTTY: the device must never become this process's controlling
     // terminal. O_NONBLOCK: the open does not wait for carrier, and reads and
@@ -327,17 +381,20 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
     FdGuard fd{::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
     if (fd.fd < 0) {
         const int err = errno;
-        if (err == EBUSY) return refuse(COM_ERR_OPEN, "busy: another program has it open");
+        if (err == EBUSY)
+            return refuse(COM_ERR_OPEN, "busy: another program has it open");
         return refuse(COM_ERR_OPEN, "cannot open: " + errnoText(err));
     }
-    if (!::isatty(fd.fd)) return refuse(COM_ERR_OPEN, "not a serial device");
+    if (!::isatty(fd.fd))
+        return refuse(COM_ERR_OPEN, "not a serial device");
 
     // Exclusive use. flock catches another holder whatever its privileges (and
     // a second open in this process); TIOCEXCL then keeps other programs from
     // opening the device at all (root excepted).
     if (::flock(fd.fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        if (err == EWOULDBLOCK) return refuse(COM_ERR_OPEN, "busy: another program has it open");
+        if (err == EWOULDBLOCK)
+            return refuse(COM_ERR_OPEN, "busy: another program has it open");
         return refuse(COM_ERR_OPEN, "cannot lock: " + errnoText(err));
     }
     if (::ioctl(fd.fd, TIOCEXCL) != 0)
@@ -365,7 +422,8 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
     // taken): the settings read back decide.
     ::tcsetattr(fd.fd, TCSANOW, &want);
     termios got{};
-    if (::tcgetattr(fd.fd, &got) != 0) return refuseSettings("cannot read settings: " + errnoText(errno));
+    if (::tcgetattr(fd.fd, &got) != 0)
+        return refuseSettings("cannot read settings: " + errnoText(errno));
     if (auto what = settingsDiffer(want, got, !custom); !what.empty())
         return refuseSettings("the device refused the link setting (" + what + ")");
 

@@ -8,7 +8,8 @@
 
 namespace tarvo::rt {
 
-std::size_t SerialReadBuffer::take(uint8_t* dst, std::size_t n) {
+std::size_t SerialReadBuffer::take(uint8_t* dst, std::size_t n)
+{
     const std::size_t p = pos_.load(std::memory_order_relaxed);
     const std::size_t e = end_.load(std::memory_order_relaxed);
     const std::size_t k = p < e ? std::min(n, e - p) : 0;
@@ -19,21 +20,26 @@ std::size_t SerialReadBuffer::take(uint8_t* dst, std::size_t n) {
     return k;
 }
 
-int SerialReadBuffer::refill(SerialPort& port, Clock::time_point deadline) {
+int SerialReadBuffer::refill(SerialPort& port, Clock::time_point deadline)
+{
     const int got = port.fill(bytes_.get(), kSize, deadline);
-    if (got <= 0) return got == 0 ? COM_ERR_TIMEOUT : got;
+    if (got <= 0)
+        return got == 0 ? COM_ERR_TIMEOUT : got;
     end_.store(static_cast<std::size_t>(got), std::memory_order_relaxed);
     pos_.store(0, std::memory_order_relaxed);
     return got;
 }
 
-int SerialReadBuffer::readByte(SerialPort& port) {
-    if (const int b = takeByte(); b != kEmpty) return b;
+int SerialReadBuffer::readByte(SerialPort& port)
+{
+    if (const int b = takeByte(); b != kEmpty)
+        return b;
     const int got = refill(port, Clock::now() + port.timeout());
     return got < 0 ? got : takeByte();
 }
 
-int SerialReadBuffer::read(SerialPort& port, uint8_t* dst, std::size_t n) {
+int SerialReadBuffer::read(SerialPort& port, uint8_t* dst, std::size_t n)
+{
     std::size_t done = take(dst, n);
     // One deadline for the whole call: bytes trickling in do not extend it.
     const auto deadline = Clock::now() + port.timeout();
@@ -47,7 +53,8 @@ int SerialReadBuffer::read(SerialPort& port, uint8_t* dst, std::size_t n) {
     }
     // A short count tells the caller about a time-out; a failure with nothing
     // read is reported as such.
-    if (done == 0 && failure != 0 && failure != COM_ERR_TIMEOUT) return failure;
+    if (done == 0 && failure != 0 && failure != COM_ERR_TIMEOUT)
+        return failure;
     return static_cast<int>(std::min<std::size_t>(done, INT_MAX));
 }
 

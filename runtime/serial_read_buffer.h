@@ -24,9 +24,11 @@ public:
     static constexpr int kEmpty = -1;
 
     // The next byte, or kEmpty. Never touches the port.
-    int takeByte() {
+    int takeByte()
+    {
         const std::size_t p = pos_.load(std::memory_order_relaxed);
-        if (p >= end_.load(std::memory_order_relaxed)) return kEmpty;
+        if (p >= end_.load(std::memory_order_relaxed))
+            return kEmpty;
         pos_.store(p + 1, std::memory_order_relaxed);
         return bytes_[p];
     }
@@ -42,14 +44,17 @@ public:
     int read(SerialPort& port, uint8_t* dst, std::size_t n);
 
     // Forgets what was read ahead: on every open, close and flush.
-    void clear() {
+    void clear()
+    {
         end_.store(0, std::memory_order_relaxed);
         pos_.store(0, std::memory_order_relaxed);
     }
 
     // Makes the storage, once: a slot that never opens a port costs none.
-    void allocate() {
-        if (!bytes_) bytes_ = std::make_unique<uint8_t[]>(kSize);
+    void allocate()
+    {
+        if (!bytes_)
+            bytes_ = std::make_unique<uint8_t[]>(kSize);
     }
 
 private:

@@ -35,14 +35,17 @@ namespace {
 constexpr DWORD kInputQueue = 64 * 1024;
 constexpr DWORD kOutputQueue = 4 * 1024;
 
-std::string systemText(DWORD err) {
+std::string systemText(DWORD err)
+{
     char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string s = n && text ? std::string(text, n) : "error " + std::to_string(err);
-    if (text) LocalFree(text);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
+    if (text)
+        LocalFree(text);
+    while (!s.empty() &&
+           (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
         s.pop_back();
     return s;
 }
@@ -50,16 +53,20 @@ std::string systemText(DWORD err) {
 // A handle closed on every path out of openDevice unless released.
 struct HandleGuard {
     HANDLE h;
-    ~HandleGuard() {
-        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    ~HandleGuard()
+    {
+        if (h && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
     }
     HANDLE release() { return std::exchange(h, nullptr); }
 };
 
 // "COM3", "com12" or "\\.\COM12" -> "\\.\COM12". The prefix is required for
 // COM10 and above and harmless below; any other name is used as given.
-std::string devicePath(const std::string& device) {
-    if (device.rfind("\\\\", 0) == 0) return device;
+std::string devicePath(const std::string& device)
+{
+    if (device.rfind("\\\\", 0) == 0)
+        return device;
     return "\\\\.\\" + device;
 }
 
@@ -67,114 +74,142 @@ class Win32Port final : public SerialPort {
 public:
     Win32Port(HANDLE h, HANDLE readEvent, HANDLE writeEvent, HANDLE cancelEvent, long baud)
         : h_(h), readEvent_(readEvent), writeEvent_(writeEvent), cancelEvent_(cancelEvent),
-          baud_(baud) {
+          baud_(baud)
+    {
         // Until the first wait sets its own: bounds a read of queued bytes.
         setReadTimeout(1000);
     }
 
-    ~Win32Port() override {
+    ~Win32Port() override
+    {
         CloseHandle(h_);
         CloseHandle(readEvent_);
         CloseHandle(writeEvent_);
         CloseHandle(cancelEvent_);
     }
 
-    int write(const uint8_t* src, std::size_t n) override {
-        if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+    int write(const uint8_t* src, std::size_t n) override
+    {
+        if (failed_.load(std::memory_order_relaxed))
+            return COM_ERR_IO;
         const auto deadline = writeDeadline(n, baud_);
         std::size_t done = 0;
         while (done < n) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 20));
             DWORD put = 0;
-            const int r = transfer(false, const_cast<uint8_t*>(src + done), chunk, &put, deadline,
-                                   nullptr);
+            const int r =
+                transfer(false, const_cast<uint8_t*>(src + done), chunk, &put, deadline, nullptr);
             done += put;
-            if (r < 0) return r;
+            if (r < 0)
+                return r;
         }
         return static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
     }
 
-    int sendBreak(int milliseconds) override {
-        if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+    int sendBreak(int milliseconds) override
+    {
+        if (failed_.load(std::memory_order_relaxed))
+            return COM_ERR_IO;
         // Bytes already queued go out before the line is held low.
         FlushFileBuffers(h_);
-        if (!SetCommBreak(h_)) return fail();
+        if (!SetCommBreak(h_))
+            return fail();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        if (!ClearCommBreak(h_)) return fail();
+        if (!ClearCommBreak(h_))
+            return fail();
         return 0;
     }
 
-    void cancelReads() override {
+    void cancelReads() override
+    {
         cancelled_.store(true);
         // Manual reset: the current wait and every later one end at once.
         SetEvent(cancelEvent_);
     }
 
 protected:
-    int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override {
+    int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
+    {
         const DWORD room = static_cast<DWORD>(std::min<std::size_t>(cap, 1 << 20));
         for (int early = 0;;) {
-            if (cancelled_.load(std::memory_order_relaxed)) return COM_ERR_CANCELLED;
-            if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+            if (cancelled_.load(std::memory_order_relaxed))
+                return COM_ERR_CANCELLED;
+            if (failed_.load(std::memory_order_relaxed))
+                return COM_ERR_IO;
             // Everything queued in one call: the sampling loop reads one byte
             // at a time from the numbered port's read buffer, not from the
             // device.
             const int queued = takeQueued(dst, room);
-            if (queued != 0) return queued;
+            if (queued != 0)
+                return queued;
 
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return COM_ERR_TIMEOUT;
+            if (left.count() <= 0)
+                return COM_ERR_TIMEOUT;
             // A day at most per wait; the loop goes on for longer time-outs.
             const DWORD waitMs = static_cast<DWORD>(std::min<long long>(left.count(), 86'400'000));
-            if (!setReadTimeout(waitMs)) return fail();
+            if (!setReadTimeout(waitMs))
+                return fail();
             DWORD got = 0;
             const int r = transfer(true, dst, 1, &got, deadline, cancelEvent_);
             if (got == 1) {
                 const int more = room > 1 ? takeQueued(dst + 1, room - 1) : 0;
                 return more < 0 ? 1 : 1 + more;
             }
-            if (r == COM_ERR_CANCELLED || (r < 0 && r != COM_ERR_TIMEOUT)) return r;
+            if (r == COM_ERR_CANCELLED || (r < 0 && r != COM_ERR_TIMEOUT))
+                return r;
             // The driver's time-out ends the read at the deadline. A read
             // that ends well before it with nothing, again and again, is a
             // device that is gone without saying so: it must not turn into
             // a busy loop.
-            if (Clock::now() + std::chrono::milliseconds(5) < deadline && ++early > kEarlyReadsLimit)
+            if (Clock::now() + std::chrono::milliseconds(5) < deadline &&
+                ++early > kEarlyReadsLimit)
                 return fail();
         }
     }
 
-    int discardDeviceInput() override {
-        if (failed_.load(std::memory_order_relaxed)) return COM_ERR_IO;
+    int discardDeviceInput() override
+    {
+        if (failed_.load(std::memory_order_relaxed))
+            return COM_ERR_IO;
         return PurgeComm(h_, PURGE_RXCLEAR) ? 0 : fail();
     }
 
 private:
     // A failed device stays failed: later calls return COM_ERR_IO at once.
-    int fail() {
+    int fail()
+    {
         failed_.store(true);
         return COM_ERR_IO;
     }
 
     // Reads what the driver holds already, at most `room` bytes, without
     // waiting for more. Returns the count (0: nothing queued) or COM_ERR_IO.
-    int takeQueued(uint8_t* dst, DWORD room) {
+    int takeQueued(uint8_t* dst, DWORD room)
+    {
         DWORD errors = 0;
         COMSTAT status{};
         // Also clears a line error (overrun, framing, parity), which would
         // otherwise hold back further reads on some drivers.
-        if (!ClearCommError(h_, &errors, &status)) return fail();
+        if (!ClearCommError(h_, &errors, &status))
+            return fail();
         const DWORD want = std::min(status.cbInQue, room);
-        if (want == 0) return 0;
+        if (want == 0)
+            return 0;
         // The bytes are there, so the read returns at once; the current read
         // time-out bounds it should the driver have counted wrong.
         DWORD got = 0;
-        const int r = transfer(true, dst, want, &got, Clock::now() + std::chrono::seconds(2), nullptr);
-        if (got > 0) return static_cast<int>(got);
+        const int r =
+            transfer(true, dst, want, &got, Clock::now() + std::chrono::seconds(2), nullptr);
+        if (got > 0)
+            return static_cast<int>(got);
         return r == COM_ERR_TIMEOUT ? 0 : r;
     }
 
-    bool setReadTimeout(DWORD ms) {
-        if (ms == readTimeoutMs_) return true;
+    bool setReadTimeout(DWORD ms)
+    {
+        if (ms == readTimeoutMs_)
+            return true;
         // Total time-out only: the read returns with its one byte as soon as
         // it arrives, or with none after `ms`. Writes are bounded by the
         // wait in transfer().
@@ -182,7 +217,8 @@ private:
         t.ReadIntervalTimeout = 0;
         t.ReadTotalTimeoutMultiplier = 0;
         t.ReadTotalTimeoutConstant = ms;
-        if (!SetCommTimeouts(h_, &t)) return false;
+        if (!SetCommTimeouts(h_, &t))
+            return false;
         readTimeoutMs_ = ms;
         return true;
     }
@@ -193,19 +229,22 @@ private:
     // moved, whatever the result. Returns 0, COM_ERR_TIMEOUT,
     // COM_ERR_CANCELLED or COM_ERR_IO.
     int transfer(bool read, uint8_t* buf, DWORD n, DWORD* done, Clock::time_point deadline,
-                 HANDLE cancel) {
+                 HANDLE cancel)
+    {
         *done = 0;
         OVERLAPPED ov{};
         ov.hEvent = read ? readEvent_ : writeEvent_;
         ResetEvent(ov.hEvent);
-        const BOOL ok = read ? ReadFile(h_, buf, n, nullptr, &ov) : WriteFile(h_, buf, n, nullptr, &ov);
-        if (!ok && GetLastError() != ERROR_IO_PENDING) return fail();
+        const BOOL ok =
+            read ? ReadFile(h_, buf, n, nullptr, &ov) : WriteFile(h_, buf, n, nullptr, &ov);
+        if (!ok && GetLastError() != ERROR_IO_PENDING)
+            return fail();
 
         bool cancelled = false;
         if (!ok) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            const DWORD waitMs =
-                static_cast<DWORD>(std::clamp<long long>(left.count() + kDriverMarginMs, 0, 86'400'000));
+            const DWORD waitMs = static_cast<DWORD>(
+                std::clamp<long long>(left.count() + kDriverMarginMs, 0, 86'400'000));
             HANDLE events[2] = {ov.hEvent, cancel};
             const DWORD w = WaitForMultipleObjects(cancel ? 2 : 1, events, FALSE, waitMs);
             if (w != WAIT_OBJECT_0) {
@@ -220,17 +259,16 @@ private:
         const DWORD err = finished ? ERROR_SUCCESS : GetLastError();
         *done = moved;
         // A read that ends by its time-out succeeds with fewer bytes.
-        if (finished) return moved == n ? 0 : COM_ERR_TIMEOUT;
+        if (finished)
+            return moved == n ? 0 : COM_ERR_TIMEOUT;
         switch (err) {
-            case ERROR_OPERATION_ABORTED:
-                // Taken back here (cancel, or the driver overran its own
-                // time-out), or aborted by the driver: no failure either way.
-                return cancelled ? COM_ERR_CANCELLED : COM_ERR_TIMEOUT;
-            case ERROR_TIMEOUT:          // how wine ends a read at its time-out
-            case ERROR_COUNTER_TIMEOUT:
-                return COM_ERR_TIMEOUT;
-            default:
-                return fail();
+        case ERROR_OPERATION_ABORTED:
+            // Taken back here (cancel, or the driver overran its own
+            // time-out), or aborted by the driver: no failure either way.
+            return cancelled ? COM_ERR_CANCELLED : COM_ERR_TIMEOUT;
+        case ERROR_TIMEOUT:  // how wine ends a read at its time-out
+        case ERROR_COUNTER_TIMEOUT: return COM_ERR_TIMEOUT;
+        default: return fail();
         }
     }
 
@@ -247,7 +285,8 @@ private:
 
 // The DCB for `link`, on top of what the driver reports (which fills the
 // fields this layer has no opinion on, such as the XON/XOFF limits).
-DCB linkDcb(const DCB& current, const LinkSettings& link) {
+DCB linkDcb(const DCB& current, const LinkSettings& link)
+{
     DCB d = current;
     d.DCBlength = sizeof d;
     d.BaudRate = static_cast<DWORD>(link.baud);
@@ -256,7 +295,9 @@ DCB linkDcb(const DCB& current, const LinkSettings& link) {
     // with a parity error is passed as received (the record counter catches
     // a damaged stream), never replaced or dropped.
     d.fParity = FALSE;
-    d.Parity = link.parity == kOddParity ? ODDPARITY : link.parity == kEvenParity ? EVENPARITY : NOPARITY;
+    d.Parity = link.parity == kOddParity    ? ODDPARITY
+               : link.parity == kEvenParity ? EVENPARITY
+                                            : NOPARITY;
     d.ByteSize = static_cast<BYTE>(link.dataBits);
     d.StopBits = link.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     // No flow control of any kind: 0x11 and 0x13 are data, and the board
@@ -273,7 +314,7 @@ DCB linkDcb(const DCB& current, const LinkSettings& link) {
     d.fDtrControl = DTR_CONTROL_ENABLE;
     d.fRtsControl = RTS_CONTROL_ENABLE;
     d.fErrorChar = FALSE;  // no replacement of bytes with errors
-    d.fNull = FALSE;       // 0x00 is data
+    d.fNull = FALSE;  // 0x00 is data
     d.fAbortOnError = FALSE;  // a line error must not fail later reads
     if (d.XonChar == d.XoffChar) {  // SetCommState refuses equal characters
         d.XonChar = 0x11;
@@ -285,22 +326,31 @@ DCB linkDcb(const DCB& current, const LinkSettings& link) {
 // What the device must have taken for the open to count, read back from the
 // driver. Parity is not compared: a device that carries bytes rather than
 // bits on a wire (a virtual port, a pseudo-terminal under wine) has none.
-std::string dcbDiffers(const DCB& want, const DCB& got) {
-    if (got.BaudRate != want.BaudRate) return "baud rate " + std::to_string(want.BaudRate);
-    if (got.ByteSize != want.ByteSize) return "data bits";
-    if (got.StopBits != want.StopBits) return "stop bits";
-    if (got.fOutxCtsFlow || got.fOutxDsrFlow || got.fOutX || got.fInX) return "flow control";
-    if (got.fNull || got.fErrorChar) return "byte replacement";
+std::string dcbDiffers(const DCB& want, const DCB& got)
+{
+    if (got.BaudRate != want.BaudRate)
+        return "baud rate " + std::to_string(want.BaudRate);
+    if (got.ByteSize != want.ByteSize)
+        return "data bits";
+    if (got.StopBits != want.StopBits)
+        return "stop bits";
+    if (got.fOutxCtsFlow || got.fOutxDsrFlow || got.fOutX || got.fInX)
+        return "flow control";
+    if (got.fNull || got.fErrorChar)
+        return "byte replacement";
     return {};
 }
 
 }  // namespace
 
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
-                                       std::string* error, int* code) {
+                                       std::string* error, int* code)
+{
     auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error) *error = device + ": " + why;
-        if (code) *code = c;
+        if (error)
+            *error = device + ": " + why;
+        if (code)
+            *code = c;
         return nullptr;
     };
     // No sharing: a serial port belongs to one program at a time (the
@@ -318,7 +368,8 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
 
     DCB current{};
     current.DCBlength = sizeof current;
-    if (!GetCommState(h.h, &current)) return refuse(COM_ERR_OPEN, "not a serial device");
+    if (!GetCommState(h.h, &current))
+        return refuse(COM_ERR_OPEN, "not a serial device");
     SetupComm(h.h, kInputQueue, kOutputQueue);  // a recommendation; drivers may keep their own
 
     const DCB want = linkDcb(current, link);
@@ -329,14 +380,15 @@ std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSett
         // on a wire (see dcbDiffers): it is used without.
         applied.Parity = NOPARITY;
         if (want.Parity == NOPARITY || !SetCommState(h.h, &applied))
-            return refuse(COM_ERR_CONFIG, "the device refused the link setting (" +
-                                              (want.ByteSize != 8 ? std::string("data bits")
-                                                                  : systemText(err)) +
-                                              ")");
+            return refuse(COM_ERR_CONFIG,
+                          "the device refused the link setting (" +
+                              (want.ByteSize != 8 ? std::string("data bits") : systemText(err)) +
+                              ")");
     }
     DCB got{};
     got.DCBlength = sizeof got;
-    if (!GetCommState(h.h, &got)) return refuse(COM_ERR_CONFIG, "cannot read settings back");
+    if (!GetCommState(h.h, &got))
+        return refuse(COM_ERR_CONFIG, "cannot read settings back");
     if (auto what = dcbDiffers(want, got); !what.empty())
         return refuse(COM_ERR_CONFIG, "the device refused the link setting (" + what + ")");
 

@@ -44,8 +44,7 @@ void TerminationSignals::install(std::function<void()> onSignal)
         auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, [this] {
             char buf[64];
-            while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {
-            }
+            while (::read(gSignalPipe[0], buf, sizeof buf) > 0) {}
             if (onSignal_)
                 onSignal_();
         });

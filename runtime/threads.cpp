@@ -15,8 +15,10 @@
 
 #include "runtime.h"
 
-void Delay(double seconds) {
-    if (!(seconds > 0)) return;  // also NaN
+void Delay(double seconds)
+{
+    if (!(seconds > 0))
+        return;  // also NaN
     std::this_thread::sleep_for(std::chrono::duration<double>(std::min(seconds, 1e7)));
 }
 
@@ -42,12 +44,14 @@ struct Pool {
 
 // Never destroyed: a function still running at exit must not find the pool
 // gone, and a joinable std::thread destroyed at exit would terminate.
-Pool& pool() {
+Pool& pool()
+{
     static Pool* p = new Pool;
     return *p;
 }
 
-std::shared_ptr<Job> findJob(int id) {
+std::shared_ptr<Job> findJob(int id)
+{
     auto& p = pool();
     std::lock_guard lock(p.mutex);
     auto it = p.jobs.find(id);
@@ -56,8 +60,10 @@ std::shared_ptr<Job> findJob(int id) {
 
 }  // namespace
 
-int CmtScheduleThreadPoolFunction(int poolHandle, ThreadFunctionPtr function, void* data, int* id) {
-    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE || !function) return kBadArgument;
+int CmtScheduleThreadPoolFunction(int poolHandle, ThreadFunctionPtr function, void* data, int* id)
+{
+    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE || !function)
+        return kBadArgument;
     auto job = std::make_shared<Job>();
     auto body = [job, function, data] {
         function(data);
@@ -82,21 +88,29 @@ int CmtScheduleThreadPoolFunction(int poolHandle, ThreadFunctionPtr function, vo
     return 0;
 }
 
-int CmtWaitForThreadPoolFunctionCompletion(int poolHandle, int id, int /*options*/) {
-    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE) return kBadArgument;
-    if (id == 0) return 0;
+int CmtWaitForThreadPoolFunctionCompletion(int poolHandle, int id, int /*options*/)
+{
+    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE)
+        return kBadArgument;
+    if (id == 0)
+        return 0;
     auto job = findJob(id);
-    if (!job) return kUnknownId;
+    if (!job)
+        return kUnknownId;
     std::unique_lock lock(job->mutex);
     job->done.wait(lock, [&] { return job->finished; });
     return 0;
 }
 
-int CmtWaitForThreadPoolFunctionTimed(int poolHandle, int id, double seconds) {
-    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE) return kBadArgument;
-    if (id == 0) return 1;
+int CmtWaitForThreadPoolFunctionTimed(int poolHandle, int id, double seconds)
+{
+    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE)
+        return kBadArgument;
+    if (id == 0)
+        return 1;
     auto job = findJob(id);
-    if (!job) return kUnknownId;
+    if (!job)
+        return kUnknownId;
     const double bounded = seconds > 0 ? std::min(seconds, 1e7) : 0.0;
     std::unique_lock lock(job->mutex);
     return job->done.wait_for(lock, std::chrono::duration<double>(bounded),
@@ -109,15 +123,19 @@ int CmtWaitForThreadPoolFunctionTimed(int poolHandle, int id, double seconds) {
 // thread never outlives the id (it may use data its caller frees next). A
 // function that releases its own id is detached instead: it cannot wait for
 // itself.
-int CmtReleaseThreadPoolFunctionID(int poolHandle, int id) {
-    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE) return kBadArgument;
-    if (id == 0) return 0;
+int CmtReleaseThreadPoolFunctionID(int poolHandle, int id)
+{
+    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE)
+        return kBadArgument;
+    if (id == 0)
+        return 0;
     std::shared_ptr<Job> job;
     {
         auto& p = pool();
         std::lock_guard lock(p.mutex);
         auto it = p.jobs.find(id);
-        if (it == p.jobs.end()) return kUnknownId;
+        if (it == p.jobs.end())
+            return kUnknownId;
         job = std::move(it->second);
         p.jobs.erase(it);
     }

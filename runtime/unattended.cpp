@@ -31,7 +31,8 @@ void MessageLineEcho::setStream(std::FILE* stream)
     last_.reset();
 }
 
-ScriptCheck checkScriptAgainst(const std::vector<ScriptAction>& script, const ControlTable* controls)
+ScriptCheck checkScriptAgainst(const std::vector<ScriptAction>& script,
+                               const ControlTable* controls)
 {
     for (const ScriptAction& a : script) {
         if (!controls)
@@ -41,8 +42,8 @@ ScriptCheck checkScriptAgainst(const std::vector<ScriptAction>& script, const Co
             if (it == controls->end())
                 return {a.line, "set: the panel has no control " + std::to_string(a.control)};
             const Control& c = it->second;
-            const std::string what =
-                "set: control " + std::to_string(c.id) + " (" + quotedName(c.widget->objectName()) + ")";
+            const std::string what = "set: control " + std::to_string(c.id) + " (" +
+                                     quotedName(c.widget->objectName()) + ")";
             if (!holdsInteger(c.kind))
                 return {a.line, what + " is a " + c.widget->metaObject()->className() +
                                     ", not an integer control"};
@@ -85,17 +86,12 @@ void UnattendedRunner::step(ScriptTarget& target, std::size_t i)
     const ScriptAction& a = script_[i];
     int delayMs = 0;
     switch (a.verb) {
-    case ScriptVerb::Set:
-        target.setByScript(a.control, a.value);
-        break;
-    case ScriptVerb::Press:
-        target.pressByScript(QString::fromStdString(a.callback));
-        break;
-    case ScriptVerb::Wait:
-        delayMs = static_cast<int>(std::llround(a.seconds * 1000));
-        break;
+    case ScriptVerb::Set: target.setByScript(a.control, a.value); break;
+    case ScriptVerb::Press: target.pressByScript(QString::fromStdString(a.callback)); break;
+    case ScriptVerb::Wait: delayMs = static_cast<int>(std::llround(a.seconds * 1000)); break;
     }
-    QTimer::singleShot(delayMs, Qt::PreciseTimer, this, [this, &target, i] { step(target, i + 1); });
+    QTimer::singleShot(delayMs, Qt::PreciseTimer, this,
+                       [this, &target, i] { step(target, i + 1); });
 }
 
 }  // namespace tarvo::rt

@@ -38,7 +38,8 @@ private:
 
 // Checks every action of `script` against the panel's controls (null: no
 // panel loaded); the first misfit is reported.
-ScriptCheck checkScriptAgainst(const std::vector<ScriptAction>& script, const ControlTable* controls);
+ScriptCheck checkScriptAgainst(const std::vector<ScriptAction>& script,
+                               const ControlTable* controls);
 
 // What a script's actions act on.
 class ScriptTarget {

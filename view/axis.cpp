@@ -24,8 +24,8 @@ double niceStep(double least)
 // clock divides them, then days.
 double clockStep(double leastUs)
 {
-    static const double steps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800,
-                                   3600, 7200, 10800, 21600, 43200, 86400};
+    static const double steps[] = {1,   2,   5,    10,   15,   30,    60,    120,   300,
+                                   600, 900, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
     for (double s : steps)
         if (s * 1e6 >= leastUs)
             return s * 1e6;
@@ -35,14 +35,16 @@ double clockStep(double leastUs)
 int decimalsFor(double stepSeconds)
 {
     int d = 0;
-    while (d < 6 && std::fabs(stepSeconds * std::pow(10.0, d) - std::round(stepSeconds * std::pow(10.0, d))) > 1e-6)
+    while (d < 6 && std::fabs(stepSeconds * std::pow(10.0, d) -
+                              std::round(stepSeconds * std::pow(10.0, d))) > 1e-6)
         d++;
     return d;
 }
 
 std::string clockLabel(double seconds, int decimals, bool hours)
 {
-    const double rounded = std::round(seconds * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
+    const double rounded =
+        std::round(seconds * std::pow(10.0, decimals)) / std::pow(10.0, decimals);
     const auto whole = static_cast<long long>(std::floor(rounded));
     const double frac = rounded - double(whole);
     char fracText[16] = "";
@@ -52,7 +54,8 @@ std::string clockLabel(double seconds, int decimals, bool hours)
     }
     char text[48];
     if (hours)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld%s", whole / 3600, whole / 60 % 60, whole % 60, fracText);
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld%s", whole / 3600, whole / 60 % 60,
+                      whole % 60, fracText);
     else
         std::snprintf(text, sizeof text, "%lld:%02lld%s", whole / 60, whole % 60, fracText);
     return text;
@@ -60,7 +63,8 @@ std::string clockLabel(double seconds, int decimals, bool hours)
 
 }  // namespace
 
-std::vector<Tick> timeTicks(Span span, double pixels, double spacing, double scaleEnd, bool periodKnown)
+std::vector<Tick> timeTicks(Span span, double pixels, double spacing, double scaleEnd,
+                            bool periodKnown)
 {
     std::vector<Tick> ticks;
     if (span.width() <= 0 || pixels <= 0)
@@ -75,13 +79,15 @@ std::vector<Tick> timeTicks(Span span, double pixels, double spacing, double sca
         step = niceStep(least);
     const int decimals = periodKnown ? decimalsFor(step / 1e6) : 0;
     const bool clock = periodKnown && scaleEnd >= 60e6;
-    for (double at = std::ceil(span.from / step - 1e-9) * step; at <= span.to + 1e-6 * step; at += step) {
+    for (double at = std::ceil(span.from / step - 1e-9) * step; at <= span.to + 1e-6 * step;
+         at += step) {
         char text[48];
         const double s = std::fabs(at) < 1e-6 * step ? 0.0 : at / 1e6;  // never "-0.0"
         if (!periodKnown)
             std::snprintf(text, sizeof text, "%.0f", s);
         else if (clock)
-            std::snprintf(text, sizeof text, "%s", clockLabel(s, decimals, scaleEnd >= 3600e6).c_str());
+            std::snprintf(text, sizeof text, "%s",
+                          clockLabel(s, decimals, scaleEnd >= 3600e6).c_str());
         else
             std::snprintf(text, sizeof text, "%.*f s", decimals, s);
         ticks.push_back({at, text});

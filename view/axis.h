@@ -20,7 +20,8 @@ struct Tick {
 
 // Ticks of a time span drawn `pixels` wide, at least `spacing` pixels apart.
 // `scaleEnd`: the end of the whole axis (the labels keep one form over it).
-std::vector<Tick> timeTicks(Span span, double pixels, double spacing, double scaleEnd, bool periodKnown);
+std::vector<Tick> timeTicks(Span span, double pixels, double spacing, double scaleEnd,
+                            bool periodKnown);
 
 // Ticks of values lo..hi drawn `pixels` high, at least `spacing` apart.
 std::vector<Tick> valueTicks(double lo, double hi, double pixels, double spacing);

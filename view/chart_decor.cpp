@@ -27,15 +27,17 @@ void drawGrid(QPainter& p, const RunChart& chart)
     const QColor grid = mix(pal.color(QPalette::Base), pal.color(QPalette::Text), 0.11);
     p.setPen(grid);
     const QFontMetrics fm(chart.font());
-    for (const Tick& t : valueTicks(chart.valueFrom(), chart.valueTo(), chart.plotRect().height(), 2.5 * fm.height())) {
+    for (const Tick& t : valueTicks(chart.valueFrom(), chart.valueTo(), chart.plotRect().height(),
+                                    2.5 * fm.height())) {
         const int y = int(std::lround(chart.yOf(t.at) - 0.5));
         p.drawLine(chart.plotRect().left(), y, chart.plotRect().right(), y);
     }
     if (!chart.run())
         return;
     const double end = chart.limits().end;
-    for (const Tick& t : timeTicks(chart.span(), chart.plotRect().width(), fm.horizontalAdvance("00:00:00.000") + 24, end,
-                                   chart.run()->periodKnown())) {
+    for (const Tick& t :
+         timeTicks(chart.span(), chart.plotRect().width(),
+                   fm.horizontalAdvance("00:00:00.000") + 24, end, chart.run()->periodKnown())) {
         const int x = int(std::floor(chart.xOf(t.at)));
         p.drawLine(x, chart.plotRect().top(), x, chart.plotRect().bottom());
         if (!chart.lanesRect().isEmpty())
@@ -51,14 +53,16 @@ void drawMarks(QPainter& p, const RunChart& chart, bool inPlot)
     const double lo = chart.span().from, hi = chart.span().to;
     auto firstIn = chart.runMarks().endingFrom(lo);
     const int top = chart.plotRect().top();
-    const int bottom = chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
+    const int bottom =
+        chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
     if (inPlot)
         p.setClipRect(QRect(chart.plotRect().topLeft(), QPoint(chart.plotRect().right(), bottom)));
     int lastX[2] = {INT32_MIN, INT32_MIN};
     // Lines through the plot only where the marks leave room between them.
-    auto lastIn = std::upper_bound(firstIn, chart.marks().end(), hi, [](double us, const MarkAt& m) { return us < m.fromUs; });
+    auto lastIn = std::upper_bound(firstIn, chart.marks().end(), hi,
+                                   [](double us, const MarkAt& m) { return us < m.fromUs; });
     if (inPlot && (lastIn - firstIn) * 12 > chart.plotRect().width()) {
         p.restore();
         return;
@@ -87,7 +91,8 @@ void drawMarks(QPainter& p, const RunChart& chart, bool inPlot)
             if (loss)
                 shape << QPoint(x, y0) << QPoint(x + 5, y1) << QPoint(x - 5, y1);
             else
-                shape << QPoint(x, y0) << QPoint(x + 5, (y0 + y1) / 2) << QPoint(x, y1) << QPoint(x - 5, (y0 + y1) / 2);
+                shape << QPoint(x, y0) << QPoint(x + 5, (y0 + y1) / 2) << QPoint(x, y1)
+                      << QPoint(x - 5, (y0 + y1) / 2);
             p.setPen(c);
             p.setBrush(c);
             p.drawPolygon(shape);
@@ -118,8 +123,8 @@ void drawLegend(QPainter& p, const RunChart& chart)
         QFont f = chart.font();
         f.setStrikeOut(!on);
         p.setFont(f);
-        p.drawText(QRect(r.left() + 24, r.top(), r.width() - 24, r.height()), Qt::AlignVCenter | Qt::AlignLeft,
-                   chart.traceName(t));
+        p.drawText(QRect(r.left() + 24, r.top(), r.width() - 24, r.height()),
+                   Qt::AlignVCenter | Qt::AlignLeft, chart.traceName(t));
     }
     p.restore();
 }
@@ -129,21 +134,25 @@ void drawAxes(QPainter& p, const RunChart& chart)
     const QPalette& pal = chart.palette();
     const QFontMetrics fm(chart.font());
     p.setPen(pal.color(QPalette::WindowText));
-    for (const Tick& t : valueTicks(chart.valueFrom(), chart.valueTo(), chart.plotRect().height(), 2.5 * fm.height())) {
+    for (const Tick& t : valueTicks(chart.valueFrom(), chart.valueTo(), chart.plotRect().height(),
+                                    2.5 * fm.height())) {
         const int y = int(std::lround(chart.yOf(t.at)));
-        p.drawText(QRect(0, y - fm.height() / 2, chart.plotRect().left() - 6, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::fromStdString(t.label));
+        p.drawText(QRect(0, y - fm.height() / 2, chart.plotRect().left() - 6, fm.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(t.label));
     }
     for (int lane = 0; !chart.lanesRect().isEmpty() && lane < kLines; lane++) {
-        const QRect r(0, chart.lanesRect().top() + lane * chart.laneHeight(), chart.plotRect().left() - 6, chart.laneHeight());
+        const QRect r(0, chart.lanesRect().top() + lane * chart.laneHeight(),
+                      chart.plotRect().left() - 6, chart.laneHeight());
         p.drawText(r, Qt::AlignRight | Qt::AlignVCenter, QString("D%1").arg(lane + 1));
     }
     if (!chart.run())
         return;
     const double end = chart.limits().end;
     const int spacing = fm.horizontalAdvance("00:00:00.000") + 24;
-    const QColor tickColour = mix(pal.color(QPalette::Window), pal.color(QPalette::WindowText), 0.5);
-    for (const Tick& t : timeTicks(chart.span(), chart.plotRect().width(), spacing, end, chart.run()->periodKnown())) {
+    const QColor tickColour =
+        mix(pal.color(QPalette::Window), pal.color(QPalette::WindowText), 0.5);
+    for (const Tick& t : timeTicks(chart.span(), chart.plotRect().width(), spacing, end,
+                                   chart.run()->periodKnown())) {
         const int x = int(std::floor(chart.xOf(t.at)));
         const QString label = QString::fromStdString(t.label);
         const int w = fm.horizontalAdvance(label);
@@ -151,7 +160,8 @@ void drawAxes(QPainter& p, const RunChart& chart)
         p.drawLine(x, chart.axisRect().top(), x, chart.axisRect().top() + 3);
         const int lx = std::clamp(x - w / 2, 0, chart.width() - w - 2);
         p.setPen(pal.color(QPalette::WindowText));
-        p.drawText(QRect(lx, chart.axisRect().top() + 4, w + 2, fm.height()), Qt::AlignLeft | Qt::AlignTop, label);
+        p.drawText(QRect(lx, chart.axisRect().top() + 4, w + 2, fm.height()),
+                   Qt::AlignLeft | Qt::AlignTop, label);
     }
 }
 
@@ -164,7 +174,8 @@ void drawHover(QPainter& p, const RunChart& chart, QPoint at)
         return;
     const QPalette& pal = chart.palette();
     const double x = std::floor(chart.xOf(double(r.timeUs))) + 0.5;
-    const int bottom = chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
+    const int bottom =
+        chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
     QColor c = pal.color(QPalette::Text);
     c.setAlpha(110);
     p.save();

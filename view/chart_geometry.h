@@ -19,6 +19,7 @@ struct ChartGeometry {
 
 // A chart `size` big with these traces, and lanes for the digital lines if
 // it has them.
-ChartGeometry chartGeometry(const QFont& font, QSize size, const std::vector<QString>& traceNames, bool digital);
+ChartGeometry chartGeometry(const QFont& font, QSize size, const std::vector<QString>& traceNames,
+                            bool digital);
 
 }  // namespace tarvo::view

@@ -53,7 +53,8 @@ void ChartNavigator::press(QMouseEvent* e)
     pressSpan_ = chart_.span();
     pressVFrom_ = chart_.valueFrom();
     pressVTo_ = chart_.valueTo();
-    if (e->button() == Qt::RightButton || (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ControlModifier))) {
+    if (e->button() == Qt::RightButton ||
+        (e->button() == Qt::LeftButton && (e->modifiers() & Qt::ControlModifier))) {
         drag_ = Drag::Box;
         box_ = QRect(at, at);
     } else if (e->button() == Qt::LeftButton || e->button() == Qt::MiddleButton) {
@@ -70,7 +71,8 @@ void ChartNavigator::move(QMouseEvent* e)
         const double dt = (pressAt_.x() - at.x()) * pressSpan_.width() / std::max(1, plot.width());
         const Span s = panned(pressSpan_, dt, chart_.limits());
         if (pressVTo_ - pressVFrom_ < kFullScale) {  // values zoomed: they pan too
-            const double dv = (at.y() - pressAt_.y()) * (pressVTo_ - pressVFrom_) / std::max(1, plot.height());
+            const double dv =
+                (at.y() - pressAt_.y()) * (pressVTo_ - pressVFrom_) / std::max(1, plot.height());
             const double shift = std::clamp(dv, -pressVFrom_, kFullScale - pressVTo_);
             chart_.setValueRange(pressVFrom_ + shift, pressVTo_ + shift);
         }
@@ -95,10 +97,10 @@ void ChartNavigator::release(QMouseEvent* e)
         if (b.width() >= 4) {
             if (b.height() >= 8 && b.top() < plot.bottom()) {
                 const double vFrom = chart_.valueFrom(), vTo = chart_.valueTo();
-                const double v0 = vFrom + (plot.bottom() - std::min(b.bottom(), plot.bottom())) * (vTo - vFrom) /
-                                              std::max(1, plot.height() - 1);
-                const double v1 = vFrom + (plot.bottom() - std::max(b.top(), plot.top())) * (vTo - vFrom) /
-                                              std::max(1, plot.height() - 1);
+                const double v0 = vFrom + (plot.bottom() - std::min(b.bottom(), plot.bottom())) *
+                                              (vTo - vFrom) / std::max(1, plot.height() - 1);
+                const double v1 = vFrom + (plot.bottom() - std::max(b.top(), plot.top())) *
+                                              (vTo - vFrom) / std::max(1, plot.height() - 1);
                 zoomValues(v0, v1);
             }
             chart_.setSpan({chart_.timeAt(b.left()), chart_.timeAt(b.right() + 1)});
@@ -133,7 +135,8 @@ void ChartNavigator::wheel(QWheelEvent* e)
         const double at = chart_.timeAt(e->position().x());
         chart_.setFittedSpan(zoomed(span, at, std::pow(kZoomStep, d.y() / 120.0), chart_.limits()));
     } else if (d.x() != 0) {  // sideways: pan
-        chart_.setSpan({span.from - d.x() / 120.0 * span.width() / 10, span.to - d.x() / 120.0 * span.width() / 10});
+        chart_.setSpan({span.from - d.x() / 120.0 * span.width() / 10,
+                        span.to - d.x() / 120.0 * span.width() / 10});
     }
     e->accept();
 }

@@ -43,7 +43,8 @@ for --screenshot, the offscreen platform is used unless one is given.
 QtMessageHandler qtHandler = nullptr;
 void quietQt(QtMsgType type, const QMessageLogContext& context, const QString& msg)
 {
-    if (msg.startsWith("This plugin does not support") || msg.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
+    if (msg.startsWith("This plugin does not support") ||
+        msg.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
         return;
     if (qtHandler)
         qtHandler(type, context, msg);
@@ -87,9 +88,12 @@ int main(int argc, char** argv)
             // A Qt option, with its value where it takes one.
             platformGiven |= a == "-platform";
             qtArgs.push_back(argv[i]);
-            static const char* const withValue[] = {"-platform", "-display", "-geometry", "-style", "-stylesheet",
-                                                    "-qwindowtitle", "-plugin", "-qwindowgeometry", "-qwindowicon",
-                                                    "-platformpluginpath", "-platformtheme", "-session"};
+            static const char* const withValue[] = {"-platform",      "-display",
+                                                    "-geometry",      "-style",
+                                                    "-stylesheet",    "-qwindowtitle",
+                                                    "-plugin",        "-qwindowgeometry",
+                                                    "-qwindowicon",   "-platformpluginpath",
+                                                    "-platformtheme", "-session"};
             for (const char* w : withValue)
                 if (a == w && i + 1 < argc) {
                     qtArgs.push_back(argv[++i]);
@@ -98,7 +102,8 @@ int main(int argc, char** argv)
         } else if (path.empty()) {
             path = a;
         } else {
-            std::fprintf(stderr, "tarvo-view: one run at a time (%s and %s)\n", path.c_str(), a.c_str());
+            std::fprintf(stderr, "tarvo-view: one run at a time (%s and %s)\n", path.c_str(),
+                         a.c_str());
             return 2;
         }
     }
@@ -128,7 +133,8 @@ int main(int argc, char** argv)
 
     tarvo::view::ViewerWindow window;
     if (!shot.empty()) {
-        window.resize(tarvo::view::ViewerWindow::kShotWidth, tarvo::view::ViewerWindow::kShotHeight);
+        window.resize(tarvo::view::ViewerWindow::kShotWidth,
+                      tarvo::view::ViewerWindow::kShotHeight);
         window.show();
         QEventLoop wait;
         QObject::connect(&window, &tarvo::view::ViewerWindow::opened, &wait, &QEventLoop::quit);

@@ -78,7 +78,8 @@ void Overview::remake()
     for (unsigned c = 0; c < analog; c++)
         if (chart_.traceVisible(int(c)))
             channels.push_back(c);
-    const Picture pic = sample(*run, chart_.timeline(), channels, {0, chart_.limits().end}, unsigned(t.width()));
+    const Picture pic =
+        sample(*run, chart_.timeline(), channels, {0, chart_.limits().end}, unsigned(t.width()));
     const double h = t.height() - 3;
     auto y = [&](double v) { return 1.5 + h * (1 - v / 4095.0); };
     QPolygonF line;
@@ -173,17 +174,14 @@ void Overview::mouseMoveEvent(QMouseEvent* e)
     chart_.setSpan({from, from + s.width()});
 }
 
-void Overview::mouseReleaseEvent(QMouseEvent*)
-{
-    dragging_ = false;
-}
+void Overview::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
 
 void Overview::wheelEvent(QWheelEvent* e)
 {
     if (!chart_.run() || e->angleDelta().y() == 0)
         return;
-    const Span s = zoomed(chart_.span(), timeAt(e->position().x()), std::pow(0.8, e->angleDelta().y() / 120.0),
-                          chart_.limits());
+    const Span s = zoomed(chart_.span(), timeAt(e->position().x()),
+                          std::pow(0.8, e->angleDelta().y() / 120.0), chart_.limits());
     chart_.setSpan(s);
     e->accept();
 }

@@ -19,10 +19,13 @@ void PlotCache::clear()
 
 const Picture& PlotCache::picture(const RunChart& chart, uint64_t count)
 {
-    Key key{chart.span(), int(std::lround(chart.plotRect().width() * dpr_)), count, chart.shownChannels()};
+    Key key{chart.span(), int(std::lround(chart.plotRect().width() * dpr_)), count,
+            chart.shownChannels()};
     if (!(key == picKey_)) {
         const recorded::Run* run = chart.run();
-        pic_ = run ? sample(*run, chart.timeline(), key.channels, key.span, unsigned(std::max(0, key.width))) : Picture{};
+        pic_ = run ? sample(*run, chart.timeline(), key.channels, key.span,
+                            unsigned(std::max(0, key.width)))
+                   : Picture{};
         picKey_ = std::move(key);
         // The pages of the data file that the picture read are handed back:
         // however much of a large file one looks at, it does not stay in
@@ -44,7 +47,8 @@ const QImage& PlotCache::image(const RunChart& chart, uint64_t count, double dpr
     const QSize size(std::max(1, int(std::lround(chart.plotRect().width() * dpr))),
                      std::max(1, int(std::lround(chart.plotRect().height() * dpr))));
     const Picture& pic = picture(chart, count);
-    PlotKey key{picKey_, chart.valueFrom(), chart.valueTo(), size, chart.palette().cacheKey(), chart.marks().size()};
+    PlotKey key{picKey_, chart.valueFrom(),          chart.valueTo(),
+                size,    chart.palette().cacheKey(), chart.marks().size()};
     if (key == plotKey_ && !plot_.isNull())
         return plot_;
     plotKey_ = key;

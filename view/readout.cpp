@@ -12,9 +12,10 @@ Readout readoutOf(const RunChart& chart, QPoint at)
     Readout r;
     if (!chart.run() || chart.run()->count() == 0)
         return r;
-    const int bottom = chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
-    if (at.x() < chart.plotRect().left() || at.x() > chart.plotRect().right() || at.y() < chart.plotRect().top() ||
-        at.y() > std::max(bottom, chart.marksRect().bottom()))
+    const int bottom =
+        chart.lanesRect().isEmpty() ? chart.plotRect().bottom() : chart.lanesRect().bottom();
+    if (at.x() < chart.plotRect().left() || at.x() > chart.plotRect().right() ||
+        at.y() < chart.plotRect().top() || at.y() > std::max(bottom, chart.marksRect().bottom()))
         return r;
     // The nearest record by the middle of its period: the one whose period
     // the point is in, where a loss leaves no gap, else the nearer neighbour.
@@ -44,16 +45,20 @@ QString readoutHtml(const RunChart& chart, const Readout& r)
     if (!r.valid)
         return {};
     const int analog = chart.analogChannels();
-    QString s = QString("<b>%1</b>&nbsp;&nbsp; record %2")
-                    .arg(QString::fromStdString(readoutTime(double(r.timeUs), chart.run()->periodKnown())).toHtmlEscaped())
-                    .arg(r.record + 1);
+    QString s =
+        QString("<b>%1</b>&nbsp;&nbsp; record %2")
+            .arg(QString::fromStdString(readoutTime(double(r.timeUs), chart.run()->periodKnown()))
+                     .toHtmlEscaped())
+            .arg(r.record + 1);
     for (int t = 0; t < analog; t++) {
         if (!chart.traceVisible(t))
             continue;
-        s += QString("&nbsp;&nbsp; <span style=\"color:%1\">&#9632;</span>&nbsp;Ch&nbsp;%2&nbsp;<b>%3</b>")
-                 .arg(chart.traceColour(t).name())
-                 .arg(t + 1)
-                 .arg(r.values.ch[t]);
+        s +=
+            QString(
+                "&nbsp;&nbsp; <span style=\"color:%1\">&#9632;</span>&nbsp;Ch&nbsp;%2&nbsp;<b>%3</b>")
+                .arg(chart.traceColour(t).name())
+                .arg(t + 1)
+                .arg(r.values.ch[t]);
     }
     const recorded::Layout& l = chart.run()->records().layout();
     if (l.digital)
@@ -66,7 +71,9 @@ QString readoutHtml(const RunChart& chart, const Readout& r)
         s += QString("&nbsp;&nbsp; counter&nbsp;<b>%1</b>").arg(int(r.values.counter));
     if (!r.mark.isEmpty())
         s += QString("&nbsp;&nbsp; <span style=\"color:%1\">%2</span>")
-                 .arg((r.mark.startsWith("silence") ? chart.silenceColour() : chart.lossColour()).name(), r.mark.toHtmlEscaped());
+                 .arg((r.mark.startsWith("silence") ? chart.silenceColour() : chart.lossColour())
+                          .name(),
+                      r.mark.toHtmlEscaped());
     return s;
 }
 

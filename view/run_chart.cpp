@@ -17,8 +17,8 @@ using recorded::Run;
 namespace {
 
 constexpr double kFullScale = 4095;
-constexpr int kLines = 4;          // digital lines d1..d4
-constexpr int kMinPeriods = 8;     // the narrowest view, in periods
+constexpr int kLines = 4;  // digital lines d1..d4
+constexpr int kMinPeriods = 8;  // the narrowest view, in periods
 
 }  // namespace
 
@@ -40,7 +40,8 @@ void RunChart::setRun(const Run* run)
     run_ = run;
     count_ = run ? run->count() : 0;
     timeline_ = run ? Timeline(*run) : Timeline();
-    const unsigned traces = run ? run->records().layout().channels + (run->records().layout().digital ? kLines : 0) : 0;
+    const unsigned traces =
+        run ? run->records().layout().channels + (run->records().layout().digital ? kLines : 0) : 0;
     visible_.assign(traces, true);
     vFrom_ = 0;
     vTo_ = kFullScale;
@@ -88,10 +89,7 @@ void RunChart::setSpan(Span s)
     applySpan(s, s.from <= 0 && s.to >= l.end);
 }
 
-void RunChart::setFittedSpan(Span s)
-{
-    applySpan(s, s.from <= 0 && s.to >= limits().end);
-}
+void RunChart::setFittedSpan(Span s) { applySpan(s, s.from <= 0 && s.to >= limits().end); }
 
 void RunChart::showWholeRun()
 {
@@ -121,10 +119,7 @@ void RunChart::setValueRange(double from, double to)
 
 // ---- traces -------------------------------------------------------------------
 
-int RunChart::analogChannels() const
-{
-    return run_ ? int(run_->records().layout().channels) : 0;
-}
+int RunChart::analogChannels() const { return run_ ? int(run_->records().layout().channels) : 0; }
 
 QString RunChart::traceName(int t) const
 {
@@ -148,15 +143,9 @@ QColor RunChart::traceColour(int t) const
     return view::traceColour(palette(), t, analogChannels());
 }
 
-QColor RunChart::lossColour() const
-{
-    return view::lossColour(palette());
-}
+QColor RunChart::lossColour() const { return view::lossColour(palette()); }
 
-QColor RunChart::silenceColour() const
-{
-    return view::silenceColour(palette());
-}
+QColor RunChart::silenceColour() const { return view::silenceColour(palette()); }
 
 std::vector<unsigned> RunChart::shownChannels() const
 {
@@ -193,7 +182,8 @@ void RunChart::render(QPainter& p)
 {
     const QPalette& pal = palette();
     p.fillRect(rect(), pal.color(QPalette::Window));
-    p.drawImage(geo_.plot.topLeft(), cache_.image(*this, count_, p.device() ? p.device()->devicePixelRatioF() : 1.0));
+    p.drawImage(geo_.plot.topLeft(),
+                cache_.image(*this, count_, p.device() ? p.device()->devicePixelRatioF() : 1.0));
     if (!geo_.lanes.isEmpty()) {
         p.save();
         p.setClipRect(geo_.lanes);

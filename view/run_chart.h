@@ -76,15 +76,16 @@ public:
     QColor silenceColour() const;
 
     // Where things are, in the widget's coordinates.
-    QRect plotRect() const { return geo_.plot; }     // the analog traces
-    QRect lanesRect() const { return geo_.lanes; }   // the digital lines (may be empty)
-    QRect marksRect() const { return geo_.marks; }   // the marks of losses and silences
-    QRect axisRect() const { return geo_.axis; }     // the time labels
+    QRect plotRect() const { return geo_.plot; }  // the analog traces
+    QRect lanesRect() const { return geo_.lanes; }  // the digital lines (may be empty)
+    QRect marksRect() const { return geo_.marks; }  // the marks of losses and silences
+    QRect axisRect() const { return geo_.axis; }  // the time labels
     int laneHeight() const { return geo_.laneHeight; }
     QRect legendRect(int t) const;
     double xOf(double us) const
     {
-        return geo_.plot.left() + (us - span_.from) * geo_.plot.width() / std::max(1e-9, span_.width());
+        return geo_.plot.left() +
+               (us - span_.from) * geo_.plot.width() / std::max(1e-9, span_.width());
     }
     double timeAt(double x) const
     {

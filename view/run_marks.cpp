@@ -30,7 +30,9 @@ void RunMarks::update(const Run* run, const Timeline& timeline)
         } else {
             // A loss: the gap before its record; a silence: the end of the
             // last record before it (the run may end in it).
-            at.toUs = loss ? timeline.timeUs(m.record) : m.record == 0 ? 0 : timeline.timeUs(m.record - 1) + period;
+            at.toUs = loss            ? timeline.timeUs(m.record)
+                      : m.record == 0 ? 0
+                                      : timeline.timeUs(m.record - 1) + period;
             at.fromUs = loss ? at.toUs - double(m.missing) * period : at.toUs;
         }
         marks_.push_back(at);
@@ -39,19 +41,23 @@ void RunMarks::update(const Run* run, const Timeline& timeline)
 
 std::vector<MarkAt>::const_iterator RunMarks::endingFrom(double us) const
 {
-    return std::lower_bound(marks_.begin(), marks_.end(), us, [](const MarkAt& m, double t) { return m.toUs < t; });
+    return std::lower_bound(marks_.begin(), marks_.end(), us,
+                            [](const MarkAt& m, double t) { return m.toUs < t; });
 }
 
 QString describe(const Run::Mark& m, const Run& run)
 {
     // In the chart's context, as its other texts.
-    auto tr = [](const char* text) { return QCoreApplication::translate("tarvo::view::RunChart", text); };
+    auto tr = [](const char* text) {
+        return QCoreApplication::translate("tarvo::view::RunChart", text);
+    };
     if (m.type == Event::Type::Loss)
-        return m.missing == 1 ? tr("1 record lost before record %1").arg(m.record + 1)
-                              : tr("%1 records lost before record %2").arg(m.missing).arg(m.record + 1);
+        return m.missing == 1
+                   ? tr("1 record lost before record %1").arg(m.record + 1)
+                   : tr("%1 records lost before record %2").arg(m.missing).arg(m.record + 1);
     return tr("silence after record %1, from %2 to %3")
         .arg(m.record)
-        .arg(QString::fromStdString(m.start), !m.end.empty()   ? QString::fromStdString(m.end)
+        .arg(QString::fromStdString(m.start), !m.end.empty()     ? QString::fromStdString(m.end)
                                               : run.info().ended ? tr("the end of the run")
                                                                  : tr("now (still silent)"));
 }

@@ -13,7 +13,8 @@ using recorded::Run;
 
 // ---- the timeline -----------------------------------------------------------------
 
-Timeline::Timeline(const Run& run) : run_(&run), count_(run.count()), period_(double(run.periodUs()))
+Timeline::Timeline(const Run& run)
+    : run_(&run), count_(run.count()), period_(double(run.periodUs()))
 {
     // The losses that the index lists (by the counter) or that run.json
     // gives; a loss before the first record does not count (it is at 0).
@@ -28,14 +29,16 @@ Timeline::Timeline(const Run& run) : run_(&run), count_(run.count()), period_(do
             steps_.push_back({m.record, lost});
     }
     const recorded::Records& rs = run.records();
-    known_ = rs.layout().counter && rs.lossesDropped() > 0 && !steps_.empty() ? steps_.back().first : count_;
+    known_ = rs.layout().counter && rs.lossesDropped() > 0 && !steps_.empty() ? steps_.back().first
+                                                                              : count_;
 }
 
 uint64_t Timeline::lostBefore(uint64_t i) const
 {
     if (i >= known_ && run_)
         return run_->lostBefore(i);
-    auto it = std::upper_bound(steps_.begin(), steps_.end(), i, [](uint64_t v, const Step& s) { return v < s.first; });
+    auto it = std::upper_bound(steps_.begin(), steps_.end(), i,
+                               [](uint64_t v, const Step& s) { return v < s.first; });
     return it == steps_.begin() ? 0 : std::prev(it)->lost;
 }
 
@@ -63,7 +66,8 @@ void Timeline::pieces(uint64_t a, uint64_t b, uint64_t finest, std::vector<Piece
         return;
     // The listed losses: exact cuts.
     const uint64_t listedEnd = std::min(b, known_);
-    auto it = std::upper_bound(steps_.begin(), steps_.end(), a, [](uint64_t v, const Step& s) { return v < s.first; });
+    auto it = std::upper_bound(steps_.begin(), steps_.end(), a,
+                               [](uint64_t v, const Step& s) { return v < s.first; });
     uint64_t at = a;
     uint64_t lost = it == steps_.begin() ? 0 : std::prev(it)->lost;
     for (; at < listedEnd; ++it) {
@@ -79,7 +83,8 @@ void Timeline::pieces(uint64_t a, uint64_t b, uint64_t finest, std::vector<Piece
         cut(at, b, run_->lostBefore(at), run_->lostBefore(b), finest, out);
 }
 
-void Timeline::cut(uint64_t a, uint64_t b, uint64_t la, uint64_t lb, uint64_t finest, std::vector<Piece>& out) const
+void Timeline::cut(uint64_t a, uint64_t b, uint64_t la, uint64_t lb, uint64_t finest,
+                   std::vector<Piece>& out) const
 {
     if (la == lb || b - a <= finest) {
         out.push_back({a, b, la});
@@ -114,7 +119,8 @@ void readRecords(const Run& run, const Timeline& timeline, uint64_t a, uint64_t 
     for (uint64_t i = a; i < b && c.next(r); i++) {
         uint64_t now = lost;
         if (i > a)
-            now = counter ? lost + ((unsigned(r.counter) - previous - 1) & 15) : timeline.lostBefore(i);
+            now = counter ? lost + ((unsigned(r.counter) - previous - 1) & 15)
+                          : timeline.lostBefore(i);
         previous = r.counter;
         visit(i, r, now, now != lost);
         lost = now;
@@ -123,8 +129,8 @@ void readRecords(const Run& run, const Timeline& timeline, uint64_t a, uint64_t 
 
 }  // namespace
 
-Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsigned>& channels, Span span,
-               unsigned width)
+Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsigned>& channels,
+               Span span, unsigned width)
 {
     Picture pic;
     pic.width = width;
@@ -137,8 +143,12 @@ Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsig
     // The records whose periods begin in the span.
     const uint64_t first = timeline.recordAt(span.from);
     const uint64_t end = std::min(count, timeline.recordAt(span.to));
-    auto xOf = [&](uint64_t i, uint64_t lost) { return (double(i + lost) * period - span.from) / usPerColumn; };
-    auto columnOf = [&](double x) { return unsigned(std::clamp(std::floor(x), 0.0, double(width - 1))); };
+    auto xOf = [&](uint64_t i, uint64_t lost) {
+        return (double(i + lost) * period - span.from) / usPerColumn;
+    };
+    auto columnOf = [&](double x) {
+        return unsigned(std::clamp(std::floor(x), 0.0, double(width - 1)));
+    };
 
     if (usPerColumn < period) {
         // A pixel or more per record: each record a point, with its
@@ -147,11 +157,12 @@ Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsig
         pic.values.assign(channels.size(), {});
         const uint64_t a = first > 0 ? first - 1 : 0;
         const uint64_t b = std::min(count, end + 1);
-        readRecords(run, timeline, a, b, [&](uint64_t i, const Record& r, uint64_t lost, bool loss) {
-            pic.points.push_back({xOf(i, lost), i, loss});
-            for (size_t k = 0; k < channels.size(); k++)
-                pic.values[k].push_back(valueOf(r, analog, channels[k]));
-        });
+        readRecords(run, timeline, a, b,
+                    [&](uint64_t i, const Record& r, uint64_t lost, bool loss) {
+                        pic.points.push_back({xOf(i, lost), i, loss});
+                        for (size_t k = 0; k < channels.size(); k++)
+                            pic.values[k].push_back(valueOf(r, analog, channels[k]));
+                    });
         return pic;
     }
 
@@ -205,7 +216,8 @@ Picture sample(const Run& run, const Timeline& timeline, const std::vector<unsig
             const auto ext = pyramid.minmax(channels, a, b - 1, blocks);
             for (unsigned j = 0; j < blocks; j++) {
                 const uint64_t r = a + uint64_t(j) * kBlock;
-                const unsigned xa = columnOf(xOf(r, p.lost)), xb = columnOf(xOf(r + kBlock - 1, p.lost));
+                const unsigned xa = columnOf(xOf(r, p.lost)),
+                               xb = columnOf(xOf(r + kBlock - 1, p.lost));
                 for (size_t k = 0; k < channels.size(); k++)
                     for (unsigned x = xa; x <= xb; x++)
                         pic.columns[k][x].add(ext[k][j]);

@@ -56,7 +56,8 @@ public:
     void pieces(uint64_t a, uint64_t b, uint64_t finest, std::vector<Piece>& out) const;
 
 private:
-    void cut(uint64_t a, uint64_t b, uint64_t la, uint64_t lb, uint64_t finest, std::vector<Piece>& out) const;
+    void cut(uint64_t a, uint64_t b, uint64_t la, uint64_t lb, uint64_t finest,
+             std::vector<Piece>& out) const;
 
     const recorded::Run* run_ = nullptr;
     uint64_t count_ = 0;
@@ -91,8 +92,8 @@ struct Picture {
 };
 
 // The channels' picture of `span`, `width` columns wide.
-Picture sample(const recorded::Run& run, const Timeline& timeline, const std::vector<unsigned>& channels,
-               Span span, unsigned width);
+Picture sample(const recorded::Run& run, const Timeline& timeline,
+               const std::vector<unsigned>& channels, Span span, unsigned width);
 
 // The value of channel `c` (pyramid numbering) in a record.
 inline uint16_t valueOf(const recorded::Record& r, unsigned analogChannels, unsigned c)

@@ -20,7 +20,8 @@ using recorded::Extent;
 // from the last (drawn on top) to the first; a pixel that a later trace
 // covers is not written again, so a column costs at most about its height,
 // however many traces cross it.
-void rasterColumns(QImage& plot, const RunChart& chart, const Picture& pic, const std::vector<unsigned>& channels)
+void rasterColumns(QImage& plot, const RunChart& chart, const Picture& pic,
+                   const std::vector<unsigned>& channels)
 {
     const int w = std::min(plot.width(), int(pic.width)), h = plot.height();
     const double scale = (h - 1) / (chart.valueTo() - chart.valueFrom());
@@ -48,7 +49,8 @@ void rasterColumns(QImage& plot, const RunChart& chart, const Picture& pic, cons
             }
             int top = row(e.hi), bottom = row(e.lo);
             const int runTop = top, runBottom = bottom;
-            if (t.prevBottom >= t.prevTop) {  // the previous column's run too: two pixels wide, joined
+            if (t.prevBottom >=
+                t.prevTop) {  // the previous column's run too: two pixels wide, joined
                 top = std::min(top, t.prevTop);
                 bottom = std::max(bottom, t.prevBottom);
             }
@@ -84,7 +86,8 @@ void rasterColumns(QImage& plot, const RunChart& chart, const Picture& pic, cons
     }
 }
 
-void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic, const std::vector<unsigned>& channels)
+void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic,
+                const std::vector<unsigned>& channels)
 {
     const int analog = chart.analogChannels();
     const double left = chart.plotRect().left();
@@ -120,7 +123,8 @@ void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic, const st
                 const double ylo = chart.yOf(e.lo), yhi = chart.yOf(e.hi);
                 if (e.lo == e.hi) {
                     line << QPointF(px, ylo);
-                } else if (line.isEmpty() || std::fabs(line.back().y() - ylo) <= std::fabs(line.back().y() - yhi)) {
+                } else if (line.isEmpty() ||
+                           std::fabs(line.back().y() - ylo) <= std::fabs(line.back().y() - yhi)) {
                     line << QPointF(px, ylo) << QPointF(px, yhi);
                 } else {
                     line << QPointF(px, yhi) << QPointF(px, ylo);
@@ -129,7 +133,9 @@ void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic, const st
             flush();
         } else if (pic.kind == Picture::Kind::Points) {
             const auto& pts = pic.points;
-            const double apart = pts.size() > 1 ? (pts.back().x - pts.front().x) / chart.pixelRatio() / double(pts.size() - 1) : 0;
+            const double apart = pts.size() > 1 ? (pts.back().x - pts.front().x) /
+                                                      chart.pixelRatio() / double(pts.size() - 1)
+                                                : 0;
             // Smoothed, and a little wider, once the records are far apart;
             // closer, one pixel and not smoothed (a smoothed or wider pen
             // costs many times as much for a line of a thousand points).
@@ -151,7 +157,9 @@ void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic, const st
                 p.setBrush(colour);
                 const double r = apart >= 14 ? 2.6 : 1.9;
                 for (size_t i = 0; i < pts.size(); i++)
-                    p.drawEllipse(QPointF(left + pts[i].x / chart.pixelRatio(), chart.yOf(pic.values[k][i])), r, r);
+                    p.drawEllipse(
+                        QPointF(left + pts[i].x / chart.pixelRatio(), chart.yOf(pic.values[k][i])),
+                        r, r);
                 p.setBrush(Qt::NoBrush);
             }
         }
@@ -159,7 +167,8 @@ void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic, const st
     p.restore();
 }
 
-void drawLanes(QPainter& p, const RunChart& chart, const Picture& pic, const std::vector<unsigned>& channels)
+void drawLanes(QPainter& p, const RunChart& chart, const Picture& pic,
+               const std::vector<unsigned>& channels)
 {
     if (chart.lanesRect().isEmpty())
         return;
@@ -216,7 +225,9 @@ void drawLanes(QPainter& p, const RunChart& chart, const Picture& pic, const std
                 // A record holds its level for its period.
                 const double next = i + 1 < pts.size() && !pts[i + 1].afterLoss
                                         ? pts[i + 1].x / chart.pixelRatio()
-                                        : pts[i].x / chart.pixelRatio() + double(chart.run()->periodUs()) * chart.plotRect().width() / chart.span().width();
+                                        : pts[i].x / chart.pixelRatio() +
+                                              double(chart.run()->periodUs()) *
+                                                  chart.plotRect().width() / chart.span().width();
                 line << QPointF(left + next, y);
             }
         }

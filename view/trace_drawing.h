@@ -16,11 +16,14 @@ class RunChart;
 
 // A picture in columns, written straight into the plot's image (its pixels
 // are the plot's device pixels).
-void rasterColumns(QImage& plot, const RunChart& chart, const Picture& pic, const std::vector<unsigned>& channels);
+void rasterColumns(QImage& plot, const RunChart& chart, const Picture& pic,
+                   const std::vector<unsigned>& channels);
 // The analog traces as lines: a picture of points, or one in columns drawn
 // with a painter.
-void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic, const std::vector<unsigned>& channels);
+void drawTraces(QPainter& p, const RunChart& chart, const Picture& pic,
+                const std::vector<unsigned>& channels);
 // The digital lines as steps in their lanes.
-void drawLanes(QPainter& p, const RunChart& chart, const Picture& pic, const std::vector<unsigned>& channels);
+void drawLanes(QPainter& p, const RunChart& chart, const Picture& pic,
+               const std::vector<unsigned>& channels);
 
 }  // namespace tarvo::view

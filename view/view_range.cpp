@@ -21,7 +21,8 @@ Span zoomed(Span s, double at, double factor, const Limits& limits)
 {
     if (s.width() <= 0)
         return clamped(s, limits);
-    double width = std::clamp(s.width() * factor, std::min(limits.minWidth, limits.end), limits.end);
+    double width =
+        std::clamp(s.width() * factor, std::min(limits.minWidth, limits.end), limits.end);
     // The pointer's share of the view stays where it is.
     const double share = std::clamp((at - s.from) / s.width(), 0.0, 1.0);
     const double from = at - share * width;

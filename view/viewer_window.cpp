@@ -36,9 +36,10 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
     readout_->setTextFormat(Qt::RichText);
     readout_->setContentsMargins(chart_->plotRect().left(), 6, 12, 2);
     readout_->setMinimumHeight(readout_->fontMetrics().height() + 10);
-    readoutHint_ = tr("Point at the chart to read a record.  Wheel: zoom  ·  drag: pan  ·  "
-                      "right-drag: zoom to a box  ·  double click or Home: the whole run  ·  "
-                      "click the legend to show or hide a trace");
+    readoutHint_ =
+        tr("Point at the chart to read a record.  Wheel: zoom  ·  drag: pan  ·  "
+           "right-drag: zoom to a box  ·  double click or Home: the whole run  ·  "
+           "click the legend to show or hide a trace");
     readout_->setText(readoutHint_);
     layout->addWidget(chart_, 1);
     layout->addSpacing(4);
@@ -57,7 +58,8 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
     statusBar()->addPermanentWidget(progress_);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    file->addAction(tr("Open &Run Folder..."), QKeySequence::Open, this, [this] { chooseAndOpen(true); });
+    file->addAction(tr("Open &Run Folder..."), QKeySequence::Open, this,
+                    [this] { chooseAndOpen(true); });
     file->addAction(tr("Open Data &File..."), this, [this] { chooseAndOpen(false); });
     file->addAction(tr("Re&load"), QKeySequence::Refresh, this, [this] {
         if (!path_.isEmpty())
@@ -82,8 +84,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
         chart_->setSpan({end - w, end});
     });
 
-    connect(chart_, &RunChart::readoutChanged, this,
-            [this](const QString& text) { readout_->setText(text.isEmpty() ? readoutHint_ : text); });
+    connect(chart_, &RunChart::readoutChanged, this, [this](const QString& text) {
+        readout_->setText(text.isEmpty() ? readoutHint_ : text);
+    });
     connect(chart_, &RunChart::spanChanged, overview_, qOverload<>(&QWidget::update));
     connect(&poll_, &QTimer::timeout, this, &ViewerWindow::collect);
     connect(&follow_, &QTimer::timeout, this, &ViewerWindow::refresh);
@@ -92,10 +95,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent)
     chart_->setFocus();
 }
 
-ViewerWindow::~ViewerWindow()
-{
-    stopWorker();
-}
+ViewerWindow::~ViewerWindow() { stopWorker(); }
 
 void ViewerWindow::stopWorker()
 {
@@ -251,9 +251,10 @@ void ViewerWindow::showSummary()
 void ViewerWindow::chooseAndOpen(bool folder)
 {
     const QString start = path_.isEmpty() ? QDir::currentPath() : QFileInfo(path_).absolutePath();
-    const QString chosen = folder ? QFileDialog::getExistingDirectory(this, tr("Open a Run Folder"), start)
-                                  : QFileDialog::getOpenFileName(this, tr("Open a Data File"), start,
-                                                                 tr("Data files (*.txt);;All files (*)"));
+    const QString chosen =
+        folder ? QFileDialog::getExistingDirectory(this, tr("Open a Run Folder"), start)
+               : QFileDialog::getOpenFileName(this, tr("Open a Data File"), start,
+                                              tr("Data files (*.txt);;All files (*)"));
     if (!chosen.isEmpty())
         open(chosen);
 }

@@ -15,7 +15,10 @@ public:
     QSize minimumSizeHint() const override { return minimum_; }
 
 protected:
-    LaidOutWidget(QSize hint, QSize minimum, QWidget* parent) : QWidget(parent), hint_(hint), minimum_(minimum) {}
+    LaidOutWidget(QSize hint, QSize minimum, QWidget* parent)
+        : QWidget(parent), hint_(hint), minimum_(minimum)
+    {
+    }
 
     // Where things go, from the widget's size, font and palette.
     virtual void relayout() = 0;

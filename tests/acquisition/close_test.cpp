@@ -21,7 +21,8 @@ QPushButton* buttonFor(const char* callback)
 {
     for (QWidget* top : QApplication::topLevelWidgets())
         for (QPushButton* b : top->findChildren<QPushButton*>())
-            if (b->property("callback").toString() == callback) return b;
+            if (b->property("callback").toString() == callback)
+                return b;
     return nullptr;
 }
 
@@ -50,7 +51,8 @@ TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
     QObject::connect(&answer, &QTimer::timeout, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             for (QAbstractButton* b : box->buttons())
-                if (b->text() == "Quit without the report") b->click();
+                if (b->text() == "Quit without the report")
+                    b->click();
     });
     answer.start(20);
     RunUserInterface();
@@ -59,8 +61,8 @@ TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
     CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, functionId);
     std::filesystem::current_path(here);
 
-    EXPECT_NE(functionId, 0);    // a run was started
-    EXPECT_EQ(fout, nullptr);    // and its data file closed
+    EXPECT_NE(functionId, 0);  // a run was started
+    EXPECT_EQ(fout, nullptr);  // and its data file closed
     const std::string data = readfile(dir.file("data.txt"));
     ASSERT_FALSE(data.empty());
     EXPECT_EQ(data.back(), '\n');

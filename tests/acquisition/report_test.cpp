@@ -35,7 +35,8 @@ std::string native(std::string text)
         text.replace(at, 3, " 05");
     std::string out;
     for (char c : text) {
-        if (c == '\n') out += '\r';
+        if (c == '\n')
+            out += '\r';
         out += c;
     }
     return out;

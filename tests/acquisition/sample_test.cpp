@@ -49,8 +49,9 @@ protected:
         ASSERT_NE(fout, nullptr);
         stopp = 1;
         functionId = 0;
-        ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, nullptr,
-                                                &functionId), 0);
+        ASSERT_EQ(
+            CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sample, nullptr, &functionId),
+            0);
     }
 
     // Waits until the sampling thread has begun record n.
@@ -66,7 +67,8 @@ protected:
     // awaited, so sampling ends right after it, as at a Stop.
     std::string record(const std::vector<Bytes>& records)
     {
-        for (size_t k = 0; k + 1 < records.size(); k++) board.write(records[k]);
+        for (size_t k = 0; k + 1 < records.size(); k++)
+            board.write(records[k]);
         begun(records.size());
         stopp = 0;
         board.write(records.back());
@@ -88,19 +90,23 @@ protected:
     // (LINEEND); raw records come back as they are.
     std::string lf(const std::string& text) const
     {
-        if (wfile == 0 || std::string(LINEEND) == "\n") return text;
+        if (wfile == 0 || std::string(LINEEND) == "\n")
+            return text;
         std::string out;
         for (size_t i = 0; i < text.size(); i++) {
-            if (text.compare(i, 2, "\r\n") == 0) continue;  // the '\n' follows
+            if (text.compare(i, 2, "\r\n") == 0)
+                continue;  // the '\n' follows
             out += text[i];
         }
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::count(text.begin(), text.end(), '\r'));
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'),
+                  std::count(text.begin(), text.end(), '\r'));
         return out;
     }
 
     void TearDown() override
     {
-        if (functionId != 0) finish();
+        if (functionId != 0)
+            finish();
         tarvo::rt::clearComDevices();
     }
 };
@@ -162,7 +168,8 @@ TEST_F(Sampling, EveryRecordOfALongStreamIsOneLine)
     for (unsigned n = 1; n <= 3000; n++) {
         // Channel i of record n holds (n * 7 + i * 500) mod 4096.
         unsigned v[8];
-        for (unsigned i = 0; i < 8; i++) v[i] = (n * 7 + i * 500) % 4096;
+        for (unsigned i = 0; i < 8; i++)
+            v[i] = (n * 7 + i * 500) % 4096;
         Bytes r;
         for (unsigned m = 0; m < 4; m++) {
             unsigned a = v[2 * m], b = v[2 * m + 1];
@@ -173,8 +180,10 @@ TEST_F(Sampling, EveryRecordOfALongStreamIsOneLine)
         unsigned lines = (n / 3) & 15;
         r.push_back((lines << 4) | (n & 15));
         records.push_back(r);
-        for (unsigned i = 0; i < 8; i++) expected += (i ? "," : "") + std::to_string(v[i]);
-        for (int bit = 3; bit >= 0; bit--) expected += (lines >> bit) & 1 ? ",1" : ",0";
+        for (unsigned i = 0; i < 8; i++)
+            expected += (i ? "," : "") + std::to_string(v[i]);
+        for (int bit = 3; bit >= 0; bit--)
+            expected += (lines >> bit) & 1 ? ",1" : ",0";
         expected += "," + std::to_string(n & 15) + "\n";
     }
     EXPECT_EQ(record(records), expected);
@@ -189,8 +198,10 @@ TEST_F(Sampling, RawBytesAreWrittenAsReceived)
     std::vector<Bytes> records;
     for (unsigned n = 1; n <= 300; n++) {
         Bytes r = {(unsigned char)(n * 37), (unsigned char)(n >> 1), (unsigned char)(n & 15)};
-        if (n == 10) r = {0x0A, 0x0D, 0x0A};  // line ends and a counter that does not match
-        if (n == 11) r = {0x00, 0x11, (0x13 & 0xF0) | 11};
+        if (n == 10)
+            r = {0x0A, 0x0D, 0x0A};  // line ends and a counter that does not match
+        if (n == 11)
+            r = {0x00, 0x11, (0x13 & 0xF0) | 11};
         records.push_back(r);
         all.insert(all.end(), r.begin(), r.end());
     }
@@ -238,7 +249,7 @@ TEST_F(Sampling, StopOnASilentBoardDoesNotHangOrInventBytes)
     std::string data = finish();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     EXPECT_EQ(data, "292,1379,1930,1,0,1,0,1\n");  // the partial record is not made up
-    EXPECT_EQ(tot_data.load(), 2u);                 // but it was begun
+    EXPECT_EQ(tot_data.load(), 2u);  // but it was begun
 }
 
 TEST_F(Sampling, SilenceLongerThanTheTimeOutIsWaitedOut)

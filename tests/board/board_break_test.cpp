@@ -19,11 +19,14 @@ using Block = std::array<uint8_t, 14>;
 namespace {
 
 // 6 channels, 115200, status byte, 2000 us: checksum EE, 10-byte records.
-const Block k6ch2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Block k6ch2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                        0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 // 8 channels, 57600, status byte, 5000 us: checksum 4D, 13-byte records.
-const Block k8ch5000 = {0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40};
+const Block k8ch5000 = {0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04,
+                        0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40};
 // Nine channels: refused.
-const Block kBad = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Block kBad = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                    0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 const uint8_t kStart = kStartByte;
 
 std::string text(const Bytes& v) { return std::string(v.begin(), v.end()); }
@@ -72,7 +75,7 @@ struct StateCase {
     const char* name;
     Faults faults;
     void (*reach)(BoardModel&);
-    State state;      // where `reach` leaves the board
+    State state;  // where `reach` leaves the board
     StandIn onFlush;  // what a flush does there
 };
 
@@ -81,7 +84,8 @@ const StateCase kStates[] = {
     {"identified", {}, identified, State::Identified, StandIn::Ignored},
     {"half a block in", {}, halfBlock, State::Identified, StandIn::Restarted},
     {"configured", {}, configured, State::Configured, StandIn::Held},
-    {"configured, wrong checksum sent", kWrongChecksum, configured, State::Configured, StandIn::Restarted},
+    {"configured, wrong checksum sent", kWrongChecksum, configured, State::Configured,
+     StandIn::Restarted},
     {"refused", {}, refused, State::Refused, StandIn::Restarted},
     {"streaming", {}, streaming, State::Streaming, StandIn::Restarted},
     {"silent", kSilentAfter3, streaming, State::Silent, StandIn::Restarted},
@@ -184,7 +188,7 @@ void flushHeldAfterReopening(BoardModel& b)
 
 TEST(BreakInEveryState, AfterTheHandshakeTheStartByteOrItsAbsenceSettlesAHeldFlush)
 {
-    {   // the reopening at the acquisition rate: the start byte follows
+    {  // the reopening at the acquisition rate: the start byte follows
         BoardModel b;
         ASSERT_NO_FATAL_FAILURE(flushHeldAfterReopening(b));
         b.receive(&kStart, 1);
@@ -196,7 +200,7 @@ TEST(BreakInEveryState, AfterTheHandshakeTheStartByteOrItsAbsenceSettlesAHeldFlu
         b.produce(&out, 3);
         EXPECT_EQ(out, freshRecords(k6ch2000, 3));
     }
-    {   // Start pressed again after a run that never began: no start byte
+    {  // Start pressed again after a run that never began: no start byte
         BoardModel b;
         ASSERT_NO_FATAL_FAILURE(flushHeldAfterReopening(b));
         b.confirmBreak("flush");
@@ -206,7 +210,7 @@ TEST(BreakInEveryState, AfterTheHandshakeTheStartByteOrItsAbsenceSettlesAHeldFlu
         EXPECT_EQ(b.breakStandIn("flush"), StandIn::Ignored);
         expectNewHandshakeTakesOver(b, {});
     }
-    {   // the recorder closed the port before either: nothing to confirm
+    {  // the recorder closed the port before either: nothing to confirm
         BoardModel b;
         configured(b);
         b.takeOutput();

@@ -26,7 +26,8 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 
 // Whether `fd` becomes readable within 5 s.
 bool readable(int fd)
@@ -41,10 +42,12 @@ Bytes drain(int fd)
     uint8_t buf[4096];
     while (readable(fd)) {
         const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         out.insert(out.end(), buf, buf + n);
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) != 1) break;
+        if (poll(&p, 1, 100) != 1)
+            break;
     }
     return out;
 }
@@ -107,7 +110,8 @@ TEST(PtyLink, WhatTheRecorderHasNotReadCanBeWithdrawn)
     ASSERT_TRUE(link.open(""));
     ASSERT_EQ(write(link.fd(), "xyz", 3), 3);
     // Written bytes reach the slave's queue asynchronously.
-    for (int i = 0; i < 500 && link.unread() < 3; ++i) usleep(10000);
+    for (int i = 0; i < 500 && link.unread() < 3; ++i)
+        usleep(10000);
     EXPECT_EQ(link.unread(), 3);
     link.withdrawUnread();
     EXPECT_EQ(link.unread(), 0);
@@ -154,7 +158,8 @@ TEST(LinkOutput, TheHandshakeGoesOutFirstThenTheRecordsUpToTheLimit)
     const Bytes sent = drain(pipeFds[0]);
     const Bytes records = tarvo::board::test::recordBytes(model, 1, 5);
     ASSERT_GE(sent.size(), records.size());
-    EXPECT_EQ(Bytes(sent.end() - std::ptrdiff_t(records.size()), sent.end()), records) << "after the checksum";
+    EXPECT_EQ(Bytes(sent.end() - std::ptrdiff_t(records.size()), sent.end()), records)
+        << "after the checksum";
     EXPECT_EQ(sent.size(), records.size() + 1);
     EXPECT_TRUE(output.recordsDone());
     EXPECT_FALSE(output.moreToFlood());

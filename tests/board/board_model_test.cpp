@@ -22,7 +22,8 @@ namespace {
 unsigned decode(const uint8_t* rec, unsigned i)
 {
     const unsigned k = 3 * i / 2;
-    if (i % 2 == 0) return 16u * rec[k] + (rec[k + 1] & 15u);
+    if (i % 2 == 0)
+        return 16u * rec[k] + (rec[k + 1] & 15u);
     return 16u * rec[k + 1] + (rec[k] & 240u) / 16u;
 }
 
@@ -43,7 +44,8 @@ bool logHas(const BoardModel& b, const std::string& line)
                        [&](const std::string& l) { return l.find(line) != std::string::npos; });
 }
 
-const Block k6ch2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Block k6ch2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                        0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 
 }  // namespace
 
@@ -81,32 +83,57 @@ TEST_P(WorkedBlocks, AreAcceptedWithTheirChecksumRecordLengthAndPeriod)
     EXPECT_EQ(b.period().count(), c.periodUs);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, WorkedBlocks,
-    ::testing::Values(
-        // 6 channels, 115200, status byte, 2000 us: 1505 + 10 x 49 + 5.
-        BlockCase{k6ch2000, 0xEE, 6, true, 115200, 10, 2000},
-        // 8 channels, 57600, status byte, 5000 us.
-        BlockCase{{0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40},
-                  0x4D, 8, true, 57600, 13, 5000},
-        // 1 channel, the third rate class, no status byte, 1,000,000 us.
-        BlockCase{{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01},
-                  0x99, 1, false, 0, 2, 1000000},
-        // 6 channels, 115200, no status byte, 1505 us.
-        BlockCase{{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7F, 0xF4, 0xFF, 0xFF, 0x81},
-                  0x1A, 6, false, 115200, 9, 1505},
-        // A surplus channel entry left from an earlier 8-channel block counts
-        // in the checksum but not in the check.
-        BlockCase{{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x02, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80},
-                  0xF0, 6, true, 115200, 10, 2000}));
+INSTANTIATE_TEST_SUITE_P(Examples, WorkedBlocks,
+                         ::testing::Values(
+                             // 6 channels, 115200, status byte, 2000 us: 1505 + 10 x 49 + 5.
+                             BlockCase{k6ch2000, 0xEE, 6, true, 115200, 10, 2000},
+                             // 8 channels, 57600, status byte, 5000 us.
+                             BlockCase{{0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F,
+                                        0x4D, 0xFF, 0xFF, 0x40},
+                                       0x4D,
+                                       8,
+                                       true,
+                                       57600,
+                                       13,
+                                       5000},
+                             // 1 channel, the third rate class, no status byte, 1,000,000 us.
+                             BlockCase{{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79,
+                                        0xA5, 0x79, 0xFE, 0x01},
+                                       0x99,
+                                       1,
+                                       false,
+                                       0,
+                                       2,
+                                       1000000},
+                             // 6 channels, 115200, no status byte, 1505 us.
+                             BlockCase{{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7F,
+                                        0xF4, 0xFF, 0xFF, 0x81},
+                                       0x1A,
+                                       6,
+                                       false,
+                                       115200,
+                                       9,
+                                       1505},
+                             // A surplus channel entry left from an earlier 8-channel block counts
+                             // in the checksum but not in the check.
+                             BlockCase{{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x02, 0x00, 0x7B,
+                                        0xCE, 0xFF, 0xFF, 0x80},
+                                       0xF0,
+                                       6,
+                                       true,
+                                       115200,
+                                       10,
+                                       2000}));
 
 TEST(Block, PeriodsAtBothEndsOfTheRange)
 {
     // The period equal to the record cost: no spare time at all.
-    const Block equal = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x80};
+    const Block equal = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                         0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x80};
     EXPECT_EQ(checkBlock(equal.data()).periodUs, 1505u);
     // The largest count, 0xFFFFFF: 167,773,664 us.
-    const Block longest = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x77, 0x00, 0x00, 0x00, 0x80};
+    const Block longest = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                           0x00, 0x00, 0x77, 0x00, 0x00, 0x00, 0x80};
     const BoardConfig c = checkBlock(longest.data());
     EXPECT_EQ(c.count, 0xFFFFFFu);
     EXPECT_EQ(c.periodUs, 167773664u);
@@ -130,13 +157,13 @@ TEST(Block, InvalidBlocksAreRefusedWithABadChecksumAndNeverStream)
         return b;
     };
     const Block bad[] = {
-        with(0, 0),     // no channel
-        with(0, 9),     // more channels than the block has room for
+        with(0, 0),  // no channel
+        with(0, 9),  // more channels than the block has room for
         with(3, 0x07),  // a channel entry out of order
         with(6, 0x01),  // the last entry must be 0
-        with(13, 0x82), // flag bit 1
-        with(13, 0xA0), // flag bit 5
-        with(13, 0xC0), // two rates at once
+        with(13, 0x82),  // flag bit 1
+        with(13, 0xA0),  // flag bit 5
+        with(13, 0xC0),  // two rates at once
         with(9, 0x76),  // fine delay below 0x77
         with(9, 0x81),  // fine delay above 0x80
     };
@@ -180,7 +207,8 @@ TEST(Handshake, BreakIdentifiesBlockGetsChecksumStartByteStartsTheStream)
     EXPECT_TRUE(logHas(b, "tx ident 4B 4C 56 44 41 51 30 30 37 33 30 30 31 39"));
     EXPECT_TRUE(logHas(b, "rx block 06 0A 08 06 04 02 00 00 00 7B CE FF FF 80"));
     EXPECT_TRUE(logHas(b, "tx checksum EE"));
-    EXPECT_TRUE(logHas(b, "config ok channels=6 status=1 baud=115200 reclen=10 count=49 period=2000"));
+    EXPECT_TRUE(
+        logHas(b, "config ok channels=6 status=1 baud=115200 reclen=10 count=49 period=2000"));
 }
 
 TEST(Handshake, FlushesAndReopeningLaterInTheHandshakeDoNotRestartIt)
@@ -235,7 +263,7 @@ TEST(Handshake, ARealBreakStartsOverFromAnyState)
 TEST(Handshake, ClosingAfterAFailedOrFinishedRunMakesTheBoardReadyAgain)
 {
     const uint8_t start = kStartByte;
-    {   // closed during the stream
+    {  // closed during the stream
         BoardModel b;
         configure(b, k6ch2000);
         b.receive(&start, 1);
@@ -248,13 +276,13 @@ TEST(Handshake, ClosingAfterAFailedOrFinishedRunMakesTheBoardReadyAgain)
         b.breakStandIn("flush");
         EXPECT_EQ(text(b.takeOutput()), "KLVDAQ00730019");
     }
-    {   // closed after the identification, before any block
+    {  // closed after the identification, before any block
         BoardModel b;
         b.lineBreak();
         b.linkClosed();
         EXPECT_EQ(b.state(), BoardModel::State::Idle);
     }
-    {   // closed after a checksum the recorder rejects
+    {  // closed after a checksum the recorder rejects
         Faults f;
         f.check = Faults::Check::Wrong;
         BoardModel b(f);
@@ -275,7 +303,9 @@ TEST(HandshakeFaults, EachIdentificationFaultSendsWhatItSays)
         {Faults::Ident::Wrong, "KLVDAQ00740019"},
         {Faults::Ident::LowerCase, "klvdaq00730019"},
         {Faults::Ident::Short, "KLVDAQ0073"},
-        {Faults::Ident::ZeroByte, std::string("KLVDAQ\0" "0730019", 14)},
+        {Faults::Ident::ZeroByte, std::string("KLVDAQ\0"
+                                              "0730019",
+                                              14)},
         {Faults::Ident::Extra, "KLVDAQ00730019\r\n"},
     };
     for (const auto& c : cases) {
@@ -307,7 +337,8 @@ TEST(HandshakeFaults, NoiseWaitsInTheLineBeforeEveryHandshake)
     BoardModel b(f);
     const auto noise = b.takeOutput();
     ASSERT_FALSE(noise.empty());
-    EXPECT_NE(text(noise).find("KLV"), std::string::npos) << "noise looks like a fragment of the identification";
+    EXPECT_NE(text(noise).find("KLV"), std::string::npos)
+        << "noise looks like a fragment of the identification";
     b.lineBreak();
     EXPECT_EQ(text(b.takeOutput()), "KLVDAQ00730019");
     b.linkClosed();  // the recorder gave up: the next one finds noise again
@@ -322,7 +353,8 @@ Block blockFor(unsigned channels, bool status)
 {
     Block b{};
     b[0] = uint8_t(channels);
-    for (unsigned i = 1; i <= channels; ++i) b[i] = uint8_t(2 * (channels - i));
+    for (unsigned i = 1; i <= channels; ++i)
+        b[i] = uint8_t(2 * (channels - i));
     b[9] = 0x80;
     b[10] = b[11] = b[12] = 0xFF;
     b[13] = uint8_t(0x80 | (status ? 0 : 1));
@@ -346,7 +378,8 @@ TEST(Records, PackingFollowsTheRecordLayout)
     const uint16_t three[] = {292, 1379, 1930};
     uint8_t out[5];
     packSamples(three, 3, 0x9, out);
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 5), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78, 0x9A}));
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 5),
+              (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78, 0x9A}));
 
     const uint16_t six[] = {0, 4095, 2048, 1, 100, 4000};
     uint8_t out6[9];
@@ -364,7 +397,8 @@ TEST(Records, DecodeToEachChannelsSignalWithCounterAndDigitalLines)
 {
     for (unsigned ch = 1; ch <= kMaxChannels; ++ch) {
         for (bool status : {false, true}) {
-            SCOPED_TRACE("channels " + std::to_string(ch) + (status ? " with" : " without") + " status");
+            SCOPED_TRACE("channels " + std::to_string(ch) + (status ? " with" : " without") +
+                         " status");
             BoardModel b = streamingBoard(ch, status);
             const unsigned len = b.config().recLen;
             ASSERT_EQ(len, (3 * ch + 1) / 2 + (status ? 1 : 0));
@@ -374,14 +408,16 @@ TEST(Records, DecodeToEachChannelsSignalWithCounterAndDigitalLines)
             ASSERT_EQ(out.size(), n * len);
             for (uint64_t r = 1; r <= n; ++r) {
                 const uint8_t* rec = out.data() + (r - 1) * len;
-                for (unsigned c = 0; c < ch; ++c) ASSERT_EQ(decode(rec, c), sampleValue(c, r));
+                for (unsigned c = 0; c < ch; ++c)
+                    ASSERT_EQ(decode(rec, c), sampleValue(c, r));
                 if (ch % 2 == 1) {
                     ASSERT_NE(rec[3 * (ch / 2) + 1] >> 4, 0) << "the free nibble is used";
                 }
                 if (status) {
                     const uint8_t s = rec[len - 1];
                     ASSERT_EQ(s & 15, r % 16) << "record " << r;
-                    for (unsigned k = 0; k < 4; ++k)  // line k: bit 7-k, toggles every 2^(k+3) records
+                    for (unsigned k = 0; k < 4;
+                         ++k)  // line k: bit 7-k, toggles every 2^(k+3) records
                         ASSERT_EQ((s >> (7 - k)) & 1, (r >> (k + 3)) & 1) << "line " << k;
                 }
                 std::vector<uint8_t> one(len);
@@ -399,8 +435,10 @@ TEST(Records, CounterRunsOneToFifteenThenZero)
     std::vector<uint8_t> out;
     b.produce(&out, 17);
     std::vector<int> counters;
-    for (std::size_t i = 2; i < out.size(); i += 3) counters.push_back(out[i] & 15);
-    EXPECT_EQ(counters, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1}));
+    for (std::size_t i = 2; i < out.size(); i += 3)
+        counters.push_back(out[i] & 15);
+    EXPECT_EQ(counters,
+              (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1}));
 }
 
 TEST(Records, SignalsAreDistinctAndSpanMostOfTheRange)
@@ -408,7 +446,8 @@ TEST(Records, SignalsAreDistinctAndSpanMostOfTheRange)
     std::set<std::vector<uint16_t>> shapes;
     for (unsigned c = 0; c < kMaxChannels; ++c) {
         std::vector<uint16_t> v;
-        for (uint64_t n = 0; n < kSignalCycle; ++n) v.push_back(sampleValue(c, n));
+        for (uint64_t n = 0; n < kSignalCycle; ++n)
+            v.push_back(sampleValue(c, n));
         const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
         EXPECT_LE(*hi, 4095);
         EXPECT_GE(*hi - *lo, 2000) << "channel " << c;
@@ -416,7 +455,8 @@ TEST(Records, SignalsAreDistinctAndSpanMostOfTheRange)
         EXPECT_GT(std::set<uint16_t>(v.begin(), v.end()).size(), 20u) << "channel " << c;
         shapes.insert(v);
         // The stream repeats after one cycle, which the generator relies on.
-        for (uint64_t n = 0; n < 64; ++n) ASSERT_EQ(sampleValue(c, n), sampleValue(c, n + kSignalCycle));
+        for (uint64_t n = 0; n < 64; ++n)
+            ASSERT_EQ(sampleValue(c, n), sampleValue(c, n + kSignalCycle));
     }
     EXPECT_EQ(shapes.size(), kMaxChannels);
 }
@@ -443,7 +483,8 @@ TEST(StreamFaults, LostRecordsKeepTheirNumbersSoTheCounterJumps)
     EXPECT_EQ(b.recordNumber(), 12u);
     EXPECT_EQ(b.recordsSent(), 10u);
     std::vector<int> counters;
-    for (std::size_t i = 3; i < out.size(); i += 4) counters.push_back(out[i] & 15);
+    for (std::size_t i = 3; i < out.size(); i += 4)
+        counters.push_back(out[i] & 15);
     EXPECT_EQ(counters, (std::vector<int>{1, 2, 3, 4, 6, 7, 8, 9, 11, 12}));
     EXPECT_TRUE(logHas(b, "lost record 5"));
     EXPECT_TRUE(logHas(b, "lost record 10"));
@@ -451,7 +492,8 @@ TEST(StreamFaults, LostRecordsKeepTheirNumbersSoTheCounterJumps)
 
 TEST(StreamFaults, ALostByteShiftsEverythingAfterIt)
 {
-    BoardModel b = streamingBoard(2, true, faultsWith(&Faults::loseByteAt, 23));  // third byte of record 6 (4-byte records)
+    BoardModel b = streamingBoard(
+        2, true, faultsWith(&Faults::loseByteAt, 23));  // third byte of record 6 (4-byte records)
     std::vector<uint8_t> out;
     b.produce(&out, 20);
     BoardModel clean = streamingBoard(2, true);

@@ -35,10 +35,12 @@ using tarvo::board::test::streamingBoard;
 
 namespace {
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 // 1 channel, third rate class, no status byte, 1 s per record: too slow to
 // see many records unless flooded.
-const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
+const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                        0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
 
 std::string tempPath(const std::string& name)
 {
@@ -59,14 +61,16 @@ public:
     explicit BoardProcess(std::vector<std::string> args)
     {
         int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        if (pipe(out) != 0)
+            throw std::runtime_error("pipe");
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], 1);
             close(out[0]);
             close(out[1]);
             std::vector<char*> argv{const_cast<char*>(TARVO_BOARD_EXE)};
-            for (auto& a : args) argv.push_back(a.data());
+            for (auto& a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             execv(TARVO_BOARD_EXE, argv.data());
             _exit(127);
@@ -79,9 +83,11 @@ public:
         if (pid_ > 0 && !exited_) {
             kill(pid_, SIGTERM);
             wait(5s);
-            if (!exited_) kill(pid_, SIGKILL), wait(5s);
+            if (!exited_)
+                kill(pid_, SIGKILL), wait(5s);
         }
-        if (stdout_ >= 0) close(stdout_);
+        if (stdout_ >= 0)
+            close(stdout_);
     }
     // The first line on stdout: the slave's path.
     std::string path()
@@ -91,8 +97,10 @@ public:
         char c;
         while (Clock::now() < end) {
             pollfd p{stdout_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            if (read(stdout_, &c, 1) != 1 || c == '\n') break;
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            if (read(stdout_, &c, 1) != 1 || c == '\n')
+                break;
             line += c;
         }
         return line;
@@ -133,7 +141,8 @@ public:
     explicit Port(const std::string& path, int tcsetattrWhen = TCSANOW)
     {
         fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0) return;
+        if (fd_ < 0)
+            return;
         termios t{};
         tcgetattr(fd_, &t);
         cfmakeraw(&t);
@@ -142,7 +151,8 @@ public:
     }
     ~Port()
     {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
     }
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
@@ -161,15 +171,20 @@ public:
         Bytes out;
         const auto end = Clock::now() + limit;
         while (out.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            if (left.count() <= 0) break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            if (left.count() <= 0)
+                break;
             pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, int(left.count())) <= 0) continue;
+            if (poll(&p, 1, int(left.count())) <= 0)
+                continue;
             uint8_t buf[4096];
             const ssize_t k = ::read(fd_, buf, std::min(sizeof buf, n - out.size()));
-            if (k < 0 && errno == EAGAIN) continue;
+            if (k < 0 && errno == EAGAIN)
+                continue;
             if (k <= 0) {
-                if (ended) *ended = k == 0 || errno == EIO;
+                if (ended)
+                    *ended = k == 0 || errno == EIO;
                 break;
             }
             out.insert(out.end(), buf, buf + k);
@@ -190,7 +205,8 @@ Bytes handshake(Port& p, const Bytes& block, std::string* ident = nullptr)
     p.flush();
     const auto flushed = Clock::now();
     const Bytes id = p.read(14, 1s);
-    if (ident) *ident = text(id);
+    if (ident)
+        *ident = text(id);
     std::this_thread::sleep_until(flushed + 250ms);
     p.flush();
     p.write(block);
@@ -205,13 +221,32 @@ TEST(Options, HelpListsEveryOption)
     ASSERT_NE(f, nullptr);
     std::string help;
     char buf[512];
-    while (std::fgets(buf, sizeof buf, f)) help += buf;
+    while (std::fgets(buf, sizeof buf, f))
+        help += buf;
     EXPECT_EQ(pclose(f), 0);
-    for (const char* opt :
-         {"--link", "--device", "--baud", "--other-baud", "--log", "--dump", "--wrong-id", "--lowercase-id",
-          "--short-id", "--zero-in-id", "--extra-after-id", "--noise", "--bad-checksum", "--no-checksum",
-          "--lose-record-every", "--lose-byte", "--silence-after", "--hangup-after", "--flood", "--records",
-          "--exit-when-done", "--once", "--help"})
+    for (const char* opt : {"--link",
+                            "--device",
+                            "--baud",
+                            "--other-baud",
+                            "--log",
+                            "--dump",
+                            "--wrong-id",
+                            "--lowercase-id",
+                            "--short-id",
+                            "--zero-in-id",
+                            "--extra-after-id",
+                            "--noise",
+                            "--bad-checksum",
+                            "--no-checksum",
+                            "--lose-record-every",
+                            "--lose-byte",
+                            "--silence-after",
+                            "--hangup-after",
+                            "--flood",
+                            "--records",
+                            "--exit-when-done",
+                            "--once",
+                            "--help"})
         EXPECT_NE(help.find(std::string("  ") + opt + " "), std::string::npos) << opt;
 }
 
@@ -224,7 +259,8 @@ TEST(Options, BadOptionsExitWithStatusTwoAndAOneLineReason)
         ASSERT_NE(f, nullptr);
         std::string err;
         char buf[512];
-        while (std::fgets(buf, sizeof buf, f)) err += buf;
+        while (std::fgets(buf, sizeof buf, f))
+            err += buf;
         const int st = pclose(f);
         EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 2) << args;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
@@ -256,10 +292,12 @@ TEST(PtyBoard, HandshakeThenPacedRecordsAndTheLogTellsWhatHappened)
     EXPECT_GE(took, 99 * 2000us);
 
     const std::string text = slurp(log);
-    EXPECT_NE(text.find("rx block 06 0A 08 06 04 02 00 00 00 7B CE FF FF 80"), std::string::npos) << text;
+    EXPECT_NE(text.find("rx block 06 0A 08 06 04 02 00 00 00 7B CE FF FF 80"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("tx checksum EE"), std::string::npos);
     EXPECT_NE(text.find("streaming"), std::string::npos);
-    EXPECT_EQ(text.find("idle"), std::string::npos) << "the close and reopen before the start byte kept the board configured";
+    EXPECT_EQ(text.find("idle"), std::string::npos)
+        << "the close and reopen before the start byte kept the board configured";
     std::remove(log.c_str());
 }
 
@@ -299,7 +337,11 @@ TEST(PtyBoard, IdentificationAndChecksumFaults)
         {"--wrong-id", "KLVDAQ00740019", {0xEE}},
         {"--lowercase-id", "klvdaq00730019", {0xEE}},
         {"--short-id", "KLVDAQ0073", {0xEE}},
-        {"--zero-in-id", std::string("KLVDAQ\0" "0730019", 14), {0xEE}},
+        {"--zero-in-id",
+         std::string("KLVDAQ\0"
+                     "0730019",
+                     14),
+         {0xEE}},
         {"--extra-after-id", "KLVDAQ00730019", {0xEE}},  // "\r\n" flushed before the block
         {"--bad-checksum", "KLVDAQ00730019", {0x11}},
         {"--no-checksum", "KLVDAQ00730019", {}},
@@ -321,7 +363,8 @@ TEST(PtyBoard, IdentificationAndChecksumFaults)
 TEST(PtyBoard, RecordsStopAtTheLimitAndTheDumpHoldsExactlyWhatWasSent)
 {
     const std::string dump = tempPath("dump");
-    BoardProcess board({"--dump", dump, "--records", "50", "--exit-when-done", "--lose-record-every", "7"});
+    BoardProcess board(
+        {"--dump", dump, "--records", "50", "--exit-when-done", "--lose-record-every", "7"});
     const std::string path = board.path();
     Port p(path);
     ASSERT_EQ(handshake(p, kBlock2000), Bytes{0xEE});
@@ -477,14 +520,16 @@ Bytes recorderHandshake(Port& p, const Bytes& block, std::string* ident)
 }
 
 // The block of 9 channels: refused.
-const Bytes kBadBlock = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBadBlock = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                         0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 
 // Waits up to 30 s for the board to log `line`.
 bool logShows(const std::string& log, const std::string& line)
 {
     const auto end = Clock::now() + 30s;
     while (slurp(log).find(line) == std::string::npos) {
-        if (Clock::now() > end) return false;
+        if (Clock::now() > end)
+            return false;
         std::this_thread::sleep_for(20ms);
     }
     return true;
@@ -544,7 +589,8 @@ TEST(PtyBoard, AFlushStartsTheHandshakeOverWhateverTheBoardWasDoing)
         auto first = std::make_unique<Port>(path);
         std::unique_ptr<Port> again;
         c.reach(*first, again, path);
-        if (again) first.reset();
+        if (again)
+            first.reset();
         Port& p = again ? *again : *first;
         std::string ident;
         // Records sent before the board saw the flush do not come first.

@@ -32,7 +32,8 @@ inline std::vector<uint8_t> recordBytes(const BoardModel& b, uint64_t first, uin
 {
     const unsigned len = b.config().recLen;
     std::vector<uint8_t> out(count * len);
-    for (uint64_t i = 0; i < count; ++i) b.makeRecord(first + i, out.data() + i * len);
+    for (uint64_t i = 0; i < count; ++i)
+        b.makeRecord(first + i, out.data() + i * len);
     return out;
 }
 

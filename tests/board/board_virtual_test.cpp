@@ -24,11 +24,14 @@ namespace {
 
 constexpr int kPort = 7;
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
-const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
+const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                        0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
 // 1 channel with status byte at 115200: 3-byte records every 422 us, the
 // fastest stream with a counter.
-const Bytes kBlockFast = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x80};
+const Bytes kBlockFast = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                          0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x80};
 
 class VirtualBoard : public ::testing::Test {
 protected:
@@ -45,9 +48,11 @@ protected:
         ComBreak(kPort, 500);
         char id[15] = {};
         ComRd(kPort, id, 14);
-        if (ident) *ident = std::string(id, 14);
+        if (ident)
+            *ident = std::string(id, 14);
         FlushInQ(kPort);
-        for (uint8_t b : block) ComWrtByte(kPort, b);
+        for (uint8_t b : block)
+            ComWrtByte(kPort, b);
         unsigned char c = 0;
         return ComRd(kPort, &c, 1) == 1 ? c : -1;
     }
@@ -62,7 +67,8 @@ protected:
     }
 
     // A board with these faults, configured by `block` and streaming at `baud`.
-    void streaming(const Faults& f, const Bytes& block = kBlock2000, int reply = 0xEE, long baud = 115200)
+    void streaming(const Faults& f, const Bytes& block = kBlock2000, int reply = 0xEE,
+                   long baud = 115200)
     {
         reset(f);
         ASSERT_EQ(handshake(block), reply);
@@ -74,7 +80,8 @@ protected:
         Bytes out;
         for (std::size_t i = 0; i < n; ++i) {
             const int b = ComRdByte(kPort);
-            if (b < 0) break;
+            if (b < 0)
+                break;
             out.push_back(uint8_t(b));
         }
         return out;
@@ -82,7 +89,8 @@ protected:
 
     static Bytes expected(const Bytes& block, uint64_t first, uint64_t count)
     {
-        return tarvo::board::test::recordBytes(tarvo::board::test::streamingBoard(block), first, count);
+        return tarvo::board::test::recordBytes(tarvo::board::test::streamingBoard(block), first,
+                                               count);
     }
 };
 
@@ -174,14 +182,15 @@ TEST_F(VirtualBoard, LostRecordsShowInTheCounter)
     const Bytes got = readBytes(6 * 10);
     ASSERT_EQ(got.size(), 60u);
     std::vector<int> counters;
-    for (std::size_t i = 9; i < got.size(); i += 10) counters.push_back(got[i] & 15);
+    for (std::size_t i = 9; i < got.size(); i += 10)
+        counters.push_back(got[i] & 15);
     EXPECT_EQ(counters, (std::vector<int>{1, 2, 3, 5, 6, 7}));
 }
 
 TEST_F(VirtualBoard, AReaderThatFallsBehindLosesTheOldestRecords)
 {
-    ASSERT_NO_FATAL_FAILURE(
-        streaming({}, kBlockFast, tarvo::board::blockChecksum(kBlockFast.data(), kBlockFast.size())));
+    ASSERT_NO_FATAL_FAILURE(streaming(
+        {}, kBlockFast, tarvo::board::blockChecksum(kBlockFast.data(), kBlockFast.size())));
     EXPECT_EQ(readBytes(3), expected(kBlockFast, 1, 1));
     // Over 4,000 records fall due meanwhile, more than a receiver holds.
     std::this_thread::sleep_for(2s);
@@ -190,8 +199,9 @@ TEST_F(VirtualBoard, AReaderThatFallsBehindLosesTheOldestRecords)
     EXPECT_NE(got, expected(kBlockFast, 2, 3000));
     tarvo::rt::inspectVirtualBoard(kPort, [](const tarvo::board::BoardModel& b) {
         EXPECT_GT(b.recordNumber(), 3001u);
-        const bool noted = std::any_of(b.log().begin(), b.log().end(),
-                                       [](const std::string& l) { return l.rfind("overrun: ", 0) == 0; });
+        const bool noted = std::any_of(b.log().begin(), b.log().end(), [](const std::string& l) {
+            return l.rfind("overrun: ", 0) == 0;
+        });
         EXPECT_TRUE(noted);
     });
 }

@@ -20,7 +20,8 @@ std::string describe(const std::vector<LineInput>& inputs)
 {
     std::string out;
     for (const LineInput& in : inputs) {
-        if (!out.empty()) out += " | ";
+        if (!out.empty())
+            out += " | ";
         switch (in.kind) {
         case LineInput::Kind::Break: out += "break"; break;
         case LineInput::Kind::BadByte: out += "bad"; break;
@@ -50,13 +51,25 @@ TEST(ParityMarks, EachByteSequenceTakenApart)
     } cases[] = {
         {"plain data", {0x41, 0x00, 0x42}, "41 00 42", MarkState::Plain},
         {"a break", {0xFF, 0x00, 0x00}, "break", MarkState::Plain},
-        {"data around a break", {0x41, 0xFF, 0x00, 0x00, 0x42}, "41 | break | 42", MarkState::Plain},
+        {"data around a break",
+         {0x41, 0xFF, 0x00, 0x00, 0x42},
+         "41 | break | 42",
+         MarkState::Plain},
         {"a doubled FF is one data byte", {0xFF, 0xFF}, "FF", MarkState::Plain},
-        {"FF FF then a break", {0x41, 0xFF, 0xFF, 0xFF, 0x00, 0x00}, "41 FF | break", MarkState::Plain},
-        {"a damaged byte is dropped", {0x41, 0xFF, 0x00, 0x37, 0x42}, "41 | bad | 42", MarkState::Plain},
+        {"FF FF then a break",
+         {0x41, 0xFF, 0xFF, 0xFF, 0x00, 0x00},
+         "41 FF | break",
+         MarkState::Plain},
+        {"a damaged byte is dropped",
+         {0x41, 0xFF, 0x00, 0x37, 0x42},
+         "41 | bad | 42",
+         MarkState::Plain},
         {"a damaged zero is no break", {0xFF, 0x00, 0x01}, "bad", MarkState::Plain},
         {"a lone FF before another byte", {0xFF, 0x41}, "41", MarkState::Plain},
-        {"two breaks in a row", {0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00}, "break | break", MarkState::Plain},
+        {"two breaks in a row",
+         {0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00},
+         "break | break",
+         MarkState::Plain},
         {"ends after FF", {0x41, 0xFF}, "41", MarkState::AfterFF},
         {"ends after FF 00", {0xFF, 0x00}, "", MarkState::AfterFFZero},
         {"nothing", {}, "", MarkState::Plain},
@@ -83,12 +96,15 @@ TEST(ParityMarks, AMarkSplitAcrossReadsIsTheSameMark)
         SCOPED_TRACE(cut);
         std::vector<LineInput> out;
         const MarkState mid = parseParityMarks(MarkState::Plain, whole.data(), cut, &out);
-        EXPECT_EQ(parseParityMarks(mid, whole.data() + cut, whole.size() - cut, &out), MarkState::Plain);
+        EXPECT_EQ(parseParityMarks(mid, whole.data() + cut, whole.size() - cut, &out),
+                  MarkState::Plain);
         // A cut inside data splits it into two entries; the bytes are the same.
         std::vector<LineInput> merged;
         for (const auto& in : out) {
-            if (!merged.empty() && in.kind == LineInput::Kind::Data && merged.back().kind == LineInput::Kind::Data)
-                merged.back().bytes.insert(merged.back().bytes.end(), in.bytes.begin(), in.bytes.end());
+            if (!merged.empty() && in.kind == LineInput::Kind::Data &&
+                merged.back().kind == LineInput::Kind::Data)
+                merged.back().bytes.insert(merged.back().bytes.end(), in.bytes.begin(),
+                                           in.bytes.end());
             else
                 merged.push_back(in);
         }

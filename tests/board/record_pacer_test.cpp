@@ -21,7 +21,8 @@ using tarvo::board::test::streamingBoard;
 namespace {
 
 // 6 channels with status byte at 115200: 10-byte records every 2000 us.
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
+                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
 
 }  // namespace
 
@@ -31,16 +32,17 @@ TEST(RecordPacer, RecordsFallDueOnePeriodApartFromTheStartByte)
         std::chrono::microseconds elapsed, period;
         uint64_t due;
     } cases[] = {
-        {0us, 2000us, 1},         // record 1 goes with the start byte
+        {0us, 2000us, 1},  // record 1 goes with the start byte
         {1999us, 2000us, 1},
         {2000us, 2000us, 2},
         {1s, 2000us, 501},
-        {1s, 422us, 2370},        // 1 channel with status byte at 115200
+        {1s, 422us, 2370},  // 1 channel with status byte at 115200
         {10s, 1s, 11},
         {5s, 0us, std::numeric_limits<uint64_t>::max()},  // no period: everything is due
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.elapsed.count()) + " us at " + std::to_string(c.period.count()));
+        SCOPED_TRACE(std::to_string(c.elapsed.count()) + " us at " +
+                     std::to_string(c.period.count()));
         EXPECT_EQ(RecordPacer::dueAfter(c.elapsed, c.period), c.due);
     }
 }
@@ -53,14 +55,11 @@ TEST(RecordPacer, WhatDoesNotFitBehindTheBacklogIsLost)
         std::size_t backlog;
         uint64_t recordBytes, sent, lost;
     } cases[] = {
-        {100, 0, 10, 100, 0},
-        {819, 0, 10, 819, 0},      // 8,190 of 8,192 bytes
-        {820, 0, 10, 819, 1},
-        {500, 5010, 10, 318, 182},
-        {5, 8192, 10, 0, 5},       // a full queue takes nothing
-        {5, 9000, 10, 0, 5},       // nor one over full (flood records ahead of it)
-        {3000, 0, 3, 2730, 270},
-        {0, 8192, 10, 0, 0},
+        {100, 0, 10, 100, 0},    {819, 0, 10, 819, 0},  // 8,190 of 8,192 bytes
+        {820, 0, 10, 819, 1},    {500, 5010, 10, 318, 182},
+        {5, 8192, 10, 0, 5},  // a full queue takes nothing
+        {5, 9000, 10, 0, 5},  // nor one over full (flood records ahead of it)
+        {3000, 0, 3, 2730, 270}, {0, 8192, 10, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.due) + " due behind " + std::to_string(c.backlog));
@@ -118,7 +117,8 @@ TEST(RecordPacer, NothingIsSentBeforeTheStreamStartsOrAfterItStops)
     EXPECT_TRUE(line.empty());
     EXPECT_EQ(b.recordNumber(), 0u);
 
-    BoardModel h = streamingBoard(kBlock2000, tarvo::board::test::faultsWith(&tarvo::board::Faults::hangupAfter, 3));
+    BoardModel h = streamingBoard(
+        kBlock2000, tarvo::board::test::faultsWith(&tarvo::board::Faults::hangupAfter, 3));
     pacer.pace(h, &line, 0, t0 + 1s);
     EXPECT_EQ(line, recordBytes(h, 1, 3));
     EXPECT_EQ(h.state(), BoardModel::State::HungUp);

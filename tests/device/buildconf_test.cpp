@@ -83,10 +83,16 @@ TEST(ConfigurationBlock, EightChannelsAt57600AndOneChannelAtAnotherRateForOneSec
         Block block;
         unsigned chksum, recLen;
     } cases[] = {
-        {"8 channels, 57600 baud, 5000 us", {8, 57600, 1, 5000},
-         {0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40}, 0x4D, 13},
-        {"1 channel, 9600 baud, 1 s", {1, 9600, 0, 1000000},
-         {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01}, 0x99, 2},
+        {"8 channels, 57600 baud, 5000 us",
+         {8, 57600, 1, 5000},
+         {0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40},
+         0x4D,
+         13},
+        {"1 channel, 9600 baud, 1 s",
+         {1, 9600, 0, 1000000},
+         {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01},
+         0x99,
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -134,7 +140,10 @@ TEST(PeriodCheck, PeriodsNear2To32AreTooLong)
 
 TEST(PeriodCheck, SmallestAndLargestRecordCosts)
 {
-    struct Case { Settings s; uint32_t cost; };
+    struct Case {
+        Settings s;
+        uint32_t cost;
+    };
     const Case cases[] = {
         {{1, 115200, 0, 0}, 311},
         {{8, 115200, 1, 0}, 1958},
@@ -165,7 +174,8 @@ TEST(PeriodCheck, AFailedCheckLeavesTheTailOfTheBlockAsItWas)
     EXPECT_EQ(after[4], 0);
     EXPECT_EQ(after[5], before[5]);
     EXPECT_NE(after[9], 0);
-    for (int k = 10; k < 14; k++) EXPECT_EQ(after[k], before[k]) << k;
+    for (int k = 10; k < 14; k++)
+        EXPECT_EQ(after[k], before[k]) << k;
     EXPECT_EQ(chksum, 0xEEu);
     EXPECT_EQ(RecLen, 6u);
     EXPECT_EQ(SampPer, 100u);
@@ -173,7 +183,8 @@ TEST(PeriodCheck, AFailedCheckLeavesTheTailOfTheBlockAsItWas)
 
     putsettings(six(167773665));
     ASSERT_EQ(buildconf(), -2);
-    for (int k = 10; k < 14; k++) EXPECT_EQ(ConfBytes[k], before[k]) << k;
+    for (int k = 10; k < 14; k++)
+        EXPECT_EQ(ConfBytes[k], before[k]) << k;
     EXPECT_EQ(chksum, 0xEEu);
 }
 
@@ -198,7 +209,8 @@ TEST(RecordLength, ForOneToEightChannels)
         ASSERT_EQ(firstbuild({n, 115200, 1, 100000}), 0);
         EXPECT_EQ(RecLen, without[n - 1] + 1) << n;
         EXPECT_EQ(ConfBytes[0], n);
-        for (unsigned i = 1; i <= n; i++) EXPECT_EQ(ConfBytes[i], 2 * (n - i));
+        for (unsigned i = 1; i <= n; i++)
+            EXPECT_EQ(ConfBytes[i], 2 * (n - i));
     }
 }
 

@@ -19,7 +19,8 @@ public:
         argv.insert(argv.end(), options.begin(), options.end());
         proc_ = std::make_unique<Proc>(argv);
         const std::string path = proc_->firstLine(10);
-        if (path.rfind("/dev/", 0) == 0) return path;
+        if (path.rfind("/dev/", 0) == 0)
+            return path;
         ADD_FAILURE() << "tarvo-board printed: " << path;
         return "";
     }

@@ -20,7 +20,8 @@ std::string edited(std::string text, const std::string& from, const std::string&
 {
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << "the panel file has no " << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -30,7 +31,8 @@ std::string withoutWidget(const std::string& text, const std::string& cls, const
     const std::string open = "<widget class=\"" + cls + "\" name=\"" + name + "\">";
     const size_t at = text.find(open);
     EXPECT_NE(at, std::string::npos) << open;
-    if (at == std::string::npos) return text;
+    if (at == std::string::npos)
+        return text;
     const size_t end = text.find("</widget>", at);
     return text.substr(0, at) + text.substr(end + 9);
 }
@@ -46,8 +48,7 @@ ProcResult runCopy(const TempDir& dir, const std::string& script, double seconds
         .wait(seconds);
 }
 
-const char kRun[] =
-    "set 2 1\nset 6 6\nset 10 2000\npress start\nwait 1\npress stop\n";
+const char kRun[] = "set 2 1\nset 6 6\nset 10 2000\npress start\nwait 1\npress stop\n";
 
 }  // namespace
 
@@ -64,31 +65,40 @@ TEST(PanelFile, AnEditedPanelThatOffersWhatTheProgramCannotTakeIsRefused)
         std::string reason;  // after "tarvo: PATH: "
     };
     const Case cases[] = {
-        {"channels up to 200", {},
+        {"channels up to 200",
+         {},
          "<property name=\"maximum\">\n             <number>8</number>",
          "<property name=\"maximum\">\n             <number>200</number>",
          "control 6 (channels, analog channels): maximum is 200; the program takes 1 to 8"},
-        {"channels retyped as a line edit", {},
+        {"channels retyped as a line edit",
+         {},
          "<widget class=\"QSpinBox\" name=\"channels\">",
          "<widget class=\"QLineEdit\" name=\"channels\">",
          "control 6 (channels, analog channels): class is QLineEdit; the program reads an "
          "integer from it (a check box, spin box, double spin box or combo box)"},
         // Designer removes its tab stop with it.
-        {"status byte removed", {"QCheckBox", "statusByte"}, "<tabstop>statusByte</tabstop>", "",
+        {"status byte removed",
+         {"QCheckBox", "statusByte"},
+         "<tabstop>statusByte</tabstop>",
+         "",
          "control 9 (status byte): no widget has ctrlId 9; the program reads an integer from it "
          "(a check box, spin box, double spin box or combo box)"},
-        {"a baud rate above 12,000,000", {}, "<string>115200</string>",
+        {"a baud rate above 12,000,000",
+         {},
+         "<string>115200</string>",
          "<string>20000000</string>",
          "control 8 (baudRate, baud rate): item '20000000' has value 20000000; the program takes "
          "1 to 12000000"},
-        {"a third file format", {},
+        {"a third file format",
+         {},
          "<string>Integer columns</string>\n             </property>\n            </item>",
          "<string>Integer columns</string>\n             </property>\n            </item>\n"
          "            <item><property name=\"text\"><string>Hexadecimal</string>"
          "</property></item>",
          "control 13 (fileFormat, file format): item 'Hexadecimal' has value 2; the program "
          "takes 0 to 1"},
-        {"the message line as a spin box", {},
+        {"the message line as a spin box",
+         {},
          "<widget class=\"QLineEdit\" name=\"message\">",
          "<widget class=\"QSpinBox\" name=\"message\">",
          "control 7 (message, message line): class is QSpinBox; the program sets a text in it "
@@ -99,10 +109,9 @@ TEST(PanelFile, AnEditedPanelThatOffersWhatTheProgramCannotTakeIsRefused)
         TempDir dir;
         // tarvo finds tarvo.uir beside its executable.
         fs::copy_file(binpath("tarvo"), dir.file("tarvo"));
-        const std::string panel =
-            edited(c.removed.first ? withoutWidget(original, c.removed.first, c.removed.second)
-                                   : original,
-                   c.from, c.to);
+        const std::string panel = edited(
+            c.removed.first ? withoutWidget(original, c.removed.first, c.removed.second) : original,
+            c.from, c.to);
         ASSERT_NE(panel, original);
         std::ofstream(dir.file("tarvo.uir")) << panel;
         ProcResult r = runCopy(dir, kRun, 30);
@@ -131,8 +140,9 @@ TEST(PanelFile, TheShippedPanelLoadsAndItsBaudRateBoxTakesOnlyWhatThePortCan)
     EXPECT_EQ(fastest.status, 0) << fastest.err;
     ProcResult faster = run("set 8 12000001\npress quit\n");
     EXPECT_EQ(faster.status, 2);
-    EXPECT_NE(faster.err.find("run.txt:1: set: control 8 ('baudRate') takes one of its items or 1 to "
-                              "12000000, not 12000001"),
-              std::string::npos)
+    EXPECT_NE(
+        faster.err.find("run.txt:1: set: control 8 ('baudRate') takes one of its items or 1 to "
+                        "12000000, not 12000001"),
+        std::string::npos)
         << faster.err;
 }

@@ -26,8 +26,8 @@ std::unique_ptr<Proc> Recording::spawn(const std::string& script)
         s << script;
     }
     return std::make_unique<Proc>(
-        std::vector<std::string>{binpath("tarvo"), "-platform", "offscreen", "--com",
-                                 "1=" + device, "--script", dir.file("script.txt")},
+        std::vector<std::string>{binpath("tarvo"), "-platform", "offscreen", "--com", "1=" + device,
+                                 "--script", dir.file("script.txt")},
         work());
 }
 
@@ -51,7 +51,8 @@ std::vector<unsigned char> Recording::boardDump() const
 
 void Recording::stopBoard()
 {
-    if (!board) return;
+    if (!board)
+        return;
     board->signal(SIGTERM);
     board->wait(10);
 }
@@ -76,7 +77,8 @@ std::vector<std::string> messages(const std::string& out)
 {
     std::vector<std::string> m;
     for (const std::string& line : splitlines(out))
-        if (line.rfind("message: ", 0) == 0) m.push_back(line.substr(9));
+        if (line.rfind("message: ", 0) == 0)
+            m.push_back(line.substr(9));
     return m;
 }
 

@@ -38,8 +38,10 @@ void expectReport(const std::string& text, const Panel& p, const std::string& co
     EXPECT_EQ(l[6], "With the configuration parameters:");
     EXPECT_EQ(l[7], "Number of Analogical channels:  " + std::to_string(p.num_ch));
     std::string nine;
-    if (p.digf) nine += "And 4 digital channels";
-    if (p.rec_c) nine += "The last colum is the record counter 0-15";
+    if (p.digf)
+        nine += "And 4 digital channels";
+    if (p.rec_c)
+        nine += "The last colum is the record counter 0-15";
     EXPECT_EQ(l[8], nine);
     EXPECT_EQ(l[9], "with a sample period of [us]:  " + std::to_string(p.SampPer));
     EXPECT_EQ(l[10], "The number of samples for every channel is:  " + count);
@@ -172,7 +174,8 @@ using Bytes = std::vector<unsigned char>;
 ProcResult recordStream(Recording& rec, const Panel& p, const std::vector<Bytes>& records)
 {
     Bytes all;
-    for (const Bytes& r : records) all.insert(all.end(), r.begin(), r.end());
+    for (const Bytes& r : records)
+        all.insert(all.end(), r.begin(), r.end());
     std::ofstream(rec.dir.file("stream"), std::ios::binary)
         .write(reinterpret_cast<const char*>(all.data()), all.size());
     rec.startBoard({"--stream", rec.dir.file("stream")});
@@ -199,17 +202,37 @@ TEST(Records, StreamsGiveTheirLinesAndWarnings)
         std::vector<std::string> messages;
     };
     const Case cases[] = {
-        {"three channels with the status byte", {.num_ch = 3}, {kThree, fa},
-         "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,2\n", good},
+        {"three channels with the status byte",
+         {.num_ch = 3},
+         {kThree, fa},
+         "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,2\n",
+         good},
         // The digital lines and the counter follow their switches.
-        {"without the digital lines", {.num_ch = 3, .digf = 0}, {kThree}, "292,1379,1930,1\n", good},
-        {"without the counter", {.num_ch = 3, .rec_c = 0}, {kThree}, "292,1379,1930,1,0,1,0\n", good},
-        {"the same record as the second one warns but is written", {.num_ch = 3}, {kThree, kThree},
-         "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,1\n", lost},
-        {"two channels without the status byte span the range", {.num_ch = 2, .di = 0},
-         {{0xAB, 0x3C, 0x12}, {0xFF, 0xFF, 0xFF}, {0, 0, 0}}, "2748,291\n4095,4095\n0,0\n", good},
-        {"a board that starts at counter 0 warns from the first record", {.num_ch = 1},
-         {{0x10, 0x02, 0x00}, {0x10, 0x02, 0x01}}, "258,0,0,0,0,0\n258,0,0,0,0,1\n", lost},
+        {"without the digital lines",
+         {.num_ch = 3, .digf = 0},
+         {kThree},
+         "292,1379,1930,1\n",
+         good},
+        {"without the counter",
+         {.num_ch = 3, .rec_c = 0},
+         {kThree},
+         "292,1379,1930,1,0,1,0\n",
+         good},
+        {"the same record as the second one warns but is written",
+         {.num_ch = 3},
+         {kThree, kThree},
+         "292,1379,1930,1,0,1,0,1\n292,1379,1930,1,0,1,0,1\n",
+         lost},
+        {"two channels without the status byte span the range",
+         {.num_ch = 2, .di = 0},
+         {{0xAB, 0x3C, 0x12}, {0xFF, 0xFF, 0xFF}, {0, 0, 0}},
+         "2748,291\n4095,4095\n0,0\n",
+         good},
+        {"a board that starts at counter 0 warns from the first record",
+         {.num_ch = 1},
+         {{0x10, 0x02, 0x00}, {0x10, 0x02, 0x01}},
+         "258,0,0,0,0,0\n258,0,0,0,0,1\n",
+         lost},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,7 +248,8 @@ TEST(Records, SixChannelsAtCounter15ThenTheCounterWraps)
     Recording rec;
     Panel p;  // 6 channels, status byte, lines and counter
     std::vector<Bytes> records;
-    for (unsigned n = 1; n <= 14; n++) records.push_back({0, 0, 0, 0, 0, 0, 0, 0, 0, (unsigned char)n});
+    for (unsigned n = 1; n <= 14; n++)
+        records.push_back({0, 0, 0, 0, 0, 0, 0, 0, 0, (unsigned char)n});
     records.push_back({0x00, 0xF0, 0xFF, 0x80, 0x10, 0x00, 0x06, 0x04, 0xFA, 0x5F});
     records.push_back({0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80});  // counter 0, line 1 set
     ProcResult r = recordStream(rec, p, records);
@@ -242,7 +266,8 @@ TEST(Records, RawBytesOfOneChannelWithStatusAreThreeBytesEach)
     Recording rec;
     Panel p;
     p.num_ch = 1, p.wfile = 0;
-    ProcResult r = recordStream(rec, p, {{0x0A, 0x00, 0x01}, {0x0D, 0x0A, 0x02}, {0xFF, 0x11, 0x04}});
+    ProcResult r =
+        recordStream(rec, p, {{0x0A, 0x00, 0x01}, {0x0D, 0x0A, 0x02}, {0xFF, 0x11, 0x04}});
     EXPECT_EQ(rec.data(), std::string("\x0A\x00\x01\x0D\x0A\x02\xFF\x11\x04", 9));
     EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kLoss, kDone}));
     expectReport(rec.config(), p, "4");  // the fourth record was begun and waited for
@@ -284,14 +309,14 @@ TEST(Run, PeriodTooShortThenTooLongThenCorrected)
     Recording rec;
     rec.startBoard();
     Panel p;
-    std::string s = p.lines() + "set 10 1000\npress start\nwait 0.2\nset 10 4294967295\n"
+    std::string s = p.lines() +
+                    "set 10 1000\npress start\nwait 0.2\nset 10 4294967295\n"
                     "press start\nwait 0.2\nset 10 2000\npress start\nwait 1\npress stop\n";
     ProcResult r = rec.run(s);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(messages(r.out),
-              (std::vector<std::string>{" ERROR: The sampling period results too short!",
-                                        " ERROR: The sampling period is too long!", kSampling,
-                                        kDone}));
+    EXPECT_EQ(messages(r.out), (std::vector<std::string>{
+                                   " ERROR: The sampling period results too short!",
+                                   " ERROR: The sampling period is too long!", kSampling, kDone}));
     EXPECT_GT(splitlines(rec.data()).size(), 100u);
 }
 
@@ -306,8 +331,8 @@ TEST(Run, HandshakeFailureEndsTheProgramAndLeavesDataAlone)
         ProcResult r = rec.run(Panel().lines() + "press start\nwait 5\npress stop\n");
         EXPECT_EQ(r.status, 0);
         EXPECT_GE(r.seconds, 2.0);  // the message stays for two seconds
-        std::string want = std::string(fault) == "--wrong-id" ? " ERROR: Unknown device!"
-                                                               : " ERROR: bad CHK!";
+        std::string want =
+            std::string(fault) == "--wrong-id" ? " ERROR: Unknown device!" : " ERROR: bad CHK!";
         EXPECT_EQ(messages(r.out), (std::vector<std::string>{want}));
         EXPECT_EQ(rec.data(), "an earlier run\n");
         EXPECT_FALSE(rec.exists("config.txt"));
@@ -355,8 +380,9 @@ TEST(Run, ASecondStartDuringARunIsIgnored)
     Recording rec;
     rec.startBoard();
     Panel p;
-    ProcResult r = rec.run(p.lines() + "press start\nwait 0.5\nset 6 2\npress start\nwait 0.5\n"
-                                       "press stop\n");
+    ProcResult r = rec.run(p.lines() +
+                           "press start\nwait 0.5\nset 6 2\npress start\nwait 0.5\n"
+                           "press stop\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(messages(r.out), (std::vector<std::string>{kSampling, kDone}));
     std::vector<std::string> lines = splitlines(rec.data());
@@ -372,16 +398,17 @@ TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
 {
     Recording rec;  // the virtual board
     std::filesystem::create_directories(rec.work() + "/data.txt");  // not a file
-    std::unique_ptr<Proc> t = rec.spawn(Panel().lines() + "press start\nwait 4\npress start\n"
-                                                          "wait 1\npress stop\n");
+    std::unique_ptr<Proc> t = rec.spawn(Panel().lines() +
+                                        "press start\nwait 4\npress start\n"
+                                        "wait 1\npress stop\n");
     // The user sees the error, clears the way and presses Start again.
     messageShown(*t);
     ASSERT_EQ(messages(t->out()), (std::vector<std::string>{" ERROR: Cannot create DATA.TXT!"}));
     std::filesystem::remove(rec.work() + "/data.txt");
     ProcResult r = t->wait(30);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(messages(r.out), (std::vector<std::string>{" ERROR: Cannot create DATA.TXT!",
-                                                         kSampling, kDone}));
+    EXPECT_EQ(messages(r.out),
+              (std::vector<std::string>{" ERROR: Cannot create DATA.TXT!", kSampling, kDone}));
     EXPECT_GT(splitlines(rec.data()).size(), 200u);
 }
 
@@ -390,8 +417,9 @@ TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
 TEST(Run, ABaudRateNoLineRunsAtIsRefusedBeforeTheRun)
 {
     Recording rec;
-    ProcResult r = rec.run(Panel().lines() + "set 8 999999999\nset 10 100000\npress start\n"
-                                             "wait 0.5\npress quit\n");
+    ProcResult r = rec.run(Panel().lines() +
+                           "set 8 999999999\nset 10 100000\npress start\n"
+                           "wait 0.5\npress quit\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("script.txt:9: set: control 8 ('baudRate') takes one of its items or 1 "
                          "to 12000000, not 999999999"),
@@ -411,7 +439,8 @@ TEST(Run, PortThatCannotBeReopenedForSamplingIsSaid)
     rec.startBoard({"--link", link});
     rec.device = link;
     std::unique_ptr<Proc> t = rec.spawn(Panel().lines() + "press start\nwait 0.5\npress quit\n");
-    ASSERT_TRUE(waitUntil([&] { return rec.boardLog().find("config ok") != std::string::npos; }, 30));
+    ASSERT_TRUE(
+        waitUntil([&] { return rec.boardLog().find("config ok") != std::string::npos; }, 30));
     std::filesystem::remove(link);
     ProcResult r = t->wait(60);
     EXPECT_EQ(r.status, 0);
@@ -470,9 +499,8 @@ TEST(Run, QuitAndSignalsDuringARunEndItCleanly)
         Recording rec;
         rec.startBoard();
         Panel p;
-        std::unique_ptr<Proc> t =
-            rec.spawn(script(p, how == 0 ? "press start\nwait 1\npress quit\n"
-                                         : "press start\nwait 60\n"));
+        std::unique_ptr<Proc> t = rec.spawn(
+            script(p, how == 0 ? "press start\nwait 1\npress quit\n" : "press start\nwait 60\n"));
         if (how != 0) {
             ASSERT_TRUE(messageShown(*t));
             std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -59,8 +59,9 @@ TEST(Startup, AMissingOrBrokenPanelFileEndsWith255AndSaysWhy)
     EXPECT_EQ(broken.status, 255);
     EXPECT_EQ(linecount(broken.err), 1u) << broken.err;
 
-    t.panel("<?xml version=\"1.0\"?><ui version=\"4.0\"><class>x</class>"
-            "<widget class=\"QWidget\" name=\"x\"/></ui>");  // no panel 1 in it
+    t.panel(
+        "<?xml version=\"1.0\"?><ui version=\"4.0\"><class>x</class>"
+        "<widget class=\"QWidget\" name=\"x\"/></ui>");  // no panel 1 in it
     ProcResult nopanel = t.run({"--script", quit});
     EXPECT_EQ(nopanel.status, 255);
     EXPECT_EQ(linecount(nopanel.err), 1u) << nopanel.err;

@@ -42,8 +42,9 @@ std::string writeScript(const Recording& rec, const std::string& text)
 // tarvo's command line for a run of `rec`.
 std::vector<std::string> tarvoArgs(const Recording& rec)
 {
-    return {binpath("tarvo"), "-platform", "offscreen", "--com", "1=" + rec.device, "--script",
-            rec.dir.file("script.txt")};
+    return {
+        binpath("tarvo"),          "-platform", "offscreen", "--com", "1=" + rec.device, "--script",
+        rec.dir.file("script.txt")};
 }
 
 // The records in data.txt are exactly the first records the board sent.
@@ -70,7 +71,8 @@ class EnvVar {
 public:
     EnvVar(const char* name, std::optional<std::string> value) : name_(name)
     {
-        if (const char* old = std::getenv(name)) old_ = old;
+        if (const char* old = std::getenv(name))
+            old_ = old;
         if (value)
             ::setenv(name, value->c_str(), 1);
         else
@@ -99,13 +101,16 @@ public:
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&fa, stdoutFd, 1);
-        posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         std::vector<std::string> args = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", cwd};
         args.insert(args.end(), argv.begin(), argv.end());
         std::vector<char*> cargv;
-        for (auto& a : args) cargv.push_back(a.data());
+        for (auto& a : args)
+            cargv.push_back(a.data());
         cargv.push_back(nullptr);
-        if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&fa);
     }
     ~PipedTarvo()
@@ -120,8 +125,10 @@ public:
     int wait(double seconds)
     {
         int status = 0;
-        const bool ended = waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
-        if (!ended) return -1;
+        const bool ended =
+            waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, seconds);
+        if (!ended)
+            return -1;
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
@@ -136,7 +143,8 @@ std::string readAvailable(int fd)
     std::string out;
     char buf[65536];
     ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
     return out;
 }
 
@@ -152,7 +160,8 @@ TEST(Streams, AStdoutWhoseReaderLeftEndsTheEchoAndNothingElse)
     writeScript(rec, p.lines() + "press start\nwait 3\npress stop\n");
     std::vector<std::string> argv = {"/bin/bash", "-c", "\"$@\" | head -1; exit ${PIPESTATUS[0]}",
                                      "bash"};
-    for (const std::string& a : tarvoArgs(rec)) argv.push_back(a);
+    for (const std::string& a : tarvoArgs(rec))
+        argv.push_back(a);
     ProcResult r = Proc(argv, rec.work()).wait(60);
     rec.stopBoard();
     EXPECT_EQ(r.status, 0) << r.err;  // 141 when SIGPIPE ends it
@@ -162,7 +171,8 @@ TEST(Streams, AStdoutWhoseReaderLeftEndsTheEchoAndNothingElse)
     ASSERT_TRUE(rec.exists("config.txt")) << "Stop wrote no report";
     const size_t lines = splitlines(rec.data()).size();
     const unsigned count = reportCount(rec.config());
-    EXPECT_TRUE(count == lines || count == lines + 1) << count << " reported, " << lines << " written";
+    EXPECT_TRUE(count == lines || count == lines + 1)
+        << count << " reported, " << lines << " written";
     EXPECT_GT(lines, 500u);  // three seconds at 2 ms
 }
 
@@ -183,7 +193,8 @@ TEST(Streams, AStalledStdoutHoldsUpNoRecordAndLosesNoMessage)
     ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
     const std::string block(4096, 'x');
     size_t filled = 0;
-    for (ssize_t n; (n = ::write(fds[1], block.data(), block.size())) > 0;) filled += size_t(n);
+    for (ssize_t n; (n = ::write(fds[1], block.data(), block.size())) > 0;)
+        filled += size_t(n);
     ASSERT_EQ(errno, EAGAIN);
     ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) & ~O_NONBLOCK);
     PipedTarvo t(tarvoArgs(rec), rec.work(), fds[1], rec.dir.file("stderr"));
@@ -229,7 +240,8 @@ TEST(Streams, ClosedStandardDescriptorsAreNoObstacle)
     Panel p;
     writeScript(rec, p.lines() + "press start\nwait 3\npress stop\n");
     std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" <&- >&- 2>&-", "sh"};
-    for (const std::string& a : tarvoArgs(rec)) argv.push_back(a);
+    for (const std::string& a : tarvoArgs(rec))
+        argv.push_back(a);
     Proc t(argv, rec.work());
     ASSERT_TRUE(waitUntil([&] { return !rec.data().empty(); }, 30));
     for (int fd = 0; fd <= 2; fd++) {
@@ -268,7 +280,8 @@ TEST(Streams, NoWindowSystemEndsWith255AndOneLine)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.display && fs::exists(x93)) GTEST_SKIP() << "an X server listens on :93";
+        if (c.display && fs::exists(x93))
+            GTEST_SKIP() << "an X server listens on :93";
         EnvVar platform("QT_QPA_PLATFORM", std::nullopt);
         EnvVar wayland("WAYLAND_DISPLAY", std::nullopt);
         EnvVar display("DISPLAY", c.display);
@@ -288,7 +301,9 @@ TEST(Streams, NoWindowSystemEndsWith255AndOneLine)
 TEST(Streams, AScriptWithAByteOrderMarkRuns)
 {
     Recording rec;
-    writeScript(rec, "\xEF\xBB\xBF" "set 2 1\nset 10 2000\npress start\nwait 1\npress stop\n");
+    writeScript(rec,
+                "\xEF\xBB\xBF"
+                "set 2 1\nset 10 2000\npress start\nwait 1\npress stop\n");
     ProcResult r = Proc(tarvoArgs(rec), rec.work()).wait(60);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(messages(r.out).front(), kSampling);

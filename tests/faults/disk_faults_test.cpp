@@ -70,7 +70,8 @@ TEST(DiskFaults, TheDiskFillsUpDuringARun)
     Recording rec;
     rec.startBoard({"--flood", "--records", "100000"});
     Panel p;
-    std::unique_ptr<Proc> t = spawnWithFileLimit(rec, p.lines() + "press start\nwait 2\npress stop\n", kLimit);
+    std::unique_ptr<Proc> t =
+        spawnWithFileLimit(rec, p.lines() + "press start\nwait 2\npress stop\n", kLimit);
     ProcResult r = t->wait(60);
     rec.stopBoard();
     expectStoppedCleanly(r, rec.data(), rec, p, kLimit, "disk full (file-size limit)");
@@ -93,12 +94,12 @@ TEST(DiskFaults, ASmallFileSystemRunsFull)
     fs::create_directories(rec.work());
     // tarvo's files are copied out before the namespace, and the tmpfs, end.
     const std::string sh =
-        "mount -t tmpfs -o size=" + std::to_string(kSize) + " tarvo-full \"$0\" && cd \"$0\" && "
+        "mount -t tmpfs -o size=" + std::to_string(kSize) +
+        " tarvo-full \"$0\" && cd \"$0\" && "
         "\"$@\"; st=$?; cp data.txt config.txt \"$0/../out/\" 2>/dev/null; exit $st";
-    std::unique_ptr<Proc> t =
-        spawnWrapped(rec, p.lines() + "press start\nwait 2\npress stop\n",
-                     {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", sh,
-                      rec.work()});
+    std::unique_ptr<Proc> t = spawnWrapped(
+        rec, p.lines() + "press start\nwait 2\npress stop\n",
+        {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", sh, rec.work()});
     ProcResult r = t->wait(60);
     rec.stopBoard();
     const std::string data = readfile(rec.dir.file("out/data.txt"));
@@ -108,7 +109,8 @@ TEST(DiskFaults, ASmallFileSystemRunsFull)
     ASSERT_EQ(m.size(), 4u) << r.out;
     EXPECT_EQ(m[3], " ERROR: Cannot write CONFIG.TXT!");
     EXPECT_FALSE(fs::exists(rec.dir.file("out/config.txt")));
-    EXPECT_NE(r.err.find("config.txt: the disk took no more; no report was written"), std::string::npos)
+    EXPECT_NE(r.err.find("config.txt: the disk took no more; no report was written"),
+              std::string::npos)
         << r.err;
 }
 
@@ -121,7 +123,8 @@ TEST(DiskFaults, RawRecordsOnAFullDiskEndWithAWholeRecord)
     rec.startBoard({"--flood", "--records", "100000"});
     Panel p;
     p.num_ch = 8, p.wfile = 0;  // 12 bytes of samples and the status byte
-    std::unique_ptr<Proc> t = spawnWithFileLimit(rec, p.lines() + "press start\nwait 2\npress stop\n", kLimit);
+    std::unique_ptr<Proc> t =
+        spawnWithFileLimit(rec, p.lines() + "press start\nwait 2\npress stop\n", kLimit);
     ProcResult r = t->wait(60);
     rec.stopBoard();
     EXPECT_EQ(r.status, 0) << r.err;
@@ -133,8 +136,8 @@ TEST(DiskFaults, RawRecordsOnAFullDiskEndWithAWholeRecord)
     EXPECT_GT(data.size() + 13, kLimit - 4096);
     ASSERT_LE(data.size(), sent.size());
     const auto diff = std::mismatch(data.begin(), data.end(), sent.begin());
-    EXPECT_EQ(diff.first, data.end()) << "first difference at byte " << (diff.first - data.begin())
-                                      << " of " << data.size();
+    EXPECT_EQ(diff.first, data.end())
+        << "first difference at byte " << (diff.first - data.begin()) << " of " << data.size();
 }
 
 TEST(DiskFaults, AWorkingDirectoryThatCannotBeWrittenLeavesTheProgramUsable)

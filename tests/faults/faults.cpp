@@ -29,9 +29,9 @@ std::unique_ptr<Proc> spawnWrapped(Recording& rec, const std::string& script,
                                                     fs::perms::group_read | fs::perms::others_read);
     std::vector<std::string> argv = wrapper;
     const std::string tarvo = bindir.empty() ? binpath("tarvo") : bindir + "/tarvo";
-    for (const std::string& a : {tarvo, std::string("-platform"), std::string("offscreen"),
-                                 std::string("--com"), "1=" + rec.device, std::string("--script"),
-                                 rec.dir.file("script.txt")})
+    for (const std::string& a :
+         {tarvo, std::string("-platform"), std::string("offscreen"), std::string("--com"),
+          "1=" + rec.device, std::string("--script"), rec.dir.file("script.txt")})
         argv.push_back(a);
     return std::make_unique<Proc>(argv, rec.work());
 }
@@ -40,16 +40,18 @@ std::unique_ptr<Proc> startRun(Recording& rec, const Panel& p, const std::string
 {
     rec.startBoard();
     std::unique_ptr<Proc> tarvo = rec.spawn(p.lines() + actions);
-    if (!messageShown(*tarvo)) return nullptr;
+    if (!messageShown(*tarvo))
+        return nullptr;
     return tarvo;
 }
 
 std::vector<std::string> unprivileged()
 {
-    if (geteuid() != 0) return {};
+    if (geteuid() != 0)
+        return {};
     // nobody, with a home of its own: Qt and fontconfig look there.
-    return {"/usr/bin/env", "HOME=/tmp", "XDG_RUNTIME_DIR=", "/usr/bin/setpriv",
-            "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    return {"/usr/bin/env",  "HOME=/tmp",     "XDG_RUNTIME_DIR=", "/usr/bin/setpriv",
+            "--reuid=65534", "--regid=65534", "--clear-groups",   "--"};
 }
 
 std::string publicCopy(const TempDir& dir)
@@ -76,8 +78,8 @@ Compared compareWithBoard(const std::string& data, const std::vector<std::string
         EXPECT_LT(lines.size(), sent.size()) << "an incomplete line after every record sent";
         if (lines.size() < sent.size()) {
             EXPECT_EQ(sent[lines.size()].rfind(tail, 0), 0u)
-                << "the incomplete last line '" << tail << "' is no start of '" << sent[lines.size()]
-                << "'";
+                << "the incomplete last line '" << tail << "' is no start of '"
+                << sent[lines.size()] << "'";
         }
     }
     EXPECT_LE(lines.size(), sent.size()) << "more lines than records sent";
@@ -99,7 +101,8 @@ long recordsWhenClosed(const Recording& rec, double seconds)
         [&] {
             std::smatch m;
             const std::string log = rec.boardLog();
-            if (!std::regex_search(log, m, idle)) return false;
+            if (!std::regex_search(log, m, idle))
+                return false;
             n = std::stol(m[1]);
             return true;
         },

@@ -37,7 +37,8 @@ Killed killDuringARun(const Panel& p, double after)
     // The lock file of the killed process is stale; the next user of the
     // pty number would take it over, but it is this test's litter.
     if (!tarvo::rt::lockDirectory().empty())
-        std::filesystem::remove(tarvo::rt::lockDirectory() + "/" + tarvo::rt::lockFileName(rec.device));
+        std::filesystem::remove(tarvo::rt::lockDirectory() + "/" +
+                                tarvo::rt::lockFileName(rec.device));
     k.c = compareWithBoard(rec.data(), decode(rec.boardDump(), p));
     EXPECT_EQ(k.c.sent, (size_t)k.sent);
     return k;

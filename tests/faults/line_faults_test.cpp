@@ -89,15 +89,17 @@ TEST(LineFaults, AMillionFloodedRecordsEqualTheBoardsRecordByRecord)
     std::unique_ptr<Proc> t = rec.spawn(p.lines() + "press start\nwait 600\n");
     // The board is done when its dump is whole; data.txt is then complete
     // within the second in which tarvo flushes it.
-    const bool sent = waitUntil([&] { return rec.boardLog().find("done after record") != std::string::npos; }, 240);
+    const bool sent = waitUntil(
+        [&] { return rec.boardLog().find("done after record") != std::string::npos; }, 240);
     EXPECT_TRUE(sent) << "the board did not send its records in time";
     std::vector<std::string> expected = decode(rec.boardDump(), p);
     ASSERT_EQ(expected.size(), (size_t)kRecords);
     size_t bytes = 0;
-    for (const std::string& line : expected) bytes += line.size() + 1;
+    for (const std::string& line : expected)
+        bytes += line.size() + 1;
     const bool whole = waitUntil(
         [&] {
-            struct stat st{};
+            struct stat st {};
             return ::stat((rec.work() + "/data.txt").c_str(), &st) == 0 &&
                    (size_t)st.st_size >= bytes;
         },

@@ -27,18 +27,21 @@ int openUnprivileged(const std::string& path)
 {
     if (geteuid() != 0) {
         const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) return errno;
+        if (fd < 0)
+            return errno;
         close(fd);
         return 0;
     }
     const pid_t pid = fork();
     if (pid == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(kNoUser);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(kNoUser);
         const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         _exit(fd >= 0 ? 0 : errno);
     }
     int st = 0;
-    if (pid < 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st)) return kNoUser;
+    if (pid < 0 || waitpid(pid, &st, 0) != pid || !WIFEXITED(st))
+        return kNoUser;
     return WEXITSTATUS(st);
 }
 
@@ -57,18 +60,21 @@ TEST(PortOwnership, WhileTarvoRecordsNoOtherUserOpensThePortAndOnceItHasEndedOne
             ASSERT_EQ(chmod(rec.device.c_str(), 0666), 0);
         }
         const int before = openUnprivileged(rec.device);
-        if (before == kNoUser) GTEST_SKIP() << "no unprivileged user to open the port as";
+        if (before == kNoUser)
+            GTEST_SKIP() << "no unprivileged user to open the port as";
         ASSERT_EQ(before, 0) << why(before);
 
         Panel p;
-        std::unique_ptr<Proc> t =
-            rec.spawn(p.lines() + (killed ? "press start\nwait 600\n" : "press start\nwait 3\npress stop\n"));
-        ASSERT_TRUE(waitUntil([&] { return rec.boardLog().find("streaming") != std::string::npos; }, 30))
+        std::unique_ptr<Proc> t = rec.spawn(
+            p.lines() + (killed ? "press start\nwait 600\n" : "press start\nwait 3\npress stop\n"));
+        ASSERT_TRUE(
+            waitUntil([&] { return rec.boardLog().find("streaming") != std::string::npos; }, 30))
             << rec.boardLog();
         const int during = openUnprivileged(rec.device);
         EXPECT_EQ(during, EBUSY) << why(during);
 
-        if (killed) t->signal(SIGKILL);
+        if (killed)
+            t->signal(SIGKILL);
         ProcResult r = t->wait(60);
         EXPECT_FALSE(r.timedOut);
         if (!killed) {
@@ -79,7 +85,8 @@ TEST(PortOwnership, WhileTarvoRecordsNoOtherUserOpensThePortAndOnceItHasEndedOne
         // it has seen the port closed.
         int after = -1;
         EXPECT_TRUE(waitUntil([&] { return (after = openUnprivileged(rec.device)) == 0; }, 30))
-            << why(after) << "\n" << rec.boardLog();
+            << why(after) << "\n"
+            << rec.boardLog();
         rec.stopBoard();
         figures(std::string("another user's open while tarvo records, tarvo then ") +
                     (killed ? "killed" : "stopped"),

@@ -41,7 +41,8 @@ bool mentions(const std::string& text, const std::string& word)
 pid_t deadPid()
 {
     const pid_t pid = fork();
-    if (pid == 0) _exit(0);
+    if (pid == 0)
+        _exit(0);
     waitpid(pid, nullptr, 0);
     return pid;
 }
@@ -76,7 +77,7 @@ TEST(LockFile, HoldsThisProcessIdAsTenCharactersAndGoesOnRelease)
     ASSERT_EQ(lock.acquire("/dev/ttyUSB7", dir.path()), "");
     EXPECT_EQ(lock.path(), dir.file("LCK..ttyUSB7"));
     EXPECT_EQ(readfile(dir.file("LCK..ttyUSB7")), pidText(getpid()));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(lock.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);  // other programs read the process id
     lock.release();
@@ -169,8 +170,7 @@ TEST(PortOwnership, APortInAnotherProgramsLockFileIsRefusedAsBusy)
     writeLock(lock, pidText(terminal.pid()));
     EXPECT_EQ(OpenComConfig(kPort, pty.slavePath().c_str(), 19200, 0, 8, 1, 64, 64), COM_ERR_OPEN);
     const std::string why = lastComError(kPort);
-    EXPECT_TRUE(mentions(why, "busy: locked by process " + std::to_string(terminal.pid())))
-        << why;
+    EXPECT_TRUE(mentions(why, "busy: locked by process " + std::to_string(terminal.pid()))) << why;
     EXPECT_EQ(readfile(lock), pidText(terminal.pid()));
     // The terminal program ends without removing its lock: the port is free.
     terminal.signal(SIGKILL);
@@ -201,9 +201,9 @@ TEST(PortOwnership, ASecondTarvoOnTheSameBoardIsRefusedAndTheFirstRecordsOn)
     first.stopBoard();
     Compared c = compareWithBoard(first.data(), decode(first.boardDump(), p));
     EXPECT_GT(c.whole, 500u);
-    EXPECT_EQ(messages(r.out), (std::vector<std::string>{
-                                   "Sampling...",
-                                   "Data recorded in DATA.TXT, config parameter in CONFIG.TXT"}));
+    EXPECT_EQ(messages(r.out),
+              (std::vector<std::string>{
+                  "Sampling...", "Data recorded in DATA.TXT, config parameter in CONFIG.TXT"}));
     figures("a second tarvo on a held port", two.seconds,
             "refused as busy; the first recorded " + std::to_string(c.whole) + " records");
 }
@@ -216,7 +216,8 @@ TEST(PortOwnership, TheLockOfAKilledTarvoIsTakenOverByTheNext)
     ASSERT_TRUE(killed);
     // "Sampling..." shows just before the start byte goes out: kill the run
     // only once the board streams, or it is killed still configured.
-    ASSERT_TRUE(waitUntil([&] { return rec.boardLog().find("streaming") != std::string::npos; }, 30))
+    ASSERT_TRUE(
+        waitUntil([&] { return rec.boardLog().find("streaming") != std::string::npos; }, 30))
         << rec.boardLog();
     const pid_t dead = killed->pid();
     killed->signal(SIGKILL);

@@ -42,8 +42,10 @@ Strings filesLike(const std::string& dir, const std::string& pattern)
 std::string stampOf(const std::string& report)
 {
     std::smatch m;
-    static const std::regex start("sent at:[A-Z][a-z]{2} ([A-Z][a-z]{2}) +(\\d+) (\\d\\d):(\\d\\d):(\\d\\d) (\\d{4})");
-    if (!std::regex_search(report, m, start)) return "?";
+    static const std::regex start(
+        "sent at:[A-Z][a-z]{2} ([A-Z][a-z]{2}) +(\\d+) (\\d\\d):(\\d\\d):(\\d\\d) (\\d{4})");
+    if (!std::regex_search(report, m, start))
+        return "?";
     static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
     char text[32];
     std::snprintf(text, sizeof text, "%s%02zu%02d-%s%s%s", m[6].str().c_str(),
@@ -113,7 +115,8 @@ TEST(RunFiles, ASecondRunInTheSameFolderIsRefusedAndTheFirstIsUntouched)
     std::unique_ptr<Proc> second = std::make_unique<Proc>(
         Strings{binpath("tarvo"), "-platform", "offscreen", "--com", "1=virtual", "--script",
                 [&] {
-                    std::ofstream(other.dir.file("s.txt")) << p.lines() << "press start\nwait 0.5\npress quit\n";
+                    std::ofstream(other.dir.file("s.txt"))
+                        << p.lines() << "press start\nwait 0.5\npress quit\n";
                     return other.dir.file("s.txt");
                 }()},
         rec.work());
@@ -162,7 +165,8 @@ TEST(RunFiles, ADataFileThatIsAFifo)
         std::thread reader([&] {
             // Opened without waiting for the writer, then read to its end.
             const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-            if (fd < 0) return;
+            if (fd < 0)
+                return;
             ::fcntl(fd, F_SETFL, 0);
             char buf[4096];
             ssize_t n;
@@ -202,7 +206,8 @@ TEST(RunFiles, ADataFileThatIsAFifo)
             size_t got = 0;
             while (got < 20000) {
                 const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 got += n;
             }
             ::close(fd);
@@ -259,9 +264,10 @@ TEST(RunFiles, RunJsonDescribesTheRunWithItsLossesAndSilence)
         const std::string device = rec.device;
         for (const std::string& part :
              {std::string("\"format\": \"tarvo-run 1\""),
-              std::string("\"settings\": {\"channels\": 6, \"status_byte\": true, \"digital_lines\": "
-                          "true, \"record_counter\": true, \"file_format\": \"columns\", "
-                          "\"period_us\": 2000, \"baud_rate\": 115200, \"port\": 1, \"device\": \"") +
+              std::string(
+                  "\"settings\": {\"channels\": 6, \"status_byte\": true, \"digital_lines\": "
+                  "true, \"record_counter\": true, \"file_format\": \"columns\", "
+                  "\"period_us\": 2000, \"baud_rate\": 115200, \"port\": 1, \"device\": \"") +
                   device + "\", \"record_bytes\": 10}",
               std::string("\"ended_by\": \"") + k.endedBy + "\"", std::string("\"records\": 698,"),
               std::string("\"lost\": 2,"),
@@ -270,8 +276,10 @@ TEST(RunFiles, RunJsonDescribesTheRunWithItsLossesAndSilence)
               std::string("{\"type\": \"silence\", \"record\": 698, \"start\": \""),
               std::string("\"end\": null}"), std::string("\"events_dropped\": 0")})
             EXPECT_NE(j.find(part), std::string::npos) << k.ending << ": " << part << "\n" << j;
-        static const std::regex iso("\"(start|end)\": \"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d\"");
-        EXPECT_EQ(std::distance(std::sregex_iterator(j.begin(), j.end(), iso), std::sregex_iterator()), 3)
+        static const std::regex iso(
+            "\"(start|end)\": \"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d\"");
+        EXPECT_EQ(
+            std::distance(std::sregex_iterator(j.begin(), j.end(), iso), std::sregex_iterator()), 3)
             << j;  // the run's start and end, the silence's start
     }
 }

@@ -46,9 +46,11 @@ TEST(StartAgain, AfterDataTxtCouldNotBeCreatedTheNextStartRecordsWhatTheBoardSen
         EXPECT_GT(c.whole, 400u) << "about 1000 records in 2 s";
         // Stop wrote the run report, with the records it counted.
         const std::string report = rec.config();
-        const size_t count = std::strtoul(report.substr(report.rfind(' ') + 1).c_str(), nullptr, 10);
+        const size_t count =
+            std::strtoul(report.substr(report.rfind(' ') + 1).c_str(), nullptr, 10);
         EXPECT_TRUE(count == c.whole || count == c.whole + 1) << report;
-        figures(std::string("Start again after ") + wait + " s, data.txt not created the first time",
-                r.seconds, std::to_string(c.whole) + " records compared");
+        figures(
+            std::string("Start again after ") + wait + " s, data.txt not created the first time",
+            r.seconds, std::to_string(c.whole) + " records compared");
     }
 }

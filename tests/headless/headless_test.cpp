@@ -40,7 +40,8 @@ std::string echoed(Fn fn)
     tarvo::rt::setMessageEchoStream(stdout);
     std::string out;
     std::rewind(f);
-    for (int ch; (ch = std::fgetc(f)) != EOF;) out += static_cast<char>(ch);
+    for (int ch; (ch = std::fgetc(f)) != EOF;)
+        out += static_cast<char>(ch);
     std::fclose(f);
     return out;
 }
@@ -114,9 +115,12 @@ TEST_F(Headless, TextsSetFromManyThreadsAreEachEchoedWhole)
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([t] {
                 for (int i = 0; i < 200; ++i)
-                    SetCtrlVal(kPanel, 7, ("thread " + std::to_string(t) + " text " + std::to_string(i)).c_str());
+                    SetCtrlVal(
+                        kPanel, 7,
+                        ("thread " + std::to_string(t) + " text " + std::to_string(i)).c_str());
             });
-        for (auto& th : threads) th.join();
+        for (auto& th : threads)
+            th.join();
     });
     std::istringstream in(out);
     int count = 0;

@@ -36,9 +36,9 @@ int lineAt(const std::string& text, std::size_t offset)
 // order the widgets were made in, which the form does not say.
 std::map<QString, std::map<QString, QString>> describe(QWidget* top)
 {
-    static const QStringList geometry = {"geometry", "frameGeometry", "normalGeometry", "pos",
-                                         "size", "x", "y", "width", "height", "rect", "frameRect",
-                                         "childrenRect"};
+    static const QStringList geometry = {
+        "geometry", "frameGeometry", "normalGeometry", "pos",  "size",      "x",
+        "y",        "width",         "height",         "rect", "frameRect", "childrenRect"};
     std::map<QString, std::map<QString, QString>> out;
     QList<QWidget*> all = top->findChildren<QWidget*>();
     all.prepend(top);
@@ -55,7 +55,8 @@ std::map<QString, std::map<QString, QString>> describe(QWidget* top)
             d["dynamic " + QString(name)] = w->property(name).toString();
         if (auto* box = qobject_cast<QComboBox*>(w))
             for (int i = 0; i < box->count(); ++i)
-                d[QString("item %1").arg(i)] = box->itemText(i) + " = " + box->itemData(i).toString();
+                d[QString("item %1").arg(i)] =
+                    box->itemText(i) + " = " + box->itemData(i).toString();
     }
     return out;
 }
@@ -152,7 +153,8 @@ TEST_F(CompiledPanel, AnyOtherFileIsRefusedWithWhereItDiffersAndHowToChangeThePa
     const Case cases[] = {
         {"a control id changed", changedId, lineAt(shipped, id)},
         {"cut off in the middle", shipped.substr(0, middle), lineAt(shipped, middle)},
-        {"a comment added at the end", shipped + "<!-- moved -->\n", lineAt(shipped, shipped.size())},
+        {"a comment added at the end", shipped + "<!-- moved -->\n",
+         lineAt(shipped, shipped.size())},
         {"another panel altogether", panelXml(1, controlXml("QSpinBox", "s", 6, "pic")), 2},
         {"empty", "", 1},
     };
@@ -163,13 +165,17 @@ TEST_F(CompiledPanel, AnyOtherFileIsRefusedWithWhereItDiffersAndHowToChangeThePa
         const int handle = LoadPanel(0, path.toLocal8Bit().constData(), 1);
         const std::string text = err.text();
         EXPECT_LT(handle, 0);
-        EXPECT_EQ(text.rfind("tarvo: " + path.toStdString() + ": this program's panel is compiled in", 0), 0u)
+        EXPECT_EQ(
+            text.rfind("tarvo: " + path.toStdString() + ": this program's panel is compiled in", 0),
+            0u)
             << text;
-        EXPECT_NE(text.find("(they differ from line " + std::to_string(c.line) + " on)"), std::string::npos)
-            << text;
-        EXPECT_NE(text.find("put back the tarvo.uir that came with the program, or, to change the "
-                            "panel, rebuild the program with the changed file as resources/tarvo.uir"),
+        EXPECT_NE(text.find("(they differ from line " + std::to_string(c.line) + " on)"),
                   std::string::npos)
+            << text;
+        EXPECT_NE(
+            text.find("put back the tarvo.uir that came with the program, or, to change the "
+                      "panel, rebuild the program with the changed file as resources/tarvo.uir"),
+            std::string::npos)
             << text;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
         EXPECT_EQ(widget("tarvoPanel"), nullptr) << "a refused file leaves no widget behind";

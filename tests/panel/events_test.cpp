@@ -17,13 +17,13 @@ namespace {
 
 const std::string kControls =
     controlXml("QPushButton", "go", 3, "start") +
-    controlXml("QPushButton", "other", 4, "other",
-               "<property name=\"minimumSize\"><size><width>200</width><height>40</height></size></property>"
-               "<widget class=\"QLabel\" name=\"badge\"><property name=\"geometry\"><rect><x>150</x>"
-               "<y>5</y><width>40</width><height>30</height></rect></property>"
-               "<property name=\"text\"><string>new</string></property></widget>") +
-    controlXml("QCheckBox", "flag", 9, "dig") +
-    spinXml("spin", 6, "pic", 1, 8) +
+    controlXml(
+        "QPushButton", "other", 4, "other",
+        "<property name=\"minimumSize\"><size><width>200</width><height>40</height></size></property>"
+        "<widget class=\"QLabel\" name=\"badge\"><property name=\"geometry\"><rect><x>150</x>"
+        "<y>5</y><width>40</width><height>30</height></rect></property>"
+        "<property name=\"text\"><string>new</string></property></widget>") +
+    controlXml("QCheckBox", "flag", 9, "dig") + spinXml("spin", 6, "pic", 1, 8) +
     comboXml("format", 13, "writef", {"Raw bytes", "Integer columns"}, false,
              numberProperty("currentIndex", 1)) +
     comboXml("baud", 8, "comvel", {"115200", "9600"}, true) + textXml("message", 7, "disp");
@@ -46,7 +46,8 @@ protected:
 
     void load(bool withQuit = true)
     {
-        const QString path = writeFile(dir, "events.uir", panelXml(1, kControls + (withQuit ? kQuit : "")));
+        const QString path =
+            writeFile(dir, "events.uir", panelXml(1, kControls + (withQuit ? kQuit : "")));
         handle = LoadPanel(0, path.toLocal8Bit().constData(), 1);
         ASSERT_GT(handle, 0);
         DisplayPanel(handle);
@@ -217,7 +218,7 @@ TEST_F(Events, AnEventDuringACallbackWaitsUntilItReturns)
     std::size_t seenAtEnd = 0;
     onCall = [&](const Call& c) {
         if (c.name == "start" && c.event == EVENT_COMMIT) {
-            click("flag");                     // arrives while this callback runs
+            click("flag");  // arrives while this callback runs
             QCoreApplication::processEvents();  // a nested loop does not let it in
             seenAtEnd = calls.size();
         }
@@ -242,7 +243,8 @@ TEST_F(Events, ClosingTheWindowPressesQuit)
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].control, 5);
     EXPECT_EQ(calls[0].event, EVENT_COMMIT);
-    EXPECT_TRUE(widget("panel")->isVisible()) << "the program discards the panel, not the close button";
+    EXPECT_TRUE(widget("panel")->isVisible())
+        << "the program discards the panel, not the close button";
 }
 
 TEST_F(Events, ClosingAPanelWithoutQuitEndsTheLoop)

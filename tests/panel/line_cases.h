@@ -17,13 +17,14 @@ struct LineCase {
 // the script to `report`, which gives the line and reason it refuses it
 // with: line 3, a reason of one line that holds the fragment.
 template <class Report>
-void expectEachRefusedOnLine3(std::initializer_list<LineCase> cases, const std::string& firstTwoLines,
-                              Report report)
+void expectEachRefusedOnLine3(std::initializer_list<LineCase> cases,
+                              const std::string& firstTwoLines, Report report)
 {
     for (const LineCase& c : cases) {
         const std::pair<int, std::string> refused = report(firstTwoLines + c.line + "\n");
         EXPECT_EQ(refused.first, 3) << c.line;
-        EXPECT_NE(refused.second.find(c.fragment), std::string::npos) << c.line << " -> " << refused.second;
+        EXPECT_NE(refused.second.find(c.fragment), std::string::npos)
+            << c.line << " -> " << refused.second;
         EXPECT_EQ(refused.second.find('\n'), std::string::npos) << c.line;
     }
 }

@@ -62,7 +62,8 @@ TEST_F(Load, ThePortListShowsTheComEntriesAndPreselectsTheFirst)
     auto* box = qobject_cast<QComboBox*>(widget("comPort"));
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(value(2), 17);
-    EXPECT_TRUE(box->currentText().startsWith("COM17  /dev/pts/fake")) << box->currentText().toStdString();
+    EXPECT_TRUE(box->currentText().startsWith("COM17  /dev/pts/fake"))
+        << box->currentText().toStdString();
     EXPECT_GE(box->findData(5), 0);
     EXPECT_EQ(box->itemText(box->findData(5)), "COM5  virtual board");
     // A script or the program may pick another listed port, not an unlisted one.
@@ -75,7 +76,8 @@ TEST_F(Load, ThePortListShowsTheComEntriesAndPreselectsTheFirst)
 
 TEST_F(Load, ARelativeNameIsFoundBesideTheExecutable)
 {
-    const QString name = QString("test_panel_beside_%1.uir").arg(QCoreApplication::applicationPid());
+    const QString name =
+        QString("test_panel_beside_%1.uir").arg(QCoreApplication::applicationPid());
     const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(name);
     {
         QFile f(path);
@@ -90,12 +92,13 @@ TEST_F(Load, ARelativeNameIsFoundBesideTheExecutable)
 
 TEST_F(Load, APanelInsideTheFormIsTakenOut)
 {
-    const std::string inner = "   <item><widget class=\"QWidget\" name=\"second\">\n"
-                              "    <property name=\"panelId\" stdset=\"0\"><number>2</number></property>\n"
-                              "    <layout class=\"QVBoxLayout\" name=\"l2\">\n" +
-                              controlXml("QCheckBox", "flag", 9, "dig") +
-                              "    </layout>\n   </widget></item>\n";
-    const QString path = writeFile(dir, "two.uir", panelXml(1, controlXml("QSpinBox", "spin", 6, "pic") + inner));
+    const std::string inner =
+        "   <item><widget class=\"QWidget\" name=\"second\">\n"
+        "    <property name=\"panelId\" stdset=\"0\"><number>2</number></property>\n"
+        "    <layout class=\"QVBoxLayout\" name=\"l2\">\n" +
+        controlXml("QCheckBox", "flag", 9, "dig") + "    </layout>\n   </widget></item>\n";
+    const QString path =
+        writeFile(dir, "two.uir", panelXml(1, controlXml("QSpinBox", "spin", 6, "pic") + inner));
     const int handle = LoadPanel(0, path.toLocal8Bit().constData(), 2);
     ASSERT_GT(handle, 0);
     int v = -1;
@@ -107,7 +110,8 @@ TEST_F(Load, APanelInsideTheFormIsTakenOut)
 
 TEST_F(Load, OnePanelAtATimeAndADiscardedHandleIsDead)
 {
-    const QString path = writeFile(dir, "p.uir", panelXml(1, controlXml("QSpinBox", "spin", 6, "pic")));
+    const QString path =
+        writeFile(dir, "p.uir", panelXml(1, controlXml("QSpinBox", "spin", 6, "pic")));
     const int first = LoadPanel(0, path.toLocal8Bit().constData(), 1);
     ASSERT_GT(first, 0);
     {
@@ -128,14 +132,12 @@ TEST_F(Load, OnePanelAtATimeAndADiscardedHandleIsDead)
     DiscardPanel(second);
 }
 
-TEST_F(Load, MissingFile)
-{
-    expectFailure(dir.filePath("nothing.uir"), "cannot open panel file");
-}
+TEST_F(Load, MissingFile) { expectFailure(dir.filePath("nothing.uir"), "cannot open panel file"); }
 
 TEST_F(Load, MalformedXml)
 {
-    expectFailure(writeFile(dir, "cut.uir", panelXml(1, controlXml("QSpinBox", "s", 6, "pic")).substr(0, 120)),
+    expectFailure(writeFile(dir, "cut.uir",
+                            panelXml(1, controlXml("QSpinBox", "s", 6, "pic")).substr(0, 120)),
                   "Premature end of document");
     expectFailure(writeFile(dir, "text.uir", "not xml at all"), "line 1");
     expectFailure(writeFile(dir, "empty.uir", ""), "empty.uir: ");
@@ -143,28 +145,32 @@ TEST_F(Load, MalformedXml)
 
 TEST_F(Load, UnknownWidgetClass)
 {
-    expectFailure(writeFile(dir, "class.uir", panelXml(1, controlXml("QNoSuchWidget", "odd", 6, "pic"))),
-                  "QNoSuchWidget");
+    expectFailure(
+        writeFile(dir, "class.uir", panelXml(1, controlXml("QNoSuchWidget", "odd", 6, "pic"))),
+        "QNoSuchWidget");
 }
 
 TEST_F(Load, NoPanelWithThatId)
 {
-    const QString path = writeFile(dir, "p2.uir", panelXml(2, controlXml("QSpinBox", "s", 6, "pic")));
+    const QString path =
+        writeFile(dir, "p2.uir", panelXml(2, controlXml("QSpinBox", "s", 6, "pic")));
     expectFailure(path, "no panel 1");
     expectFailure(path, "no panel 7", 7);
 }
 
 TEST_F(Load, DuplicateControlId)
 {
-    expectFailure(writeFile(dir, "dup.uir", panelXml(1, controlXml("QSpinBox", "channels", 6, "pic") +
-                                                          controlXml("QCheckBox", "flag", 6, "dig"))),
+    expectFailure(writeFile(dir, "dup.uir",
+                            panelXml(1, controlXml("QSpinBox", "channels", 6, "pic") +
+                                            controlXml("QCheckBox", "flag", 6, "dig"))),
                   "control id 6 is used twice");
 }
 
 TEST_F(Load, CallbackTheProgramDoesNotHave)
 {
-    expectFailure(writeFile(dir, "cb.uir", panelXml(1, controlXml("QPushButton", "go", 3, "launch"))),
-                  "names callback 'launch', which the program does not have");
+    expectFailure(
+        writeFile(dir, "cb.uir", panelXml(1, controlXml("QPushButton", "go", 3, "launch"))),
+        "names callback 'launch', which the program does not have");
 }
 
 TEST_F(Load, ControlIdThatIsNoNumber)
@@ -180,6 +186,7 @@ TEST_F(Load, ControlIdThatIsNoNumber)
 
 TEST_F(Load, WidgetKindThatCannotBeAControl)
 {
-    expectFailure(writeFile(dir, "slider.uir", panelXml(1, controlXml("QSlider", "level", 6, "pic"))),
-                  "a QSlider cannot be a control");
+    expectFailure(
+        writeFile(dir, "slider.uir", panelXml(1, controlXml("QSlider", "level", 6, "pic"))),
+        "a QSlider cannot be a control");
 }

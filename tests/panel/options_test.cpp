@@ -123,10 +123,9 @@ TEST(CommandLine, HelpAndVersionWinOverWhatFollows)
 TEST(CommandLine, HelpExplainsEveryOption)
 {
     const std::string u = usageText();
-    for (const char* word : {"--com N=DEVICE", "--script FILE", "--help", "--version",
-                             "-platform", "offscreen", "virtual", "set ID VALUE",
-                             "press start|stop|quit", "wait SECONDS", "message: TEXT",
-                             "exit status 2"})
+    for (const char* word : {"--com N=DEVICE", "--script FILE", "--help", "--version", "-platform",
+                             "offscreen", "virtual", "set ID VALUE", "press start|stop|quit",
+                             "wait SECONDS", "message: TEXT", "exit status 2"})
         EXPECT_NE(u.find(word), std::string::npos) << word;
 }
 

@@ -62,16 +62,20 @@ TEST(ControlAdapters, EachKindReadsSetsAndRefusesAsItsWidgetAllows)
         std::function<QWidget*()> make;
         std::int64_t accepted;  // set, then read back
         std::int64_t refused;
-        const char* why;        // the refusal
+        const char* why;  // the refusal
     };
     const Case cases[] = {
         {[] { return new QCheckBox; }, 1, 2, "takes 0 or 1, not 2"},
         {spin, 8, 9, "takes 1 to 8, not 9"},
         {period, 4294967295LL, -1, "takes 0 to 4294967295, not -1"},
-        {[] { return combo({"57600 baud", "9600 baud"}); }, 9600, 4800,
-         "has no item with value 4800 (values: 57600, 9600)"},
-        {[] { return combo({"Raw bytes", "Integer columns"}); }, 1, 2,
-         "has no item with value 2 (values: 0, 1)"},
+        {[] {
+             return combo({"57600 baud", "9600 baud"});
+         },
+         9600, 4800, "has no item with value 4800 (values: 57600, 9600)"},
+        {[] {
+             return combo({"Raw bytes", "Integer columns"});
+         },
+         1, 2, "has no item with value 2 (values: 0, 1)"},
         {[] { return combo({"115200"}, true); }, 250000, 0,
          "takes one of its items or 1 to 999999999, not 0"},
     };
@@ -129,8 +133,9 @@ TEST(PostedValues, TheLatestOfEachControlArrivesOnceWhateverTheThreads)
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 1000; ++i)
-                EXPECT_EQ(posted.post(t % 2 ? 3 : 1, 6, PostedValue{false, {}, i, false}, echo, wake),
-                          UIE_NO_ERROR);
+                EXPECT_EQ(
+                    posted.post(t % 2 ? 3 : 1, 6, PostedValue{false, {}, i, false}, echo, wake),
+                    UIE_NO_ERROR);
         });
     for (std::thread& t : threads)
         t.join();

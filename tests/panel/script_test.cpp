@@ -18,17 +18,15 @@ using namespace tarvo::rt;
 namespace {
 
 // The buttons the program's scripts press, as tarvo hands them down.
-ProgramTerms tarvoTerms()
-{
-    return {{"start", "stop", "quit"}, ""};
-}
+ProgramTerms tarvoTerms() { return {{"start", "stop", "quit"}, ""}; }
 
 class ProgramTermsEnvironment : public ::testing::Environment {
 public:
     void SetUp() override { setProgramTerms(tarvoTerms()); }
 };
 
-const auto* const kTermsEnvironment = ::testing::AddGlobalTestEnvironment(new ProgramTermsEnvironment);
+const auto* const kTermsEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ProgramTermsEnvironment);
 
 }  // namespace
 
@@ -80,42 +78,44 @@ TEST(Script, EmptyAndCommentOnlyScriptsHaveNoActions)
 
 TEST(Script, EachMistakeIsReportedWithItsLine)
 {
-    expectEachRefusedOnLine3({
-        {"jump 3", "unknown action 'jump'"},
-        {"SET 6 3", "unknown action 'SET'"},
-        {"set", "set needs a control id and a value"},
-        {"set 6", "set needs a control id and a value"},
-        {"set x 3", "bad control id 'x'"},
-        {"set 0 3", "bad control id '0'"},
-        {"set -6 3", "bad control id '-6'"},
-        {"set 2147483648 3", "bad control id"},
-        {"set 6 4294967296", "bad value '4294967296'"},
-        {"set 6 -2147483649", "bad value '-2147483649'"},
-        {"set 6 1.5", "bad value '1.5'"},
-        {"set 6 +1", "bad value '+1'"},
-        {"set 6 0x10", "bad value '0x10'"},
-        {"set 6 99999999999999999999999", "bad value"},
-        {"set 6 3 4", "unexpected '4' after the action"},
-        {"press", "press needs a button"},
-        {"press go", "expected start, stop or quit, got 'go'"},
-        {"press Start", "got 'Start'"},
-        {"press quit now", "unexpected 'now'"},
-        {"wait", "wait needs a number of seconds"},
-        {"wait -1", "bad number of seconds '-1'"},
-        {"wait 1e3", "bad number of seconds '1e3'"},
-        {"wait inf", "bad number of seconds 'inf'"},
-        {"wait nan", "bad number of seconds"},
-        {"wait .", "bad number of seconds '.'"},
-        {"wait 1.2.3", "bad number of seconds"},
-        {"wait 3000000", "at most 2000000 seconds"},
-        {"wait 1 2", "unexpected '2'"},
-    }, "set 6 3\n# fine so far\n", [](const std::string& lines) {
-        // Nothing of a script with a mistake is kept, whatever follows it.
-        const ScriptResult r = parseScript(lines + "press quit\n");
-        EXPECT_FALSE(r.ok) << lines;
-        EXPECT_TRUE(r.actions.empty()) << lines;
-        return std::pair(r.errorLine, r.error);
-    });
+    expectEachRefusedOnLine3(
+        {
+            {"jump 3", "unknown action 'jump'"},
+            {"SET 6 3", "unknown action 'SET'"},
+            {"set", "set needs a control id and a value"},
+            {"set 6", "set needs a control id and a value"},
+            {"set x 3", "bad control id 'x'"},
+            {"set 0 3", "bad control id '0'"},
+            {"set -6 3", "bad control id '-6'"},
+            {"set 2147483648 3", "bad control id"},
+            {"set 6 4294967296", "bad value '4294967296'"},
+            {"set 6 -2147483649", "bad value '-2147483649'"},
+            {"set 6 1.5", "bad value '1.5'"},
+            {"set 6 +1", "bad value '+1'"},
+            {"set 6 0x10", "bad value '0x10'"},
+            {"set 6 99999999999999999999999", "bad value"},
+            {"set 6 3 4", "unexpected '4' after the action"},
+            {"press", "press needs a button"},
+            {"press go", "expected start, stop or quit, got 'go'"},
+            {"press Start", "got 'Start'"},
+            {"press quit now", "unexpected 'now'"},
+            {"wait", "wait needs a number of seconds"},
+            {"wait -1", "bad number of seconds '-1'"},
+            {"wait 1e3", "bad number of seconds '1e3'"},
+            {"wait inf", "bad number of seconds 'inf'"},
+            {"wait nan", "bad number of seconds"},
+            {"wait .", "bad number of seconds '.'"},
+            {"wait 1.2.3", "bad number of seconds"},
+            {"wait 3000000", "at most 2000000 seconds"},
+            {"wait 1 2", "unexpected '2'"},
+        },
+        "set 6 3\n# fine so far\n", [](const std::string& lines) {
+            // Nothing of a script with a mistake is kept, whatever follows it.
+            const ScriptResult r = parseScript(lines + "press quit\n");
+            EXPECT_FALSE(r.ok) << lines;
+            EXPECT_TRUE(r.actions.empty()) << lines;
+            return std::pair(r.errorLine, r.error);
+        });
 }
 
 TEST(Script, TheFirstBadLineIsReported)
@@ -206,7 +206,8 @@ TEST(Script, TheButtonsAndControlIdsAreTheProgramsOwn)
                          "                     wait SECONDS           let"),
               std::string::npos)
         << usage;
-    EXPECT_NE(usage.find("-nograb, ...\n\nControl ids: 1 speed.\n\nA script may"), std::string::npos);
+    EXPECT_NE(usage.find("-nograb, ...\n\nControl ids: 1 speed.\n\nA script may"),
+              std::string::npos);
     EXPECT_EQ(usage.find("start|stop|quit"), std::string::npos);
     EXPECT_EQ(parseScript("press go\n").error, "press: expected start, stop or quit, got 'go'");
 }

@@ -25,10 +25,10 @@ int record(const char* name, int panel, int control, int event)
 
 }  // namespace
 
-#define RECORDING_CALLBACK(name)                                                          \
-    int name(int panel, int control, int event, void*, int, int)                          \
-    {                                                                                     \
-        return record(#name, panel, control, event);                                      \
+#define RECORDING_CALLBACK(name)                                 \
+    int name(int panel, int control, int event, void*, int, int) \
+    {                                                            \
+        return record(#name, panel, control, event);             \
     }
 
 RECORDING_CALLBACK(start)
@@ -46,10 +46,19 @@ RECORDING_CALLBACK(writef)
 RECORDING_CALLBACK(other)
 
 const CallbackBinding ProgramCallbacks[] = {
-    {"start", start},     {"stop", stop},     {"quit", quit},   {"comport", comport},
-    {"disp", disp},       {"pic", pic},       {"comvel", comvel}, {"dig", dig},
-    {"freq", freq},       {"recdig", recdig}, {"rec_control", rec_control},
-    {"writef", writef},   {"other", other},
+    {"start", start},
+    {"stop", stop},
+    {"quit", quit},
+    {"comport", comport},
+    {"disp", disp},
+    {"pic", pic},
+    {"comvel", comvel},
+    {"dig", dig},
+    {"freq", freq},
+    {"recdig", recdig},
+    {"rec_control", rec_control},
+    {"writef", writef},
+    {"other", other},
 };
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
 // The test panels are small: by default they need no control. A test that
@@ -83,7 +92,8 @@ std::string panelXml(int panelId, const std::string& body)
 
 std::string numberProperty(const std::string& name, long long value)
 {
-    return "<property name=\"" + name + "\"><number>" + std::to_string(value) + "</number></property>";
+    return "<property name=\"" + name + "\"><number>" + std::to_string(value) +
+           "</number></property>";
 }
 
 std::string flagProperty(const std::string& name, bool value, bool dynamic)
@@ -96,7 +106,8 @@ std::string itemsXml(std::initializer_list<const char*> texts)
 {
     std::string xml;
     for (const char* text : texts)
-        xml += std::string("<item><property name=\"text\"><string>") + text + "</string></property></item>";
+        xml += std::string("<item><property name=\"text\"><string>") + text +
+               "</string></property></item>";
     return xml;
 }
 
@@ -112,14 +123,17 @@ std::string wholeDoubleSpinXml(const std::string& name, int id, const std::strin
 {
     return controlXml("QDoubleSpinBox", name, id, callback,
                       numberProperty("decimals", 0) + "<property name=\"maximum\"><double>" +
-                          QString::number(maximum, 'f', 0).toStdString() + "</double></property>" + more);
+                          QString::number(maximum, 'f', 0).toStdString() + "</double></property>" +
+                          more);
 }
 
 std::string comboXml(const std::string& name, int id, const std::string& callback,
-                     std::initializer_list<const char*> items, bool editable, const std::string& more)
+                     std::initializer_list<const char*> items, bool editable,
+                     const std::string& more)
 {
-    return controlXml("QComboBox", name, id, callback,
-                      (editable ? flagProperty("editable", true) : std::string()) + itemsXml(items) + more);
+    return controlXml(
+        "QComboBox", name, id, callback,
+        (editable ? flagProperty("editable", true) : std::string()) + itemsXml(items) + more);
 }
 
 std::string textXml(const std::string& name, int id, const std::string& callback, bool messageLine)
@@ -180,10 +194,7 @@ StderrCapture::StderrCapture()
     ::dup2(fileno(file_), 2);
 }
 
-StderrCapture::~StderrCapture()
-{
-    text();
-}
+StderrCapture::~StderrCapture() { text(); }
 
 std::string StderrCapture::text()
 {
@@ -206,14 +217,14 @@ std::string StderrCapture::text()
 void expectShippedPanelDefaults()
 {
     const std::pair<int, int> defaults[] = {
-        {6, 6},        // channels
-        {8, 115200},   // baud rate
-        {9, 1},        // status byte
-        {10, 2000},    // period, microseconds
-        {11, 1},       // digital lines
-        {12, 1},       // record counter
-        {13, 1},       // integer columns
-        {2, 99},       // the port list was filled: the virtual board, with no --com given
+        {6, 6},  // channels
+        {8, 115200},  // baud rate
+        {9, 1},  // status byte
+        {10, 2000},  // period, microseconds
+        {11, 1},  // digital lines
+        {12, 1},  // record counter
+        {13, 1},  // integer columns
+        {2, 99},  // the port list was filled: the virtual board, with no --com given
     };
     for (const auto& [control, expected] : defaults) {
         int v = -12345;

@@ -23,7 +23,8 @@ const std::string kControls =
     comboXml("baud", 8, "comvel", {"115200", "57600"}, true) +
     comboXml("format", 13, "writef", {"Raw bytes", "Integer columns"}) +
     controlXml("QCheckBox", "flag", 9, "dig") + textXml("message", 7, "disp", true) +
-    controlXml("QPushButton", "go", 3, "start") + controlXml("QPushButton", "quitButton", 5, "quit");
+    controlXml("QPushButton", "go", 3, "start") +
+    controlXml("QPushButton", "quitButton", 5, "quit");
 
 class Unattended : public ::testing::Test {
 protected:
@@ -92,15 +93,16 @@ std::vector<tarvo::rt::ScriptAction> actions(const std::string& text)
 
 TEST_F(Unattended, SetPressAndWaitRunInOrderAndMessagesAreEchoed)
 {
-    start(script("# a short run\n"
-                 "set 6 3\n"
-                 "set 8 57600\n"
-                 "set 10 4294967295\n"
-                 "set 13 0\n"
-                 "wait 0.3\n"
-                 "press start\n"
-                 "press quit\n"
-                 "set 6 1   # never: the program has quit\n"));
+    start(
+        script("# a short run\n"
+               "set 6 3\n"
+               "set 8 57600\n"
+               "set 10 4294967295\n"
+               "set 13 0\n"
+               "wait 0.3\n"
+               "press start\n"
+               "press quit\n"
+               "set 6 1   # never: the program has quit\n"));
     QElapsedTimer clock;
     double startedAfter = 0;
     onCall = [&](const Call& c) {
@@ -118,8 +120,8 @@ TEST_F(Unattended, SetPressAndWaitRunInOrderAndMessagesAreEchoed)
     EXPECT_EQ(runGuarded(), 0);
 
     ASSERT_EQ(calls.size(), 6u);
-    const std::pair<const char*, int> expected[] = {{"pic", 6},    {"comvel", 8}, {"freq", 10},
-                                                    {"writef", 13}, {"start", 3}, {"quit", 5}};
+    const std::pair<const char*, int> expected[] = {{"pic", 6},     {"comvel", 8}, {"freq", 10},
+                                                    {"writef", 13}, {"start", 3},  {"quit", 5}};
     for (std::size_t i = 0; i < calls.size(); ++i) {
         EXPECT_EQ(calls[i].name, expected[i].first);
         EXPECT_EQ(calls[i].control, expected[i].second);
@@ -133,9 +135,10 @@ TEST_F(Unattended, SetPressAndWaitRunInOrderAndMessagesAreEchoed)
     GetCtrlVal(1, 10, &period);
     EXPECT_EQ(period, 4294967295u);
     EXPECT_EQ(value(13), 0);
-    EXPECT_EQ(echoed(), "message: Sampling...\n"
-                        "message: Lost record after 5\n"
-                        "message: Bye\n");
+    EXPECT_EQ(echoed(),
+              "message: Sampling...\n"
+              "message: Lost record after 5\n"
+              "message: Bye\n");
 }
 
 TEST_F(Unattended, TheNextActionWaitsForTheCallbackInProgress)
@@ -184,29 +187,32 @@ TEST_F(Unattended, EveryActionIsCheckedAgainstThePanel)
                                              "set 9 1\npress start\npress quit\nwait 1\n"))
                   .line,
               0);
-    expectEachRefusedOnLine3({
-        {"set 99 1", "the panel has no control 99"},
-        {"set 6 9", "control 6 ('spin') takes 1 to 8, not 9"},
-        {"set 6 0", "takes 1 to 8, not 0"},
-        {"set 10 -1", "takes 0 to 4294967295, not -1"},
-        {"set 9 2", "takes 0 or 1, not 2"},
-        {"set 13 2", "has no item with value 2 (values: 0, 1)"},
-        {"set 8 0", "takes one of its items or 1 to 999999999, not 0"},
-        {"set 3 1", "is a QPushButton, not an integer control"},
-        {"set 7 1", "is a QLineEdit, not an integer control"},
-        {"press stop", "no control on the panel has callback 'stop'"},
-    }, "wait 0\n# line 2\n", [](const std::string& lines) {
-        const tarvo::rt::ScriptCheck check = tarvo::rt::checkScript(actions(lines));
-        return std::pair(check.line, check.error);
-    });
+    expectEachRefusedOnLine3(
+        {
+            {"set 99 1", "the panel has no control 99"},
+            {"set 6 9", "control 6 ('spin') takes 1 to 8, not 9"},
+            {"set 6 0", "takes 1 to 8, not 0"},
+            {"set 10 -1", "takes 0 to 4294967295, not -1"},
+            {"set 9 2", "takes 0 or 1, not 2"},
+            {"set 13 2", "has no item with value 2 (values: 0, 1)"},
+            {"set 8 0", "takes one of its items or 1 to 999999999, not 0"},
+            {"set 3 1", "is a QPushButton, not an integer control"},
+            {"set 7 1", "is a QLineEdit, not an integer control"},
+            {"press stop", "no control on the panel has callback 'stop'"},
+        },
+        "wait 0\n# line 2\n", [](const std::string& lines) {
+            const tarvo::rt::ScriptCheck check = tarvo::rt::checkScript(actions(lines));
+            return std::pair(check.line, check.error);
+        });
 }
 
 TEST_F(Unattended, ABadScriptLineEndsStartUpWithStatusTwo)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const std::string path = script("set 6 3\nwait 1\njump 4\n").toStdString();
-    EXPECT_EXIT(initRunTime({"--script", path}), ::testing::ExitedWithCode(2),
-                "^tarvo: .*/run\\.txt:3: unknown action 'jump' \\(expected set, press or wait\\)\n$");
+    EXPECT_EXIT(
+        initRunTime({"--script", path}), ::testing::ExitedWithCode(2),
+        "^tarvo: .*/run\\.txt:3: unknown action 'jump' \\(expected set, press or wait\\)\n$");
     EXPECT_EXIT(initRunTime({"--script", dir.filePath("none.txt").toStdString()}),
                 ::testing::ExitedWithCode(2), "none\\.txt: cannot open: No such file");
 }

@@ -20,8 +20,9 @@ const std::string kControls =
                        "<property name=\"value\"><double>2000</double></property>") +
     controlXml("QCheckBox", "flag", 9, "") +
     comboXml("format", 13, "", {"Raw bytes", "Integer columns"}) +
-    comboXml("rates", 14, "", {"57600 baud", "9600 baud"}) + comboXml("baud", 8, "", {"115200"}, true) +
-    textXml("message", 7, "") + controlXml("QPushButton", "go", 3, "");
+    comboXml("rates", 14, "", {"57600 baud", "9600 baud"}) +
+    comboXml("baud", 8, "", {"115200"}, true) + textXml("message", 7, "") +
+    controlXml("QPushButton", "go", 3, "");
 
 class Values : public ::testing::Test {
 protected:
@@ -52,10 +53,7 @@ unsigned uvalue(int control)
     return v;
 }
 
-QString text(const char* name)
-{
-    return qobject_cast<QLineEdit*>(widget(name))->text();
-}
+QString text(const char* name) { return qobject_cast<QLineEdit*>(widget(name))->text(); }
 
 }  // namespace
 
@@ -64,7 +62,7 @@ TEST_F(Values, EachKindOfControlHoldsAnInteger)
     // As loaded.
     EXPECT_EQ(value(10), 2000);
     EXPECT_EQ(value(9), 0);
-    EXPECT_EQ(value(13), 0);      // item texts without a number: the index
+    EXPECT_EQ(value(13), 0);  // item texts without a number: the index
     EXPECT_EQ(value(14), 57600);  // item texts that begin with a number: the number
     EXPECT_EQ(value(8), 115200);
     struct Case {

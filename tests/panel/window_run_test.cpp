@@ -78,10 +78,7 @@ void when(std::function<bool()> pred, std::function<void()> fn)
     timer->start(20);
 }
 
-QMessageBox* question()
-{
-    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-}
+QMessageBox* question() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
 QAbstractButton* buttonOf(QMessageBox* box, const char* text)
 {
@@ -114,7 +111,7 @@ protected:
         DisplayPanel(panel);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
         const std::pair<int, unsigned> values[] = {
-            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2}, {PANEL_BAUD, 115200},
+            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2},     {PANEL_BAUD, 115200},
             {PANEL_STATUSBYTE, 1},       {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1},
             {PANEL_COUNTER, 1},          {PANEL_FORMAT, 1},
         };
@@ -176,8 +173,8 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
         const char* name;
         Trigger trigger;
         const char* answer;  // a button's text; null: the Escape key
-        bool goesOn;         // the run goes on (then Stop ends it)
-        bool report;         // config.txt at the end
+        bool goesOn;  // the run goes on (then Stop ends it)
+        bool report;  // config.txt at the end
     };
     const Case cases[] = {
         {"close, stop and save", Trigger::CloseWindow, kStop, false, true},
@@ -196,27 +193,31 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
         bool wentOn = false, asked = false;
         const int code = runWith([&] {
             // Quit asks from inside the button's click: watch first.
-            when([] { return question() != nullptr; }, [&] {
-                QMessageBox* box = question();
-                asked = true;
-                title = box->windowTitle().toStdString();
-                for (QAbstractButton* b : box->buttons())
-                    buttons.push_back(b->text().toStdString());
-                if (c.answer)
-                    buttonOf(box, c.answer)->click();
-                else
-                    QTest::keyClick(box, Qt::Key_Escape);
-                if (!c.goesOn)
-                    return;
-                // After the answer the run goes on: more records, the file open.
-                const unsigned records = tot_data.load();
-                when([] { return question() == nullptr; }, [&, records] {
-                    when([records] { return tot_data.load() > records + 100; }, [&] {
-                        wentOn = fout != nullptr && stopp.load() == 1 && window()->isVisible();
-                        buttonFor("stop")->click();  // Stop asks nothing
-                    });
-                });
-            });
+            when([] { return question() != nullptr; },
+                 [&] {
+                     QMessageBox* box = question();
+                     asked = true;
+                     title = box->windowTitle().toStdString();
+                     for (QAbstractButton* b : box->buttons())
+                         buttons.push_back(b->text().toStdString());
+                     if (c.answer)
+                         buttonOf(box, c.answer)->click();
+                     else
+                         QTest::keyClick(box, Qt::Key_Escape);
+                     if (!c.goesOn)
+                         return;
+                     // After the answer the run goes on: more records, the file open.
+                     const unsigned records = tot_data.load();
+                     when([] { return question() == nullptr; },
+                          [&, records] {
+                              when([records] { return tot_data.load() > records + 100; },
+                                   [&] {
+                                       wentOn = fout != nullptr && stopp.load() == 1 &&
+                                                window()->isVisible();
+                                       buttonFor("stop")->click();  // Stop asks nothing
+                                   });
+                          });
+                 });
             pull(c.trigger);
         });
         EXPECT_EQ(code, 0);
@@ -246,10 +247,11 @@ TEST_F(WindowRun, ASignalWithdrawsTheQuestionAndEndsTheRun)
     open();
     bool asked = false;
     const int code = runWith([&] {
-        when([] { return question() != nullptr; }, [&] {
-            asked = true;
-            std::raise(SIGTERM);
-        });
+        when([] { return question() != nullptr; },
+             [&] {
+                 asked = true;
+                 std::raise(SIGTERM);
+             });
         pull(Trigger::CloseWindow);
     });
     EXPECT_EQ(code, 0);  // not the guard's: the question did not wait for an answer
@@ -266,10 +268,11 @@ TEST_F(WindowRun, QuitBeforeAnyRunAsksNothing)
     open();
     bool asked = false;
     QTimer::singleShot(0, [] { window()->close(); });
-    when([] { return question() != nullptr; }, [&] {
-        asked = true;
-        question()->close();
-    });
+    when([] { return question() != nullptr; },
+         [&] {
+             asked = true;
+             question()->close();
+         });
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
@@ -292,10 +295,11 @@ TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
     ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, 100000u), UIE_NO_ERROR);
     QTimer::singleShot(0, [] { buttonFor("start")->click(); });
     std::string shown;
-    when([] { return !messageLine().empty(); }, [&] {
-        shown = messageLine();
-        QuitUserInterface(0);
-    });
+    when([] { return !messageLine().empty(); },
+         [&] {
+             shown = messageLine();
+             QuitUserInterface(0);
+         });
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });

@@ -15,14 +15,22 @@ ProcResult exportRun(const std::vector<std::string>& args)
     return Proc(argv).wait(60);
 }
 
-std::string runJson(const std::string& settings, const std::string& end = "\"2026-12-07T18:12:33.480+01:00\"",
+std::string runJson(const std::string& settings,
+                    const std::string& end = "\"2026-12-07T18:12:33.480+01:00\"",
                     const std::string& events = "")
 {
     return "{\"format\": \"tarvo-run 1\", \"program\": \"tarvo 0.1.0\", \"data_file\": \"data.txt\",\n"
-           " \"report_file\": \"config.txt\",\n \"settings\": {" + settings + "},\n"
-           " \"start\": \"2026-12-07T18:02:33.125+01:00\", \"end\": " + end + ",\n"
-           " \"ended_by\": " + (end == "null" ? "null" : "\"stop\"") + ", \"records\": 4, \"lost\": 1,\n"
-           " \"events\": [" + events + "], \"events_dropped\": 0}\n";
+           " \"report_file\": \"config.txt\",\n \"settings\": {" +
+           settings +
+           "},\n"
+           " \"start\": \"2026-12-07T18:02:33.125+01:00\", \"end\": " +
+           end +
+           ",\n"
+           " \"ended_by\": " +
+           (end == "null" ? "null" : "\"stop\"") +
+           ", \"records\": 4, \"lost\": 1,\n"
+           " \"events\": [" +
+           events + "], \"events_dropped\": 0}\n";
 }
 
 const char kTwoChannelsCounter[] =
@@ -51,7 +59,8 @@ std::string bytes(std::initializer_list<int> b)
 }
 
 // Two records of 3 channels with the status byte (counters 1 and 3: one lost).
-const std::string kRaw = bytes({0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1, 0x00, 0xF0, 0xFF, 0x80, 0x10, 0x53});
+const std::string kRaw =
+    bytes({0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1, 0x00, 0xF0, 0xFF, 0x80, 0x10, 0x53});
 
 TEST(Export, TimeSkipsWhereTheCounterShowsLostRecords)
 {
@@ -60,7 +69,8 @@ TEST(Export, TimeSkipsWhereTheCounterShowsLostRecords)
     dir.write("run.json", runJson(kTwoChannelsCounter));
     ProcResult r = exportRun({dir.path()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "time_s,ch1,ch2,counter\n0,10,20,1\n0.002,11,21,2\n0.006,12,22,4\n0.008,13,23,5\n");
+    EXPECT_EQ(r.out,
+              "time_s,ch1,ch2,counter\n0,10,20,1\n0.002,11,21,2\n0.006,12,22,4\n0.008,13,23,5\n");
     EXPECT_EQ(r.err, "");
 }
 
@@ -68,12 +78,14 @@ TEST(Export, WithoutACounterRunJsonsLossesSkipTheTime)
 {
     Folder dir;
     dir.write("data.txt", "10,20\n11,21\n12,22\n13,23\n");
-    dir.write("run.json",
-              runJson("\"channels\": 2, \"status_byte\": true, \"digital_lines\": false, "
-                      "\"record_counter\": false, \"file_format\": \"columns\", \"period_us\": 2000",
-                      "\"2026-12-07T18:12:33.480+01:00\"",
-                      "{\"type\": \"loss\", \"record\": 3, \"missing\": 1}, "
-                      "{\"type\": \"silence\", \"record\": 4, \"start\": \"2026-12-07T18:02:34\", \"end\": null}"));
+    dir.write(
+        "run.json",
+        runJson(
+            "\"channels\": 2, \"status_byte\": true, \"digital_lines\": false, "
+            "\"record_counter\": false, \"file_format\": \"columns\", \"period_us\": 2000",
+            "\"2026-12-07T18:12:33.480+01:00\"",
+            "{\"type\": \"loss\", \"record\": 3, \"missing\": 1}, "
+            "{\"type\": \"silence\", \"record\": 4, \"start\": \"2026-12-07T18:02:34\", \"end\": null}"));
     ProcResult r = exportRun({dir.file("data.txt")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "time_s,ch1,ch2\n0,10,20\n0.002,11,21\n0.006,12,22\n0.008,13,23\n");
@@ -114,9 +126,10 @@ TEST(Export, ARawCaptureBecomesCsvAndTheColumnsTarvoWrites)
     dir.write("config.txt", report("Array of char...", 3, true, true, 1000, 2));
     ProcResult r = exportRun({dir.path()});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "time_s,ch1,ch2,ch3,d1,d2,d3,d4,counter\n"
-                     "0,292,1379,1930,1,0,1,0,1\n"
-                     "0.002,0,4095,2048,0,1,0,1,3\n");
+    EXPECT_EQ(r.out,
+              "time_s,ch1,ch2,ch3,d1,d2,d3,d4,counter\n"
+              "0,292,1379,1930,1,0,1,0,1\n"
+              "0.002,0,4095,2048,0,1,0,1,3\n");
     EXPECT_NE(r.err.find("the size of the data file says it did"), std::string::npos) << r.err;
 
     r = exportRun({dir.path(), "--columns"});
@@ -138,7 +151,8 @@ TEST(Export, ARawCaptureBecomesCsvAndTheColumnsTarvoWrites)
     EXPECT_NE(r.err.find("give --status-byte 0 or 1"), std::string::npos) << r.err;
     r = exportRun({dir.path(), "--status-byte", "1"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "0,292,1379,1930,1,0,1,0,1\n0.002,0,4095,2048,0,1,0,1,3\n");
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1),
+              "0,292,1379,1930,1,0,1,0,1\n0.002,0,4095,2048,0,1,0,1,3\n");
 }
 
 TEST(Export, WithNothingBesideTheFileTheColumnsAreGuessedAndTimeCountsRecords)
@@ -149,7 +163,8 @@ TEST(Export, WithNothingBesideTheFileTheColumnsAreGuessedAndTimeCountsRecords)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "time_s,ch1,counter\n0,5,1\n1,6,2\n2,7,3\n3,8,4\n5,9,6\n");
     EXPECT_NE(r.err.find("the columns read as 1 channel with the counter; the period is not known"),
-              std::string::npos) << r.err;
+              std::string::npos)
+        << r.err;
 }
 
 TEST(Export, BadInputIsRefusedWithWhereItIs)
@@ -165,30 +180,80 @@ TEST(Export, BadInputIsRefusedWithWhereItIs)
         std::string err;  // a part of stderr
         std::string out;
     } cases[] = {
-        {"a malformed line", "10,20,1\n11,21,2\n12,x,4\n", "", runJson(kTwoChannelsCounter), {},
-         1, data + ": line 3 (byte 19): unexpected 'x' in column 2", ""},
-        {"a truncated raw record", kRaw + "\x01", report("Array of char...", 3, true, true, 1000, 2),
-         "", {"--status-byte", "1"}, 1,
-         data + ": byte 12: the last record is cut short (1 of 6 bytes)", ""},
-        {"a last line without its end", "10,20,1\n11,21,2\n12,22", report("Colums of int...", 2, false, true, 2000, 3),
-         "", {}, 1, data + ": line 3 (byte 16): the last line has no line end", ""},
-        {"a run still writing its last line", "10,20,1\n11,21,2\n12,22", "", endless, {}, 0,
-         "the run has not ended: left out", "time_s,ch1,ch2,counter\n0,10,20,1\n0.002,11,21,2\n"},
-        {"a report of another run", "10,20,1\n11,21,2\n12,22,3\n", report("Colums of int...", 2, false, true, 2000, 1),
-         "", {}, 1, "3 records, but " + dir.file("config.txt") + " counts 1: the report is not this file's", ""},
-        {"a report of other settings", "10,20,1\n", report("Colums of int...", 4, true, true, 2000, 1),
-         "", {}, 1, data + ": line 1: 3 columns, but config.txt says 4 channels", ""},
-        {"a malformed run.json", "10,20,1\n", "", "{\"format\": \"tarvo-run 1\",}", {}, 1,
-         dir.file("run.json") + ": byte 25: expected a key in double quotes", ""},
-        {"a raw file with nothing beside it", kRaw, "", "", {}, 1, data + ": line 1: not integer columns", ""},
+        {"a malformed line",
+         "10,20,1\n11,21,2\n12,x,4\n",
+         "",
+         runJson(kTwoChannelsCounter),
+         {},
+         1,
+         data + ": line 3 (byte 19): unexpected 'x' in column 2",
+         ""},
+        {"a truncated raw record",
+         kRaw + "\x01",
+         report("Array of char...", 3, true, true, 1000, 2),
+         "",
+         {"--status-byte", "1"},
+         1,
+         data + ": byte 12: the last record is cut short (1 of 6 bytes)",
+         ""},
+        {"a last line without its end",
+         "10,20,1\n11,21,2\n12,22",
+         report("Colums of int...", 2, false, true, 2000, 3),
+         "",
+         {},
+         1,
+         data + ": line 3 (byte 16): the last line has no line end",
+         ""},
+        {"a run still writing its last line",
+         "10,20,1\n11,21,2\n12,22",
+         "",
+         endless,
+         {},
+         0,
+         "the run has not ended: left out",
+         "time_s,ch1,ch2,counter\n0,10,20,1\n0.002,11,21,2\n"},
+        {"a report of another run",
+         "10,20,1\n11,21,2\n12,22,3\n",
+         report("Colums of int...", 2, false, true, 2000, 1),
+         "",
+         {},
+         1,
+         "3 records, but " + dir.file("config.txt") + " counts 1: the report is not this file's",
+         ""},
+        {"a report of other settings",
+         "10,20,1\n",
+         report("Colums of int...", 4, true, true, 2000, 1),
+         "",
+         {},
+         1,
+         data + ": line 1: 3 columns, but config.txt says 4 channels",
+         ""},
+        {"a malformed run.json",
+         "10,20,1\n",
+         "",
+         "{\"format\": \"tarvo-run 1\",}",
+         {},
+         1,
+         dir.file("run.json") + ": byte 25: expected a key in double quotes",
+         ""},
+        {"a raw file with nothing beside it",
+         kRaw,
+         "",
+         "",
+         {},
+         1,
+         data + ": line 1: not integer columns",
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove(dir.file("config.txt"));
         std::filesystem::remove(dir.file("run.json"));
         dir.write("data.txt", c.data);
-        if (!c.report.empty()) dir.write("config.txt", c.report);
-        if (!c.json.empty()) dir.write("run.json", c.json);
+        if (!c.report.empty())
+            dir.write("config.txt", c.report);
+        if (!c.json.empty())
+            dir.write("run.json", c.json);
         std::vector<std::string> args = {dir.path()};
         args.insert(args.end(), c.args.begin(), c.args.end());
         ProcResult r = exportRun(args);
@@ -224,7 +289,9 @@ TEST(Export, ABadCommandLineIsRefusedWithStatus2)
     ProcResult r = exportRun({"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("usage: tarvo-export PATH [-o FILE] [--from S] [--to S] [--columns] "
-                          "[--status-byte 0|1]\n", 0), 0u);
+                          "[--status-byte 0|1]\n",
+                          0),
+              0u);
 }
 
 TEST(Export, ToAFileWhole)
@@ -272,15 +339,19 @@ TEST(Export, ALargeFileIndexedInParallelExportsEveryRecordInOrder)
         std::snprintf(time, sizeof time, "%llu.%06llu", (unsigned long long)(t / 1000000),
                       (unsigned long long)(t % 1000000));
         std::string ts = time;
-        while (ts.back() == '0') ts.pop_back();
-        if (ts.back() == '.') ts.pop_back();
+        while (ts.back() == '0')
+            ts.pop_back();
+        if (ts.back() == '.')
+            ts.pop_back();
         want += ts + "," + line + "\n";
         counter++;
         t += 500;
     }
     dir.write("data.txt", data);
-    dir.write("run.json", runJson("\"channels\": 8, \"status_byte\": true, \"digital_lines\": true, "
-                                  "\"record_counter\": true, \"file_format\": \"columns\", \"period_us\": 500"));
+    dir.write(
+        "run.json",
+        runJson("\"channels\": 8, \"status_byte\": true, \"digital_lines\": true, "
+                "\"record_counter\": true, \"file_format\": \"columns\", \"period_us\": 500"));
     ProcResult r = exportRun({dir.path(), "-o", dir.file("out.csv")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contents(dir.file("out.csv")) == want);

@@ -37,7 +37,8 @@ std::string seconds(uint64_t us)
         char frac[8];
         std::snprintf(frac, sizeof frac, "%06u", unsigned(us % 1000000));
         std::string f = frac;
-        while (f.back() == '0') f.pop_back();
+        while (f.back() == '0')
+            f.pop_back();
         s << "." << f;
     }
     return s.str();
@@ -53,7 +54,8 @@ ProcResult exportRun(const std::vector<std::string>& args)
 // A run of 1000 records with every 400th lost, then silence until Stop.
 std::vector<std::string> recordRun(Recording& rec, const Panel& p)
 {
-    rec.startBoard({"--flood", "--records", "1000", "--lose-record-every", std::to_string(kLoseEvery)});
+    rec.startBoard(
+        {"--flood", "--records", "1000", "--lose-record-every", std::to_string(kLoseEvery)});
     ProcResult r = rec.run(p.lines() + "press start\nwait 2\npress stop\n");
     EXPECT_EQ(r.status, 0) << r.err;
     rec.stopBoard();

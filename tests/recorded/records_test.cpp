@@ -102,9 +102,14 @@ TEST(RawRecords, DecodeAsTheBoardPacksThem)
         std::string rec;
         std::vector<unsigned> want;
     } cases[] = {
-        {raw(3, true), bytes({0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1}), {292, 1379, 1930, 1, 0, 1, 0, 1}},
-        {raw(3, true), bytes({0x12, 0x34, 0x56, 0x78, 0xFA, 0xA1}), {292, 1379, 1930, 1, 0, 1, 0, 1}},
-        {raw(6, true), bytes({0x00, 0xF0, 0xFF, 0x80, 0x10, 0x00, 0x06, 0x04, 0xFA, 0x5F}),
+        {raw(3, true),
+         bytes({0x12, 0x34, 0x56, 0x78, 0x9A, 0xA1}),
+         {292, 1379, 1930, 1, 0, 1, 0, 1}},
+        {raw(3, true),
+         bytes({0x12, 0x34, 0x56, 0x78, 0xFA, 0xA1}),
+         {292, 1379, 1930, 1, 0, 1, 0, 1}},
+        {raw(6, true),
+         bytes({0x00, 0xF0, 0xFF, 0x80, 0x10, 0x00, 0x06, 0x04, 0xFA, 0x5F}),
          {0, 4095, 2048, 1, 100, 4000, 0, 1, 0, 1, 15}},
         {raw(2, false), bytes({0xAB, 0x3C, 0x12}), {2748, 291}},
         {raw(2, false), bytes({0xFF, 0xFF, 0xFF}), {4095, 4095}},
@@ -158,13 +163,15 @@ TEST(ColumnRecords, ALineThatIsNoRecordStopsTheIndexWithItsLineAndByte)
         {columns(3), "1,2,3\n\n", "line 2 (byte 6): an empty line"},
         {columns(3), "1,2,4096\n", "line 1 (byte 4): channel 3 is 4096, above 4095"},
         {columns(3), "1,02,3\n", "line 1 (byte 2): a value with a leading zero in column 2"},
-        {columns(3), "12345,1,1\n", "line 1 (byte 0): a value of more than four digits in column 1"},
+        {columns(3), "12345,1,1\n",
+         "line 1 (byte 0): a value of more than four digits in column 1"},
         {columns(3), "1,,3\n", "line 1 (byte 2): unexpected ',' in column 2"},
         {columns(3), "1, 2,3\n", "line 1 (byte 2): unexpected ' ' in column 2"},
         {columns(3), "1,2,-3\n", "line 1 (byte 4): unexpected '-' in column 3"},
         {columns(3), "1,2,3\r4\n", "line 1 (byte 5): a carriage return inside the line"},
         {columns(3), std::string("1,2,\0\n", 6), "line 1 (byte 4): unexpected 0x00 in column 3"},
-        {columns(1, true, true), "5,0,1,0,0,3\n5,0,1,2,0,4\n", "line 2 (byte 18): digital line d3 is 2, not 0 or 1"},
+        {columns(1, true, true), "5,0,1,0,0,3\n5,0,1,2,0,4\n",
+         "line 2 (byte 18): digital line d3 is 2, not 0 or 1"},
         {columns(1, true, true), "5,0,1,0,0,16\n", "line 1 (byte 10): the counter is 16, above 15"},
     };
     for (const auto& c : cases) {
@@ -437,7 +444,8 @@ void checkAgainstRecords(const Records& rs, const Pyramid& p, unsigned channel, 
             continue;
         const uint64_t from = first + x * n / width, to = first + (x + 1) * n / width;
         Extent near;
-        for (uint64_t i = from > first + span ? from - span : first; i < std::min(last + 1, to + span); i++)
+        for (uint64_t i = from > first + span ? from - span : first;
+             i < std::min(last + 1, to + span); i++)
             near.add(value(i));
         EXPECT_GE(cols[x].lo, near.lo) << x;
         EXPECT_LE(cols[x].hi, near.hi) << x;

@@ -22,7 +22,9 @@ TEST(Json, ReadsEveryKindOfValue)
     json::Value v;
     json::Error e;
     ASSERT_TRUE(json::parse(R"( {"a": [1, 2.5, -3e2, true, false, null, "x\u00e9\ud83d\ude00\n"],
-                                 "b": {}} )", v, e)) << e.what;
+                                 "b": {}} )",
+                            v, e))
+        << e.what;
     const json::Value* a = v.find("a");
     ASSERT_NE(a, nullptr);
     ASSERT_EQ(a->items.size(), 7u);
@@ -168,11 +170,13 @@ TEST(RunDescription, RefusesWhatDoesNotDescribeARun)
         {"\"channels\": 6", "\"channels\": 6.5", "\"channels\" must be a whole number"},
         {"\"status_byte\": true", "\"status_byte\": 1", "\"status_byte\" must be true or false"},
         {"\"columns\"", "\"csv\"", "\"file_format\" must be \"columns\" or \"raw\""},
-        {"\"record_bytes\": 10", "\"record_bytes\": 9", "a record of 6 channels and a status byte is 10 bytes"},
+        {"\"record_bytes\": 10", "\"record_bytes\": 9",
+         "a record of 6 channels and a status byte is 10 bytes"},
         {"\"records\": 12345", "\"records\": -1", "\"records\" must be a whole number"},
         {"\"missing\": 1", "\"missing\": 0", "\"missing\" must be a whole number from 1"},
         {"\"events\": [", "\"events\": 3, \"x\": [", "\"events\" must be an array"},
-        {"\"start\": \"2026-12-07T18:02:33.125+01:00\"", "\"start\": null", "\"start\" must be a string"},
+        {"\"start\": \"2026-12-07T18:02:33.125+01:00\"", "\"start\": null",
+         "\"start\" must be a string"},
         {"\"period_us\": 2000,", "", "\"period_us\" is missing"},
         {"\"tarvo-run 1\"", "1", "\"format\" must be a string"},
         {"{\"type\": \"flood\", \"record\": 500}", "7", "an event must be an object"},
@@ -279,7 +283,8 @@ TEST(RunReport, RefusesAnotherTextWithTheLineNumber)
         {replaced(kReport, "Colums of int...", "Columns of int..."), "line 3: expected"},
         {replaced(kReport, "14:03:27 2007", "14:03 2007"), "line 5: expected a time"},
         {replaced(kReport, "Thu Mar", "Thu Foo"), "line 5: expected a time"},
-        {replaced(kReport, "channels:  6", "channels:  9"), "line 8: expected a number from 0 to 8"},
+        {replaced(kReport, "channels:  6", "channels:  9"),
+         "line 8: expected a number from 0 to 8"},
         {replaced(kReport, "channels:  6", "channels:  0"), "line 8: no channels"},
         {replaced(kReport, "channels:  6", "channels: 6"),
          "line 8: expected \"Number of Analogical channels:  \" and a number"},
@@ -352,7 +357,8 @@ TEST(Layout, ARawReportsStatusByteComesFromTheSizeOrTheCommandLine)
 {
     RunInfo report;
     std::string why;
-    ASSERT_TRUE(parseReport(replaced(kReport, "Colums of int...", "Array of char..."), report, why));
+    ASSERT_TRUE(
+        parseReport(replaced(kReport, "Colums of int...", "Array of char..."), report, why));
     // 6 channels: records of 9 bytes, or 10 with the status byte; 960
     // records counted, the last of which may not have been written.
     const struct {
@@ -360,7 +366,7 @@ TEST(Layout, ARawReportsStatusByteComesFromTheSizeOrTheCommandLine)
         int option;
         bool ok, status;
     } cases[] = {
-        {9600, -1, true, true},  {9590, -1, true, true}, {8640, -1, true, false},
+        {9600, -1, true, true},  {9590, -1, true, true},   {8640, -1, true, false},
         {8631, -1, true, false}, {9000, -1, false, false}, {0, -1, false, false},
         {9000, 1, true, true},   {9600, 0, true, false},
     };
@@ -391,7 +397,7 @@ TEST(Layout, AColumnsFilesFirstLineAgainstTheReportOrRunJson)
         const RunInfo& from;
         const char* line;
         int option;
-        Status status;    // when the line is taken
+        Status status;  // when the line is taken
         const char* why;  // when it is not
     } cases[] = {
         {report, "1,2,3,4,5,6,0,1,0,1,1\n", -1, Status::With, nullptr},
@@ -431,7 +437,8 @@ TEST(LoadInfo, ReadsTheFirstOfTheRunsFilesAndNamesTheOneAtFault)
     const std::string goodJson = dir.write("run.json", kRunJson);
     const std::string badJson = dir.write("bad.json", "[1]");
     const std::string goodReport = dir.write("config.txt", kReport);
-    const std::string badReport = dir.write("bad.txt", replaced(kReport, "channels:  6", "channels:  0"));
+    const std::string badReport =
+        dir.write("bad.txt", replaced(kReport, "channels:  6", "channels:  0"));
     const std::string none = dir.file("none");
     const struct {
         RunFiles files;
@@ -443,7 +450,10 @@ TEST(LoadInfo, ReadsTheFirstOfTheRunsFilesAndNamesTheOneAtFault)
         {{data, goodReport, ""}, "", "", Source::Report},
         {{data, "", ""}, "1,2,3\n", "", Source::Guessed},
         {{data, goodReport, none}, "", none + ": cannot be read", Source::Description},
-        {{data, goodReport, badJson}, "", badJson + ": byte 0: not a run description", Source::Description},
+        {{data, goodReport, badJson},
+         "",
+         badJson + ": byte 0: not a run description",
+         Source::Description},
         {{data, none, ""}, "", none + ": cannot be read", Source::Report},
         {{data, badReport, ""}, "", badReport + ": line 8: no channels", Source::Report},
         {{data, "", ""}, "1,x\n", data + ": line 1: ", Source::Guessed},
@@ -478,16 +488,21 @@ TEST(RunFilesTest, FindsTheFilesOfARunFromItsFolderOrAnyOfItsFiles)
         {dir.path(), "data.txt", "config.txt", "run.json"},
         {dir.file("data.txt"), "data.txt", "config.txt", "run.json"},
         {dir.file("run.json"), "data.txt", "config.txt", "run.json"},
-        {dir.file("data-20261207-180233.txt"), "data-20261207-180233.txt", "config-20261207-180233.txt", ""},
-        {dir.file("config-20261207-180233.txt"), "data-20261207-180233.txt", "config-20261207-180233.txt", ""},
-        {dir.file("run-20261207-180233-2.json"), "data-20261207-180233-2.txt", "", "run-20261207-180233-2.json"},
+        {dir.file("data-20261207-180233.txt"), "data-20261207-180233.txt",
+         "config-20261207-180233.txt", ""},
+        {dir.file("config-20261207-180233.txt"), "data-20261207-180233.txt",
+         "config-20261207-180233.txt", ""},
+        {dir.file("run-20261207-180233-2.json"), "data-20261207-180233-2.txt", "",
+         "run-20261207-180233-2.json"},
         {dir.file("capture.bin"), "capture.bin", "", ""},
     };
     for (const auto& c : cases) {
         RunFiles f;
         std::string why;
         ASSERT_TRUE(findRun(c.path, f, why)) << c.path << ": " << why;
-        auto name = [](const std::string& p) { return std::filesystem::path(p).filename().string(); };
+        auto name = [](const std::string& p) {
+            return std::filesystem::path(p).filename().string();
+        };
         EXPECT_EQ(name(f.data), c.data) << c.path;
         EXPECT_EQ(name(f.report), c.report) << c.path;
         EXPECT_EQ(name(f.run), c.run) << c.path;
@@ -500,8 +515,9 @@ TEST(RunFilesTest, FindsTheFilesOfARunFromItsFolderOrAnyOfItsFiles)
     EXPECT_EQ(why, "no such file or folder");
     std::filesystem::remove(dir.file("data.txt"));
     EXPECT_FALSE(findRun(dir.path(), f, why));
-    EXPECT_EQ(why, "no data.txt in this folder (runs kept here: data-20261207-180233-2.txt, "
-                   "data-20261207-180233.txt)");
+    EXPECT_EQ(why,
+              "no data.txt in this folder (runs kept here: data-20261207-180233-2.txt, "
+              "data-20261207-180233.txt)");
 }
 
 }  // namespace

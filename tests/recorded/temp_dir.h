@@ -14,7 +14,8 @@ public:
     {
         std::mt19937_64 rng(std::random_device{}() ^
                             uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
-        path_ = std::filesystem::temp_directory_path() / ("tarvo-recorded-" + std::to_string(rng()));
+        path_ =
+            std::filesystem::temp_directory_path() / ("tarvo-recorded-" + std::to_string(rng()));
         std::filesystem::create_directories(path_);
     }
     ~Folder()
@@ -29,7 +30,8 @@ public:
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     std::string write(const std::string& name, const std::string& bytes, bool append = false) const
     {
-        std::ofstream out(file(name), std::ios::binary | (append ? std::ios::app : std::ios::trunc));
+        std::ofstream out(file(name),
+                          std::ios::binary | (append ? std::ios::app : std::ios::trunc));
         out << bytes;
         return file(name);
     }

@@ -16,7 +16,8 @@ protected:
     void TearDown() override { clearComDevices(); }
 };
 
-TEST_F(PortTable, NumbersWithoutAComEntryFollowTheDefaultTable) {
+TEST_F(PortTable, NumbersWithoutAComEntryFollowTheDefaultTable)
+{
 #if defined(__linux__)
     EXPECT_EQ(comDevice(1), "/dev/ttyS0");
     EXPECT_EQ(comDevice(16), "/dev/ttyS15");
@@ -30,7 +31,8 @@ TEST_F(PortTable, NumbersWithoutAComEntryFollowTheDefaultTable) {
     EXPECT_EQ(comDevice(kVirtualPortNumber), kVirtualDevice);
 }
 
-TEST_F(PortTable, AComEntryTakesItsNumberFromTheTable) {
+TEST_F(PortTable, AComEntryTakesItsNumberFromTheTable)
+{
     setComDevice(3, "/dev/pts/7");
     setComDevice(kVirtualPortNumber, "/dev/ttyUSB4");
     setComDevice(200, kVirtualDevice);
@@ -45,7 +47,8 @@ TEST_F(PortTable, AComEntryTakesItsNumberFromTheTable) {
 #endif
 }
 
-TEST_F(PortTable, TheListShowsComEntriesFirstAndNoNumberTwice) {
+TEST_F(PortTable, TheListShowsComEntriesFirstAndNoNumberTwice)
+{
     setComDevice(5, "/dev/pts/9");
     setComDevice(1, "/dev/pts/10");  // takes a number a built-in UART may have
     const auto ports = listPorts();
@@ -64,11 +67,13 @@ TEST_F(PortTable, TheListShowsComEntriesFirstAndNoNumberTwice) {
     }
 }
 
-TEST_F(PortTable, TheVirtualBoardIsListedOnceWhereverItIs) {
+TEST_F(PortTable, TheVirtualBoardIsListedOnceWhereverItIs)
+{
     setComDevice(4, kVirtualDevice);
     auto ports = listPorts();
     int boards = 0;
-    for (const auto& p : ports) boards += p.device == kVirtualDevice;
+    for (const auto& p : ports)
+        boards += p.device == kVirtualDevice;
     EXPECT_EQ(boards, 1);
     EXPECT_EQ(ports.front().number, 4);
 
@@ -76,24 +81,25 @@ TEST_F(PortTable, TheVirtualBoardIsListedOnceWhereverItIs) {
     clearComDevices();
     setComDevice(kVirtualPortNumber, "/dev/pts/11");
     ports = listPorts();
-    for (const auto& p : ports) EXPECT_NE(p.device, kVirtualDevice);
+    for (const auto& p : ports)
+        EXPECT_NE(p.device, kVirtualDevice);
     EXPECT_EQ(ports.front().device, "/dev/pts/11");
 }
 
 #if defined(__linux__)
-TEST_F(PortTable, AComEntryIsDescribedByTheKindOfDeviceItNames) {
+TEST_F(PortTable, AComEntryIsDescribedByTheKindOfDeviceItNames)
+{
     const struct {
         const char* device;
         const char* description;  // the start of it: a USB adapter adds its maker
     } cases[] = {
-        {"/dev/ttyS15", "serial port"},
-        {"/dev/ttyUSB15", "USB adapter"},
-        {"/dev/ttyACM15", "USB adapter"},
-        {"/dev/null", "serial device"},
+        {"/dev/ttyS15", "serial port"},    {"/dev/ttyUSB15", "USB adapter"},
+        {"/dev/ttyACM15", "USB adapter"},  {"/dev/null", "serial device"},
         {kVirtualDevice, "virtual board"},
     };
     int number = 1;
-    for (const auto& c : cases) setComDevice(number++, c.device);
+    for (const auto& c : cases)
+        setComDevice(number++, c.device);
     const auto ports = listPorts();
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         ASSERT_LT(i, ports.size());
@@ -103,17 +109,21 @@ TEST_F(PortTable, AComEntryIsDescribedByTheKindOfDeviceItNames) {
     }
 }
 
-TEST_F(PortTable, AMachinePortIsListedUnderItsNumberUnlessAComEntryNamesItThroughALink) {
+TEST_F(PortTable, AMachinePortIsListedUnderItsNumberUnlessAComEntryNamesItThroughALink)
+{
     const auto before = listPorts();
     const PortInfo* machinePort = nullptr;
     for (const auto& p : before) {
-        if (p.device == kVirtualDevice) continue;
+        if (p.device == kVirtualDevice)
+            continue;
         // Without --com entries every other port is the machine's, and its
         // number opens it.
         EXPECT_EQ(comDevice(p.number), p.device);
-        if (!machinePort) machinePort = &p;
+        if (!machinePort)
+            machinePort = &p;
     }
-    if (!machinePort) GTEST_SKIP() << "this machine has no serial port to list";
+    if (!machinePort)
+        GTEST_SKIP() << "this machine has no serial port to list";
 
     const std::string link = ::testing::TempDir() + "tarvo-port-link";
     std::remove(link.c_str());
@@ -124,7 +134,8 @@ TEST_F(PortTable, AMachinePortIsListedUnderItsNumberUnlessAComEntryNamesItThroug
     ASSERT_FALSE(after.empty());
     EXPECT_EQ(after[0].device, link);
     EXPECT_EQ(after[0].description, machinePort->description);
-    for (const auto& p : after) EXPECT_NE(p.device, machinePort->device) << "listed twice";
+    for (const auto& p : after)
+        EXPECT_NE(p.device, machinePort->device) << "listed twice";
     EXPECT_EQ(after.size(), before.size());
 }
 #endif

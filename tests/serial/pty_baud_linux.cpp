@@ -2,8 +2,10 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-long slaveBaud(int masterFd) {
+long slaveBaud(int masterFd)
+{
     struct termios2 t {};
-    if (::ioctl(masterFd, TCGETS2, &t) != 0) return -1;
+    if (::ioctl(masterFd, TCGETS2, &t) != 0)
+        return -1;
     return static_cast<long>(t.c_ospeed);
 }

@@ -34,7 +34,8 @@ private:
 long slaveBaud(int masterFd);
 
 // Seconds since `start`.
-inline double since(std::chrono::steady_clock::time_point start) {
+inline double since(std::chrono::steady_clock::time_point start)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

@@ -13,7 +13,8 @@ namespace {
 
 // Settings a previous program might have left on the device: canonical mode,
 // echo, XON/XOFF, CR/NL translation, output processing.
-void leaveCooked(int master) {
+void leaveCooked(int master)
+{
     termios t{};
     ASSERT_EQ(::tcgetattr(master, &t), 0);
     t.c_iflag |= ICRNL | IXON | IXOFF | ISTRIP | INLCR;
@@ -24,7 +25,8 @@ void leaveCooked(int master) {
 
 // Writes from another thread without hanging the test when the reader has
 // given up: waits for room in short steps and stops when told or after 20 s.
-void writeUntil(int master, const std::vector<uint8_t>& bytes, const std::atomic<bool>& stop) {
+void writeUntil(int master, const std::vector<uint8_t>& bytes, const std::atomic<bool>& stop)
+{
     const int flags = ::fcntl(master, F_GETFL);
     ::fcntl(master, F_SETFL, flags | O_NONBLOCK);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -48,7 +50,8 @@ struct PtyMaster {
     static constexpr long kStreamBaud = 250000;
     static constexpr std::size_t kStreamBytes = 300'000;
     static void leaveCooked(PtyPair& pty) { ::leaveCooked(pty.master()); }
-    static void send(PtyPair& pty, const std::vector<uint8_t>& bytes, const std::atomic<bool>& stop) {
+    static void send(PtyPair& pty, const std::vector<uint8_t>& bytes, const std::atomic<bool>& stop)
+    {
         writeUntil(pty.master(), bytes, stop);
     }
 };
@@ -57,7 +60,8 @@ namespace link_cases {
 INSTANTIATE_TYPED_TEST_SUITE_P(PtyPort, Link, PtyMaster);
 }  // namespace link_cases
 
-TEST_F(PtyPort, StandardAndNonStandardBaudRatesReachTheDevice) {
+TEST_F(PtyPort, StandardAndNonStandardBaudRatesReachTheDevice)
+{
     // 250000 first, so the standard rates after it prove that a custom rate
     // left on the device does not stick.
     for (long baud : {250000L, 19200L, 115200L, 250000L, 19200L}) {
@@ -73,7 +77,8 @@ TEST_F(PtyPort, StandardAndNonStandardBaudRatesReachTheDevice) {
     }
 }
 
-TEST_F(PtyPort, EvenAndOddParityOpenOnAPseudoTerminalAndTheLineIsRaw) {
+TEST_F(PtyPort, EvenAndOddParityOpenOnAPseudoTerminalAndTheLineIsRaw)
+{
     // The kernel drops PARENB on a pty; the open must not fail for that.
     for (int parity : {2, 1}) {
         ASSERT_EQ(open(115200, parity), 0) << tarvo::rt::lastComError(kPort);

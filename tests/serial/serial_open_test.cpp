@@ -14,13 +14,15 @@ using tarvo::rt::setComDevice;
 
 namespace {
 
-bool mentions(const std::string& text, const std::string& word) {
+bool mentions(const std::string& text, const std::string& word)
+{
     return text.find(word) != std::string::npos;
 }
 
 }  // namespace
 
-TEST_F(PtyPort, AMissingDeviceFailsAndLeavesNothingOpen) {
+TEST_F(PtyPort, AMissingDeviceFailsAndLeavesNothingOpen)
+{
     setComDevice(kPort + 1, "/dev/tarvo-no-such-device");
     EXPECT_EQ(open(19200, 0, kPort + 1), COM_ERR_OPEN);
     EXPECT_TRUE(mentions(lastComError(kPort + 1), "/dev/tarvo-no-such-device"));
@@ -33,14 +35,16 @@ TEST_F(PtyPort, AMissingDeviceFailsAndLeavesNothingOpen) {
     EXPECT_TRUE(mentions(lastComError(kPort + 1), "not a serial device"));
 }
 
-TEST_F(PtyPort, AReopenThatFailsClosesTheOldPortToo) {
+TEST_F(PtyPort, AReopenThatFailsClosesTheOldPortToo)
+{
     ASSERT_EQ(open(), 0);
     setComDevice(kPort, "/dev/tarvo-no-such-device");
     EXPECT_EQ(open(), COM_ERR_OPEN);
     EXPECT_EQ(ComWrtByte(kPort, 1), COM_ERR_NOT_OPEN);
 }
 
-TEST_F(PtyPort, ADeviceInUseIsRefusedAsBusy) {
+TEST_F(PtyPort, ADeviceInUseIsRefusedAsBusy)
+{
     ASSERT_EQ(open(), 0);
     // The same device under a second number, as a second program would try.
     setComDevice(kPort + 1, pty.slavePath());
@@ -63,7 +67,8 @@ TEST_F(PtyPort, ADeviceInUseIsRefusedAsBusy) {
     EXPECT_EQ(lastComError(kPort), "");
 }
 
-TEST_F(PtyPort, OpeningAnOpenNumberAgainReplacesItsPort) {
+TEST_F(PtyPort, OpeningAnOpenNumberAgainReplacesItsPort)
+{
     // The Start command reopens the handshake's port at the acquisition setting.
     ASSERT_EQ(open(19200, 0), 0);
     ASSERT_EQ(SetComTime(kPort, 5.0), 0);
@@ -75,13 +80,15 @@ TEST_F(PtyPort, OpeningAnOpenNumberAgainReplacesItsPort) {
     EXPECT_LT(since(start), 3 * DEFAULT_COM_TIMEOUT);
 }
 
-TEST_F(PtyPort, AnExplicitDeviceNameNeedsNoMapping) {
+TEST_F(PtyPort, AnExplicitDeviceNameNeedsNoMapping)
+{
     EXPECT_EQ(OpenComConfig(kPort + 1, pty.slavePath().c_str(), 19200, 0, 8, 1, 256, 256), 0);
     ASSERT_EQ(ComWrtByte(kPort + 1, 0x7E), 1);
     EXPECT_EQ(pty.read(1, 5.0), std::vector<uint8_t>{0x7E});
 }
 
-TEST_F(PtyPort, BadNumbersAndSettingsAreRejectedWithoutOpening) {
+TEST_F(PtyPort, BadNumbersAndSettingsAreRejectedWithoutOpening)
+{
     for (int bad : {0, -1, tarvo::rt::kMaxPortNumber + 1}) {
         EXPECT_EQ(OpenComConfig(bad, "", 19200, 0, 8, 1, 256, 256), COM_ERR_BAD_ARG);
         EXPECT_EQ(ComRdByte(bad), COM_ERR_BAD_ARG);
@@ -94,7 +101,8 @@ TEST_F(PtyPort, BadNumbersAndSettingsAreRejectedWithoutOpening) {
     EXPECT_EQ(ComRd(kPort, nullptr, 0), 0);
 }
 
-TEST_F(PtyPort, EachBadLinkSettingIsRefusedWithItsReasonBeforeTheDeviceIsTouched) {
+TEST_F(PtyPort, EachBadLinkSettingIsRefusedWithItsReasonBeforeTheDeviceIsTouched)
+{
     struct Case {
         long baud;
         int parity, dataBits, stopBits;
@@ -130,7 +138,8 @@ TEST_F(PtyPort, EachBadLinkSettingIsRefusedWithItsReasonBeforeTheDeviceIsTouched
     EXPECT_EQ(OpenComConfig(kPort, "", 12000000, 2, 8, 2, 256, 256), 0) << lastComError(kPort);
 }
 
-TEST_F(PtyPort, CallsOnAPortThatIsNotOpenSaySo) {
+TEST_F(PtyPort, CallsOnAPortThatIsNotOpenSaySo)
+{
     EXPECT_EQ(ComRdByte(kPort), COM_ERR_NOT_OPEN);
     EXPECT_EQ(ComWrtByte(kPort, 0), COM_ERR_NOT_OPEN);
     EXPECT_EQ(FlushInQ(kPort), COM_ERR_NOT_OPEN);

@@ -18,7 +18,8 @@ void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<
 
 }  // namespace
 
-TEST_F(PtyPort, ASilentBoardCostsOneReadTimeOut) {
+TEST_F(PtyPort, ASilentBoardCostsOneReadTimeOut)
+{
     ASSERT_EQ(open(), 0);
     // A new port waits the default time-out.
     auto start = Clock::now();
@@ -40,7 +41,8 @@ TEST_F(PtyPort, ASilentBoardCostsOneReadTimeOut) {
     EXPECT_LT(since(start), 0.9);
 }
 
-TEST_F(PtyPort, BlockReadEndsAsSoonAsEveryByteHasArrived) {
+TEST_F(PtyPort, BlockReadEndsAsSoonAsEveryByteHasArrived)
+{
     ASSERT_EQ(open(), 0);
     ASSERT_EQ(SetComTime(kPort, 10.0), 0);
     const std::string id = "KLVDAQ00730019";
@@ -59,7 +61,8 @@ TEST_F(PtyPort, BlockReadEndsAsSoonAsEveryByteHasArrived) {
     EXPECT_STREQ(buf, id.c_str());
 }
 
-TEST_F(PtyPort, AShortReplyReturnsWhatCameAfterTheTimeOut) {
+TEST_F(PtyPort, AShortReplyReturnsWhatCameAfterTheTimeOut)
+{
     ASSERT_EQ(open(), 0);
     ASSERT_EQ(SetComTime(kPort, 0.3), 0);
     pty.write({'K', 'L', 'V', 'D', 'A'});
@@ -71,7 +74,8 @@ TEST_F(PtyPort, AShortReplyReturnsWhatCameAfterTheTimeOut) {
     EXPECT_STREQ(buf, "KLVDA");
 }
 
-TEST_F(PtyPort, ByteAndBlockReadsTakeTurnsWithoutLosingOrRepeatingAByte) {
+TEST_F(PtyPort, ByteAndBlockReadsTakeTurnsWithoutLosingOrRepeatingAByte)
+{
     // The handshake reads blocks, the sampling loop single bytes, both from
     // the same read-ahead: whatever one call left there, the next one gets
     // first, across many refills.
@@ -80,7 +84,8 @@ TEST_F(PtyPort, ByteAndBlockReadsTakeTurnsWithoutLosingOrRepeatingAByte) {
     constexpr std::size_t kTotal = 40'000;
     auto pattern = [](std::size_t i) { return static_cast<uint8_t>(i * 13 + i / 256); };
     std::vector<uint8_t> sent(kTotal);
-    for (std::size_t i = 0; i < kTotal; ++i) sent[i] = pattern(i);
+    for (std::size_t i = 0; i < kTotal; ++i)
+        sent[i] = pattern(i);
     std::thread board([&] { pty.write(sent); });
 
     // One turn: a block read of `want` bytes, then three single bytes. False
@@ -89,24 +94,29 @@ TEST_F(PtyPort, ByteAndBlockReadsTakeTurnsWithoutLosingOrRepeatingAByte) {
     auto turn = [&](std::size_t want) {
         std::vector<uint8_t> block(want);
         const int n = ComRd(kPort, block.data(), static_cast<int>(want));
-        if (n > 0) got.insert(got.end(), block.begin(), block.begin() + n);
-        if (n != static_cast<int>(want)) return false;
+        if (n > 0)
+            got.insert(got.end(), block.begin(), block.begin() + n);
+        if (n != static_cast<int>(want))
+            return false;
         for (int k = 0; k < 3 && got.size() < kTotal; ++k) {
             const int b = ComRdByte(kPort);
-            if (b < 0) return false;
+            if (b < 0)
+                return false;
             got.push_back(static_cast<uint8_t>(b));
         }
         return true;
     };
     const std::size_t blocks[] = {1, 14, 700, 4099};
     for (std::size_t i = 0; got.size() < kTotal; ++i)
-        if (!turn(std::min(blocks[i % 4], kTotal - got.size()))) break;
+        if (!turn(std::min(blocks[i % 4], kTotal - got.size())))
+            break;
     board.join();
     EXPECT_EQ(got.size(), kTotal);
     EXPECT_TRUE(got == sent) << "the bytes differ from what the board sent";
 }
 
-TEST_F(PtyPort, FlushDiscardsWhatWasReceivedButNotRead) {
+TEST_F(PtyPort, FlushDiscardsWhatWasReceivedButNotRead)
+{
     ASSERT_EQ(open(), 0);
     ASSERT_EQ(SetComTime(kPort, 2.0), 0);
     // Noise before the handshake: some of it is taken into the port's own
@@ -123,7 +133,8 @@ TEST_F(PtyPort, FlushDiscardsWhatWasReceivedButNotRead) {
     EXPECT_EQ(ComRdByte(kPort), COM_ERR_TIMEOUT);
 }
 
-TEST_F(PtyPort, CancelWakesABlockedReadAndKeepsLaterReadsFromWaiting) {
+TEST_F(PtyPort, CancelWakesABlockedReadAndKeepsLaterReadsFromWaiting)
+{
     ASSERT_EQ(open(), 0);
     auto reader = blockedByteRead(20.0);
     const auto start = Clock::now();
@@ -145,7 +156,8 @@ TEST_F(PtyPort, CancelWakesABlockedReadAndKeepsLaterReadsFromWaiting) {
     EXPECT_EQ(std::vector<uint8_t>(buf, buf + 4), (std::vector<uint8_t>{1, 2, 3, 9}));
 }
 
-TEST_F(PtyPort, ClosingThePortWhileAnotherThreadReadsEndsThatRead) {
+TEST_F(PtyPort, ClosingThePortWhileAnotherThreadReadsEndsThatRead)
+{
     // Stop closes the port while the sampling thread may be waiting in a read.
     ASSERT_EQ(open(), 0);
     ASSERT_EQ(SetComTime(kPort, 20.0), 0);
@@ -154,10 +166,12 @@ TEST_F(PtyPort, ClosingThePortWhileAnotherThreadReadsEndsThatRead) {
         started = true;
         int last = 0;
         // The sampling loop keeps calling until it notices the stop.
-        for (int i = 0; i < 5; ++i) last = ComRdByte(kPort);
+        for (int i = 0; i < 5; ++i)
+            last = ComRdByte(kPort);
         return last;
     });
-    while (!started) std::this_thread::yield();
+    while (!started)
+        std::this_thread::yield();
     sleepSeconds(0.1);
     const auto start = Clock::now();
     EXPECT_EQ(CloseCom(kPort), 0);
@@ -167,7 +181,8 @@ TEST_F(PtyPort, ClosingThePortWhileAnotherThreadReadsEndsThatRead) {
     EXPECT_EQ(CloseCom(kPort), COM_ERR_NOT_OPEN);
 }
 
-TEST_F(PtyPort, ABoardThatHangsUpFailsEveryReadAtOnce) {
+TEST_F(PtyPort, ABoardThatHangsUpFailsEveryReadAtOnce)
+{
     ASSERT_EQ(open(), 0);
     auto reader = blockedByteRead(10.0);
     pty.closeMaster();
@@ -177,7 +192,8 @@ TEST_F(PtyPort, ABoardThatHangsUpFailsEveryReadAtOnce) {
     // Failed for good: no call waits out the 10 s time-out or spins on the
     // hang-up.
     const auto start = Clock::now();
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(ComRdByte(kPort), COM_ERR_IO);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(ComRdByte(kPort), COM_ERR_IO);
     uint8_t buf[4];
     EXPECT_EQ(ComRd(kPort, buf, 4), COM_ERR_IO);
     EXPECT_EQ(ComWrtByte(kPort, 0), COM_ERR_IO);
@@ -185,7 +201,8 @@ TEST_F(PtyPort, ABoardThatHangsUpFailsEveryReadAtOnce) {
     EXPECT_EQ(CloseCom(kPort), 0);
 }
 
-TEST_F(PtyPort, BreakHoldsTheCallerForItsDuration) {
+TEST_F(PtyPort, BreakHoldsTheCallerForItsDuration)
+{
     ASSERT_EQ(open(), 0);
     const auto start = Clock::now();
     EXPECT_EQ(ComBreak(kPort, 300), 0);  // a pty takes the break and drops it

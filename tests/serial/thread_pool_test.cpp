@@ -20,15 +20,18 @@ struct Task {
 };
 
 // Stands in for the sampling function: runs until told to stop.
-int runUntilReleased(void* data) {
+int runUntilReleased(void* data)
+{
     auto* run = static_cast<Task*>(data);
     run->thread = std::this_thread::get_id();
-    while (!run->release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!run->release)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     run->returned = true;
     return 0;
 }
 
-int sleepThenReturn(void* data) {
+int sleepThenReturn(void* data)
+{
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     static_cast<Task*>(data)->returned = true;
     return 0;
@@ -36,10 +39,12 @@ int sleepThenReturn(void* data) {
 
 }  // namespace
 
-TEST(ThreadPool, AScheduledFunctionRunsOnItsOwnThreadUntilItReturns) {
+TEST(ThreadPool, AScheduledFunctionRunsOnItsOwnThreadUntilItReturns)
+{
     Task run;
     int id = 0;
-    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &run, &id), 0);
+    ASSERT_EQ(
+        CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &run, &id), 0);
     EXPECT_GT(id, 0);
     EXPECT_EQ(CmtWaitForThreadPoolFunctionTimed(DEFAULT_THREAD_POOL_HANDLE, id, 0.05), 0);
     EXPECT_FALSE(run.returned);
@@ -54,12 +59,15 @@ TEST(ThreadPool, AScheduledFunctionRunsOnItsOwnThreadUntilItReturns) {
     EXPECT_LT(CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, id), 0);
 }
 
-TEST(ThreadPool, EveryScheduleGetsAnIdOfItsOwn) {
+TEST(ThreadPool, EveryScheduleGetsAnIdOfItsOwn)
+{
     Task a, b;
     a.release = b.release = true;
     int idA = 0, idB = 0;
-    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &a, &idA), 0);
-    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &b, &idB), 0);
+    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &a, &idA),
+              0);
+    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &b, &idB),
+              0);
     EXPECT_GT(idA, 0);
     EXPECT_GT(idB, idA);
     EXPECT_EQ(CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, idA, 0), 0);
@@ -68,19 +76,23 @@ TEST(ThreadPool, EveryScheduleGetsAnIdOfItsOwn) {
     EXPECT_EQ(CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, idB), 0);
 }
 
-TEST(ThreadPool, ReleasingARunningFunctionWaitsForItToReturn) {
+TEST(ThreadPool, ReleasingARunningFunctionWaitsForItToReturn)
+{
     Task run;
     int id = 0;
-    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sleepThenReturn, &run, &id), 0);
+    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, sleepThenReturn, &run, &id),
+              0);
     EXPECT_EQ(CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, id), 0);
     // `run` goes out of scope next: the function must be done with it.
     EXPECT_TRUE(run.returned);
 }
 
-TEST(ThreadPool, SeveralThreadsCanWaitForTheSameFunction) {
+TEST(ThreadPool, SeveralThreadsCanWaitForTheSameFunction)
+{
     Task run;
     int id = 0;
-    ASSERT_EQ(CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &run, &id), 0);
+    ASSERT_EQ(
+        CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, runUntilReleased, &run, &id), 0);
     auto waiter = std::async(std::launch::async, [id] {
         return CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, id, 0);
     });
@@ -92,7 +104,8 @@ TEST(ThreadPool, SeveralThreadsCanWaitForTheSameFunction) {
     EXPECT_EQ(CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, id), 0);
 }
 
-TEST(ThreadPool, IdZeroAndUnknownIdsReturnAtOnce) {
+TEST(ThreadPool, IdZeroAndUnknownIdsReturnAtOnce)
+{
     // main waits for and releases the sampling function's id even when Start
     // never ran and the id is still 0.
     const auto start = Clock::now();
@@ -110,7 +123,8 @@ TEST(ThreadPool, IdZeroAndUnknownIdsReturnAtOnce) {
     EXPECT_EQ(id, 0);
 }
 
-TEST(Delays, DelayBlocksTheCallerForAtLeastItsTime) {
+TEST(Delays, DelayBlocksTheCallerForAtLeastItsTime)
+{
     auto start = Clock::now();
     Delay(0.25);
     EXPECT_GE(since(start), 0.25);

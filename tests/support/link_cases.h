@@ -27,7 +27,8 @@
 namespace link_cases {
 
 template <class FarEnd>
-class Link : public PtyPort {};
+class Link : public PtyPort {
+};
 
 TYPED_TEST_SUITE_P(Link);
 
@@ -38,7 +39,8 @@ TYPED_TEST_P(Link, EveryByteValuePassesBothWaysOnAPortLeftCooked)
     TypeParam::leaveCooked(pty);
     ASSERT_EQ(this->open(), 0) << tarvo::rt::lastComError(kPort);
 
-    for (int b = 0; b < 256; ++b) ASSERT_EQ(ComWrtByte(kPort, b), 1);
+    for (int b = 0; b < 256; ++b)
+        ASSERT_EQ(ComWrtByte(kPort, b), 1);
     EXPECT_EQ(pty.read(256, 5.0), allByteValues());
 
     // From the board: once in one block read, once byte by byte; NUL, XON,
@@ -66,7 +68,8 @@ TYPED_TEST_P(Link, AStreamLongerThanThePortBufferArrivesWholeAndInOrder)
     constexpr std::size_t kTotal = TypeParam::kStreamBytes;  // several refills of the 64 KiB buffer
     auto pattern = [](std::size_t i) { return static_cast<uint8_t>(i * 7 + i / 251); };
     std::vector<uint8_t> bytes(kTotal);
-    for (std::size_t i = 0; i < kTotal; ++i) bytes[i] = pattern(i);
+    for (std::size_t i = 0; i < kTotal; ++i)
+        bytes[i] = pattern(i);
     std::atomic<bool> stop{false};
     std::thread board([&] { TypeParam::send(this->pty, bytes, stop); });
     std::size_t good = 0;
@@ -79,7 +82,8 @@ TYPED_TEST_P(Link, AStreamLongerThanThePortBufferArrivesWholeAndInOrder)
         ++good;
     }
     stop = true;
-    if (good < kTotal) CloseCom(kPort);  // lets a far end blocked in its write go
+    if (good < kTotal)
+        CloseCom(kPort);  // lets a far end blocked in its write go
     board.join();
     EXPECT_EQ(good, kTotal);
 }

@@ -31,7 +31,8 @@ std::string binpath(const std::string& name) { return std::string(TARVO_BIN_DIR)
 Proc::Proc(const std::vector<std::string>& argv, const std::string& cwd, const ProcStreams& streams)
 {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tarvo-proc-XXXXXX").string();
-    if (mkdtemp(tmpl.data())) dir_ = tmpl;
+    if (mkdtemp(tmpl.data()))
+        dir_ = tmpl;
     outPath_ = dir_.empty() ? "/dev/null" : dir_ + "/stdout";
     errPath_ = !streams.err.empty() ? streams.err : dir_.empty() ? "/dev/null" : dir_ + "/stderr";
 
@@ -44,7 +45,8 @@ Proc::Proc(const std::vector<std::string>& argv, const std::string& cwd, const P
     if (streams.out >= 0)
         posix_spawn_file_actions_adddup2(&fa, streams.out, 1);
     else
-        posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
     posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     // The child changes directory itself: posix_spawn has no portable chdir
     // action on this glibc, so run it through /bin/sh.
@@ -54,13 +56,16 @@ Proc::Proc(const std::vector<std::string>& argv, const std::string& cwd, const P
         args.insert(args.begin(), {"/bin/sh", "-c", cmd, cwd});
     }
     std::vector<char*> cargv;
-    for (auto& a : args) cargv.push_back(a.data());
+    for (auto& a : args)
+        cargv.push_back(a.data());
     cargv.push_back(nullptr);
     started_ = Clock::now();
-    if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), environ) != 0)
+        pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
 #ifdef SYS_pidfd_open
-    if (pid_ > 0) pidfd_ = int(syscall(SYS_pidfd_open, pid_, 0));
+    if (pid_ > 0)
+        pidfd_ = int(syscall(SYS_pidfd_open, pid_, 0));
 #endif
 }
 
@@ -71,15 +76,19 @@ Proc::~Proc()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (pidfd_ >= 0) close(pidfd_);
-    if (outFd_ >= 0) close(outFd_);
+    if (pidfd_ >= 0)
+        close(pidfd_);
+    if (outFd_ >= 0)
+        close(outFd_);
     std::error_code ec;
-    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+    if (!dir_.empty())
+        std::filesystem::remove_all(dir_, ec);
 }
 
 void Proc::signal(int sig)
 {
-    if (pid_ > 0 && !exit_) kill(pid_, sig);
+    if (pid_ > 0 && !exit_)
+        kill(pid_, sig);
 }
 
 std::string Proc::out() const { return readAll(outPath_); }
@@ -90,7 +99,8 @@ std::string Proc::firstLine(double seconds)
     while (Clock::now() < end) {
         std::string s = out();
         auto nl = s.find('\n');
-        if (nl != std::string::npos) return s.substr(0, nl);
+        if (nl != std::string::npos)
+            return s.substr(0, nl);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return "";
@@ -108,7 +118,8 @@ std::optional<std::pair<std::string, Proc::Clock::time_point>> Proc::nextLine(
         // Whether it has ended, before reading: what it wrote before its end
         // is all read then.
         const bool ended = bool(awaitExit(Clock::now()));
-        if (outFd_ < 0) outFd_ = open(outPath_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (outFd_ < 0)
+            outFd_ = open(outPath_.c_str(), O_RDONLY | O_CLOEXEC);
         char buf[4096];
         const ssize_t n = outFd_ < 0 ? 0 : read(outFd_, buf, sizeof buf);
         if (n > 0) {
@@ -116,21 +127,24 @@ std::optional<std::pair<std::string, Proc::Clock::time_point>> Proc::nextLine(
             lineAt_ = Clock::now();
             continue;
         }
-        if (ended || Clock::now() >= deadline) return std::nullopt;
+        if (ended || Clock::now() >= deadline)
+            return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
 bool Proc::reap(bool block)
 {
-    if (exit_ || pid_ <= 0) return bool(exit_);
+    if (exit_ || pid_ <= 0)
+        return bool(exit_);
     ProcExit e;
     int st = 0;
     pid_t w;
     do
         w = wait4(pid_, &st, block ? 0 : WNOHANG, &e.usage);
     while (w < 0 && errno == EINTR);
-    if (w != pid_) return false;
+    if (w != pid_)
+        return false;
     e.at = Clock::now();
     e.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     exit_ = e;
@@ -142,7 +156,8 @@ const std::optional<ProcExit>& Proc::awaitExit(Clock::time_point deadline)
     while (!reap(false) && pid_ > 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
+        if (left <= 0)
+            break;
         if (pidfd_ >= 0) {
             pollfd p{pidfd_, POLLIN, 0};
             poll(&p, 1, int(std::min<long long>(left, 1000)));
@@ -156,7 +171,8 @@ const std::optional<ProcExit>& Proc::awaitExit(Clock::time_point deadline)
 ProcResult Proc::wait(double seconds)
 {
     ProcResult r;
-    if (pid_ <= 0) return r;
+    if (pid_ <= 0)
+        return r;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(seconds));
     if (!awaitExit(end)) {
@@ -164,7 +180,8 @@ ProcResult Proc::wait(double seconds)
         kill(pid_, SIGKILL);
         reap(true);
     }
-    r.seconds = std::chrono::duration<double>((exit_ ? exit_->at : Clock::now()) - started_).count();
+    r.seconds =
+        std::chrono::duration<double>((exit_ ? exit_->at : Clock::now()) - started_).count();
     if (exit_) {
         const rusage& ru = exit_->usage;
         r.status = exit_->status;

@@ -13,11 +13,11 @@
 #include <vector>
 
 struct ProcResult {
-    int status = -1;       // exit status, or 128 + signal
+    int status = -1;  // exit status, or 128 + signal
     bool timedOut = false;
     std::string out, err;  // what it printed
-    double seconds = 0;    // wall time
-    double cpuSeconds = 0; // user + system time of the process
+    double seconds = 0;  // wall time
+    double cpuSeconds = 0;  // user + system time of the process
 };
 
 // How a process ended.
@@ -31,8 +31,8 @@ struct ProcExit {
 // /dev/null, stdout and stderr to files of a private temporary directory
 // (read with out(), nextLine(), wait()).
 struct ProcStreams {
-    int in = -1;      // a descriptor for stdin
-    int out = -1;     // a descriptor for stdout
+    int in = -1;  // a descriptor for stdin
+    int out = -1;  // a descriptor for stdout
     std::string err;  // a file for stderr
 };
 
@@ -76,9 +76,9 @@ private:
     std::string dir_, outPath_, errPath_;
     Clock::time_point started_;
     std::optional<ProcExit> exit_;
-    int outFd_ = -1;                // stdout, as nextLine reads it
-    std::string pending_;           // read by nextLine, not yet a whole line
-    Clock::time_point lineAt_;      // when pending_ last grew
+    int outFd_ = -1;  // stdout, as nextLine reads it
+    std::string pending_;  // read by nextLine, not yet a whole line
+    Clock::time_point lineAt_;  // when pending_ last grew
 };
 
 // Where the built programs are.
@@ -90,7 +90,8 @@ bool waitUntil(Pred pred, double seconds)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;

@@ -16,8 +16,8 @@ namespace {
 
 Proc::Clock::time_point after(double seconds)
 {
-    return Proc::Clock::now() +
-           std::chrono::duration_cast<Proc::Clock::duration>(std::chrono::duration<double>(seconds));
+    return Proc::Clock::now() + std::chrono::duration_cast<Proc::Clock::duration>(
+                                    std::chrono::duration<double>(seconds));
 }
 
 }  // namespace
@@ -64,7 +64,8 @@ TEST(Proc, GivenStreamsAndDirectoryAreTheChildsOwn)
         std::ofstream(dir.file("in.txt")) << "through cat\n";
     }
     const int input = open(dir.file("in.txt").c_str(), O_RDONLY | O_CLOEXEC);
-    const int output = open(dir.file("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int output =
+        open(dir.file("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(input, 0);
     ASSERT_GE(output, 0);
     Proc cat({"/bin/sh", "-c", "cat; pwd >&2"}, dir.path(),

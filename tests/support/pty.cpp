@@ -32,8 +32,10 @@ Pty::Pty()
 
 Pty::~Pty()
 {
-    if (slaveKeep_ >= 0) ::close(slaveKeep_);
-    if (master_ >= 0) ::close(master_);
+    if (slaveKeep_ >= 0)
+        ::close(slaveKeep_);
+    if (master_ >= 0)
+        ::close(master_);
 }
 
 void Pty::write(const std::vector<unsigned char>& bytes)
@@ -53,12 +55,15 @@ std::vector<unsigned char> Pty::read(size_t n, double seconds)
     while (got.size() < n) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
+        if (left.count() <= 0)
+            break;
         pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, (int)left.count()) <= 0) continue;
+        if (poll(&p, 1, (int)left.count()) <= 0)
+            continue;
         unsigned char buf[256];
         ssize_t k = ::read(master_, buf, sizeof buf);
-        if (k <= 0) break;
+        if (k <= 0)
+            break;
         got.insert(got.end(), buf, buf + k);
     }
     return got;
@@ -66,7 +71,8 @@ std::vector<unsigned char> Pty::read(size_t n, double seconds)
 
 void Pty::closeMaster()
 {
-    if (slaveKeep_ >= 0) ::close(slaveKeep_);
+    if (slaveKeep_ >= 0)
+        ::close(slaveKeep_);
     slaveKeep_ = -1;
     ::close(master_);
     master_ = -1;
@@ -76,7 +82,8 @@ TempDir::TempDir()
 {
     std::string tmpl = (std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX").string();
     path_ = mkdtemp(tmpl.data()) ? tmpl : "";
-    if (path_.empty()) ADD_FAILURE() << "no temporary directory";
+    if (path_.empty())
+        ADD_FAILURE() << "no temporary directory";
 }
 
 TempDir::~TempDir()

@@ -7,7 +7,7 @@
 
 class Pty {
 public:
-    Pty();   // raw master and slave; fails the test if none can be had
+    Pty();  // raw master and slave; fails the test if none can be had
     ~Pty();
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;

@@ -28,12 +28,14 @@ TEST(RecordOracle, LinesFollowTheRecordLayoutAndTheSwitches)
     EXPECT_EQ(recordLine(three.data(), settings(3, 1)), "292,1379,1930,1,0,1,0,1");
     EXPECT_EQ(recordLine(three.data(), settings(3, 1, 0)), "292,1379,1930,1");
     EXPECT_EQ(recordLine(three.data(), settings(3, 1, 1, 0)), "292,1379,1930,1,0,1,0");
-    EXPECT_EQ(recordValues(three.data(), settings(3, 1, 0, 0)), (std::vector<unsigned>{292, 1379, 1930}));
+    EXPECT_EQ(recordValues(three.data(), settings(3, 1, 0, 0)),
+              (std::vector<unsigned>{292, 1379, 1930}));
 
     // Two channels without the status byte, from the ends of the range; a
     // tail shorter than a record gives no line.
     const Bytes two = {0xAB, 0x3C, 0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x42};
-    EXPECT_EQ(decode(two, settings(2, 0)), (std::vector<std::string>{"2748,291", "4095,4095", "0,0"}));
+    EXPECT_EQ(decode(two, settings(2, 0)),
+              (std::vector<std::string>{"2748,291", "4095,4095", "0,0"}));
     EXPECT_EQ(settings(8, 1).recLen(), 13u);
 }
 
@@ -43,12 +45,12 @@ TEST(RecordOracle, TheConfigurationBlockIsTheHandshakesWorkedExample)
     Panel p = settings(6, 1);
     uint8_t block[14];
     configBlock(p, block);
-    EXPECT_EQ(Bytes(block, block + 14), (Bytes{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00,
-                                               0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80}));
+    EXPECT_EQ(Bytes(block, block + 14), (Bytes{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00,
+                                               0x7B, 0xCE, 0xFF, 0xFF, 0x80}));
     p.SampPer = 1794;
     configBlock(p, block);
-    EXPECT_EQ(Bytes(block, block + 14), (Bytes{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00,
-                                               0x00, 0x77, 0xE3, 0xFF, 0xFF, 0x80}));
+    EXPECT_EQ(Bytes(block, block + 14), (Bytes{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00,
+                                               0x77, 0xE3, 0xFF, 0xFF, 0x80}));
 }
 
 TEST(RecordOracle, TheCycleRepeatsAndADataFileIsCheckedLineForLine)
@@ -64,7 +66,8 @@ TEST(RecordOracle, TheCycleRepeatsAndADataFileIsCheckedLineForLine)
     const std::string path = dir.file("data.txt");
     {
         std::ofstream f(path, std::ios::binary);
-        for (uint64_t n = 1; n <= 20; n++) f << cycle.of(n) << "\n";
+        for (uint64_t n = 1; n <= 20; n++)
+            f << cycle.of(n) << "\n";
         f << cycle.of(22) << "\n";  // a record lost: the wrong line, the counter jumps
         f << cycle.of(23).substr(0, 5);  // and a line cut short
     }

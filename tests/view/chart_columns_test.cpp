@@ -19,7 +19,8 @@ namespace {
 
 constexpr ChartLayout kTwoChannels{1, 2, true, 2000};
 
-ChartPoint point(std::uint32_t index, std::uint16_t ch1, std::uint16_t ch2 = 0, std::uint8_t status = 0)
+ChartPoint point(std::uint32_t index, std::uint16_t ch1, std::uint16_t ch2 = 0,
+                 std::uint8_t status = 0)
 {
     ChartPoint p{};
     p.index = index;
@@ -77,22 +78,56 @@ TEST(ChartColumns, EachRecordGoesIntoTheColumnOfItsTime)
         std::uint32_t lastIndex;
     };
     const Case cases[] = {
-        {"one record fills its column", {point(1, 100, 7, 0xF0)}, {{0, 100, 100, 100, 100, 0xF0, 0xF0, 0xF0, 0xF0}},
-         {1}, 0, 0, 1},
+        {"one record fills its column",
+         {point(1, 100, 7, 0xF0)},
+         {{0, 100, 100, 100, 100, 0xF0, 0xF0, 0xF0, 0xF0}},
+         {1},
+         0,
+         0,
+         1},
         {"a column keeps the first, least, greatest and last of its records, and the AND and OR of the lines",
-         {point(1, 500, 0, 0x80), point(2, 100, 0, 0x40), point(3, 900, 0, 0xC0), point(4, 300, 0, 0x00),
-          point(5, 400, 0, 0x10)},
-         {{0, 500, 100, 900, 400, 0x80, 0x00, 0xD0, 0x10}}, {1}, 0, 0, 5},
-        {"the sixth record starts the next column", {point(5, 10), point(6, 20)},
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {1, 20, 20, 20, 20, 0, 0, 0, 0}}, {2}, 1, 0, 6},
-        {"a lost record leaves its column empty", {point(1, 10), point(11, 30)},
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {2, 30, 30, 30, 30, 0, 0, 0, 0}}, {1}, 2, 0, 11},
-        {"a late record still in the window goes into its column", {point(11, 30), point(6, 20)},
-         {{1, 20, 20, 20, 20, 0, 0, 0, 0}, {2, 30, 30, 30, 30, 0, 0, 0, 0}}, {0}, 2, 1, 6},
-        {"the newest column takes the slot of the one a window before it", {point(1, 10), point(2501, 40)},
-         {{500, 40, 40, 40, 40, 0, 0, 0, 0}}, {0}, 500, 0, 2501},
-        {"a record older than the window is left out", {point(2501, 40), point(2, 10), point(6, 20)},
-         {{1, 20, 20, 20, 20, 0, 0, 0, 0}, {500, 40, 40, 40, 40, 0, 0, 0, 0}}, {0}, 500, 1, 6},
+         {point(1, 500, 0, 0x80), point(2, 100, 0, 0x40), point(3, 900, 0, 0xC0),
+          point(4, 300, 0, 0x00), point(5, 400, 0, 0x10)},
+         {{0, 500, 100, 900, 400, 0x80, 0x00, 0xD0, 0x10}},
+         {1},
+         0,
+         0,
+         5},
+        {"the sixth record starts the next column",
+         {point(5, 10), point(6, 20)},
+         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {1, 20, 20, 20, 20, 0, 0, 0, 0}},
+         {2},
+         1,
+         0,
+         6},
+        {"a lost record leaves its column empty",
+         {point(1, 10), point(11, 30)},
+         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {2, 30, 30, 30, 30, 0, 0, 0, 0}},
+         {1},
+         2,
+         0,
+         11},
+        {"a late record still in the window goes into its column",
+         {point(11, 30), point(6, 20)},
+         {{1, 20, 20, 20, 20, 0, 0, 0, 0}, {2, 30, 30, 30, 30, 0, 0, 0, 0}},
+         {0},
+         2,
+         1,
+         6},
+        {"the newest column takes the slot of the one a window before it",
+         {point(1, 10), point(2501, 40)},
+         {{500, 40, 40, 40, 40, 0, 0, 0, 0}},
+         {0},
+         500,
+         0,
+         2501},
+        {"a record older than the window is left out",
+         {point(2501, 40), point(2, 10), point(6, 20)},
+         {{1, 20, 20, 20, 20, 0, 0, 0, 0}, {500, 40, 40, 40, 40, 0, 0, 0, 0}},
+         {0},
+         500,
+         1,
+         6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -134,8 +169,9 @@ TEST(ChartColumns, TheSecondChannelAndANewRunAreKeptApart)
 TEST(ChartColumns, AResizeMergesOrSpreadsTheColumnsOverTheSameWindow)
 {
     // Columns 0 (records 1-5), 1 (6-10) and 3 (16-20), 10000 us each.
-    const std::vector<ChartPoint> points = {point(1, 500, 0, 0x80), point(5, 600, 0, 0x80), point(6, 100, 0, 0x00),
-                                            point(10, 300, 0, 0x40), point(16, 900, 0, 0x10)};
+    const std::vector<ChartPoint> points = {point(1, 500, 0, 0x80), point(5, 600, 0, 0x80),
+                                            point(6, 100, 0, 0x00), point(10, 300, 0, 0x40),
+                                            point(16, 900, 0, 0x10)};
     struct Case {
         int width;
         double columnUs;
@@ -145,16 +181,28 @@ TEST(ChartColumns, AResizeMergesOrSpreadsTheColumnsOverTheSameWindow)
     };
     const Case cases[] = {
         // Half as many: columns 0 and 1 become 0, column 3 becomes 1.
-        {250, 20000, {{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40}, {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
-         {2}, 1},
+        {250,
+         20000,
+         {{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40},
+          {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
+         {2},
+         1},
         // Twice as many: each column goes to the first of its two.
-        {1000, 5000, {{0, 500, 500, 600, 600, 0x80, 0x80, 0x80, 0x80}, {2, 100, 100, 300, 300, 0x00, 0x00, 0x40, 0x40},
-                      {6, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
-         {1, 3, 4, 5}, 6},
+        {1000,
+         5000,
+         {{0, 500, 500, 600, 600, 0x80, 0x80, 0x80, 0x80},
+          {2, 100, 100, 300, 300, 0x00, 0x00, 0x40, 0x40},
+          {6, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
+         {1, 3, 4, 5},
+         6},
         // A third as many (166.67 columns' worth stays 10000 * 3 = 30000 us):
         // columns 0, 1 into 0 and column 3 into 1.
-        {167, 5e6 / 167, {{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40}, {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
-         {2}, 1},
+        {167,
+         5e6 / 167,
+         {{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40},
+          {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
+         {2},
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "to " << c.width << " columns");
@@ -169,7 +217,8 @@ TEST(ChartColumns, AResizeMergesOrSpreadsTheColumnsOverTheSameWindow)
         EXPECT_EQ(got.latest(), c.latest);
         // Records that come next go into the new columns.
         got.take(point(31, 1234));
-        expectColumn(got, {std::int64_t(30 * 2000 / c.columnUs), 1234, 1234, 1234, 1234, 0, 0, 0, 0});
+        expectColumn(got,
+                     {std::int64_t(30 * 2000 / c.columnUs), 1234, 1234, 1234, 1234, 0, 0, 0, 0});
     }
     // An empty chart stays empty.
     ChartColumns none = columnsOf({});

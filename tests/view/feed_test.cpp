@@ -195,7 +195,8 @@ TEST(StatusFeed, FollowsTheCountersAndTheFileOnDisk)
 
 TEST(Options, NoChartIsAnOptionOfItsOwnAndInTheHelp)
 {
-    const OptionsResult r = parseOptions({"tarvo", "--com", "1=virtual", "--no-chart", "-platform", "offscreen"});
+    const OptionsResult r =
+        parseOptions({"tarvo", "--com", "1=virtual", "--no-chart", "-platform", "offscreen"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(r.options.noChart);
     EXPECT_EQ(r.options.com.size(), 1u);

@@ -120,7 +120,7 @@ protected:
     void put(const Settings& s)
     {
         const std::pair<int, unsigned> values[] = {
-            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, s.num_ch}, {PANEL_BAUD, s.baudr},
+            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, s.num_ch},   {PANEL_BAUD, s.baudr},
             {PANEL_STATUSBYTE, s.di},    {PANEL_PERIOD, s.SampPer}, {PANEL_DIGITAL, s.digf},
             {PANEL_COUNTER, s.rec_c},    {PANEL_FORMAT, s.wfile},
         };
@@ -187,7 +187,8 @@ protected:
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) {
                 const QColor p = image.pixelColor(x, y);
-                if (std::abs(p.red() - colour.red()) < 24 && std::abs(p.green() - colour.green()) < 24 &&
+                if (std::abs(p.red() - colour.red()) < 24 &&
+                    std::abs(p.green() - colour.green()) < 24 &&
                     std::abs(p.blue() - colour.blue()) < 24)
                     ++n;
             }
@@ -236,15 +237,18 @@ TEST_F(LiveView, TheChartDrawsTheBoardsRecordsAndAResizeKeepsThem)
     ASSERT_NE(chart(), nullptr);
     ChartColumns midway;
     QImage image, wider;
-    run({}, 1.6, "quit", [&] {
-        midway = chart()->columns();
-        image = picture();
-        // A resize keeps what the chart has shown.
-        QWidget* window = chart()->window();
-        window->resize(window->width() + 300, window->height() + 100);
-        QApplication::sendPostedEvents();
-        wider = picture();
-    }, 1.2);
+    run(
+        {}, 1.6, "quit",
+        [&] {
+            midway = chart()->columns();
+            image = picture();
+            // A resize keeps what the chart has shown.
+            QWidget* window = chart()->window();
+            window->resize(window->width() + 300, window->height() + 100);
+            QApplication::sendPostedEvents();
+            wider = picture();
+        },
+        1.2);
 
     // Midway through the run the chart has records, and they are the board's
     // (the records of the whole run: the table of the next test).
@@ -271,10 +275,10 @@ TEST_F(LiveView, EveryRecordIsChartedInEitherFormatWithOrWithoutDigitalLines)
         bool digital;  // the lines are charted where the file holds them
     };
     const Case cases[] = {
-        {{}, true},                               // 6 channels in columns with the lines
-        {{3, 57600, 1, 2000, 0, 0, 0}, true},     // raw bytes: the status byte is in the file
-        {{3, 115200, 1, 2000, 0, 1, 1}, false},   // columns without the lines
-        {{1, 115200, 0, 1000, 1, 1, 1}, false},   // no status byte at all
+        {{}, true},  // 6 channels in columns with the lines
+        {{3, 57600, 1, 2000, 0, 0, 0}, true},  // raw bytes: the status byte is in the file
+        {{3, 115200, 1, 2000, 0, 1, 1}, false},  // columns without the lines
+        {{1, 115200, 0, 1000, 1, 1, 1}, false},  // no status byte at all
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.s.num_ch << " ch, status " << c.s.di << ", format "
@@ -451,21 +455,31 @@ TEST_F(LiveView, TheHintIsTheRecordCostOfTheSettingsAndSaysWhatStartWillSayOfThe
     };
     std::vector<Case> cases = {
         // The table's extremes and the fastest rows of each rate.
-        {1, 115200, 0, 2000, 311, 0}, {8, 9600, 1, 2000, 4441, -1}, {8, 115200, 1, 2000, 1958, 0},
-        {8, 57600, 1, 2000, 3219, -1}, {6, 115200, 1, 2000, 1505, 0}, {2, 57600, 0, 2000, 779, 0},
-        {7, 38400, 0, 2000, 3771, -1}, {5, 250000, 1, 2000, 3047, -1},
+        {1, 115200, 0, 2000, 311, 0},
+        {8, 9600, 1, 2000, 4441, -1},
+        {8, 115200, 1, 2000, 1958, 0},
+        {8, 57600, 1, 2000, 3219, -1},
+        {6, 115200, 1, 2000, 1505, 0},
+        {2, 57600, 0, 2000, 779, 0},
+        {7, 38400, 0, 2000, 3771, -1},
+        {5, 250000, 1, 2000, 3047, -1},
         // About the shortest and longest period: 2^24 steps of 10 us past the cost.
-        {8, 115200, 1, 1957, 1958, -1}, {8, 115200, 1, 1958, 1958, 0}, {8, 115200, 1, 1967, 1958, 0},
-        {8, 115200, 1, 1958 + 167772159, 1958, 0}, {8, 115200, 1, 1958 + 167772160, 1958, -2},
+        {8, 115200, 1, 1957, 1958, -1},
+        {8, 115200, 1, 1958, 1958, 0},
+        {8, 115200, 1, 1967, 1958, 0},
+        {8, 115200, 1, 1958 + 167772159, 1958, 0},
+        {8, 115200, 1, 1958 + 167772160, 1958, -2},
         {8, 115200, 1, 4294967295u, 1958, -2},
     };
     // And every setting of the panel's rates.
     for (unsigned baud : {115200u, 57600u, 38400u, 19200u, 9600u})
         for (unsigned ch = 1; ch <= 8; ++ch)
             for (unsigned di = 0; di <= 1; ++di)
-                cases.push_back({ch, baud, di, 2000, reccost(ch, di, baud), reccost(ch, di, baud) > 2000 ? -1 : 0});
+                cases.push_back({ch, baud, di, 2000, reccost(ch, di, baud),
+                                 reccost(ch, di, baud) > 2000 ? -1 : 0});
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.ch << "/" << c.baud << "/" << c.di << " at " << c.period);
+        SCOPED_TRACE(testing::Message()
+                     << c.ch << "/" << c.baud << "/" << c.di << " at " << c.period);
         ASSERT_EQ(reccost(c.ch, c.di, c.baud), c.cost);
         SetCtrlVal(panel, PANEL_NUMCH, c.ch);
         SetCtrlVal(panel, PANEL_BAUD, c.baud);
@@ -488,7 +502,8 @@ TEST_F(LiveView, TheHintFollowsTheUserAndLeavesTheSettingsToStart)
     auto* baud = child<QComboBox>("baudRate");
     auto* status = child<QCheckBox>("statusByte");
     ASSERT_TRUE(hint && channels && baud && status);
-    EXPECT_EQ(hint->text().toStdString(), hintFor(1505, 2000));  // the panel's defaults: 6, 115200, status
+    EXPECT_EQ(hint->text().toStdString(),
+              hintFor(1505, 2000));  // the panel's defaults: 6, 115200, status
 
     channels->setFocus();
     QTest::keyClick(channels, Qt::Key_Up);
@@ -506,13 +521,15 @@ TEST_F(LiveView, TheHintFollowsTheUserAndLeavesTheSettingsToStart)
 
     // The settings controls' callbacks stayed inert: the program's settings
     // are still those before any Start.
-    EXPECT_EQ((std::vector<unsigned>{num_ch, baudr, di, SampPer}), (std::vector<unsigned>{0, 0, 0, 0}));
+    EXPECT_EQ((std::vector<unsigned>{num_ch, baudr, di, SampPer}),
+              (std::vector<unsigned>{0, 0, 0, 0}));
 }
 
 TEST_F(LiveView, AHintGoesOnlyOnATextControlOfTheLoadedPanel)
 {
     auto fixedHint = [](int, char* text, int size) {
-        std::snprintf(text, size, "%s", "a very long hint that is cut at the size the runtime gives");
+        std::snprintf(text, size, "%s",
+                      "a very long hint that is cut at the size the runtime gives");
         return 0;
     };
     auto noHint = [](int, char*, int) { return -1; };
@@ -555,7 +572,8 @@ TEST_F(LiveView, ThePortListShowsWhatTheMachineHasAndIsReadAgainOnRefresh)
                 EXPECT_TRUE(text.contains(QString::fromStdString(p.device))) << text.toStdString();
             }
             if (!p.description.empty()) {
-                EXPECT_TRUE(text.contains(QString::fromStdString(p.description))) << text.toStdString();
+                EXPECT_TRUE(text.contains(QString::fromStdString(p.description)))
+                    << text.toStdString();
             }
         }
     };
@@ -570,7 +588,8 @@ TEST_F(LiveView, ThePortListShowsWhatTheMachineHasAndIsReadAgainOnRefresh)
     QTest::mouseClick(refresh, Qt::LeftButton);
     check();
     ASSERT_GE(box->findData(23), 0);
-    EXPECT_TRUE(box->itemText(box->findData(23)).startsWith(QString::fromStdString("COM23  " + adapter.slavePath())));
+    EXPECT_TRUE(box->itemText(box->findData(23))
+                    .startsWith(QString::fromStdString("COM23  " + adapter.slavePath())));
     unsigned value = 0;
     ASSERT_EQ(GetCtrlVal(panel, PANEL_COMPORT, &value), UIE_NO_ERROR);
     EXPECT_EQ(value, unsigned(kBoardPort));

@@ -27,8 +27,8 @@ namespace {
 // A run folder: data.txt with these lines and a run.json describing them
 // (1 channel; with the status byte, the digital lines and the counter, or
 // none of them), with these events.
-std::unique_ptr<recorded::Run> writeRun(const TempDir& dir, const std::string& lines, bool status, unsigned periodUs,
-                                        const std::string& events = "")
+std::unique_ptr<recorded::Run> writeRun(const TempDir& dir, const std::string& lines, bool status,
+                                        unsigned periodUs, const std::string& events = "")
 {
     std::ofstream(dir.file("data.txt"), std::ios::binary) << lines;
     const char* flag = status ? "true" : "false";
@@ -46,10 +46,12 @@ std::unique_ptr<recorded::Run> writeRun(const TempDir& dir, const std::string& l
 }
 
 // Six records at 1000 µs; records were lost before the 4th (1) and the 6th (2).
-const char kCounted[] = "10,0,0,0,0,1\n20,0,0,0,0,2\n30,0,0,0,0,3\n40,0,0,0,0,5\n50,0,0,0,0,6\n60,0,0,0,0,9\n";
+const char kCounted[] =
+    "10,0,0,0,0,1\n20,0,0,0,0,2\n30,0,0,0,0,3\n40,0,0,0,0,5\n50,0,0,0,0,6\n60,0,0,0,0,9\n";
 const char kPlain[] = "10\n20\n30\n40\n50\n60\n";
-const char kPlainLosses[] = "{\"type\": \"loss\", \"record\": 4, \"missing\": 1}, "
-                            "{\"type\": \"loss\", \"record\": 6, \"missing\": 2}";
+const char kPlainLosses[] =
+    "{\"type\": \"loss\", \"record\": 4, \"missing\": 1}, "
+    "{\"type\": \"loss\", \"record\": 6, \"missing\": 2}";
 
 }  // namespace
 
@@ -77,8 +79,8 @@ TEST(Timeline, TimesSkipTheLostRecordsByTheCounterOrTheRunsEvents)
         }
         EXPECT_EQ(t.endUs(), 9000);
         // The first record whose period begins at or after a time.
-        const std::vector<std::pair<double, uint64_t>> at = {{0, 0},    {1, 1},    {2500, 3}, {4000, 3},
-                                                             {4001, 4}, {5500, 5}, {8000, 5}, {8001, 6}};
+        const std::vector<std::pair<double, uint64_t>> at = {
+            {0, 0}, {1, 1}, {2500, 3}, {4000, 3}, {4001, 4}, {5500, 5}, {8000, 5}, {8001, 6}};
         for (const auto& [us, want] : at) {
             EXPECT_EQ(t.recordAt(us), want) << us << " µs";
             EXPECT_EQ(t.recordAt(us), run->recordAt(uint64_t(us))) << us << " µs";
@@ -86,8 +88,8 @@ TEST(Timeline, TimesSkipTheLostRecordsByTheCounterOrTheRunsEvents)
         std::vector<Timeline::Piece> p;
         t.pieces(0, 6, 1, p);
         ASSERT_EQ(p.size(), 3u);
-        EXPECT_EQ((std::vector<uint64_t>{p[0].a, p[0].b, p[0].lost, p[1].a, p[1].b, p[1].lost, p[2].a, p[2].b,
-                                         p[2].lost}),
+        EXPECT_EQ((std::vector<uint64_t>{p[0].a, p[0].b, p[0].lost, p[1].a, p[1].b, p[1].lost,
+                                         p[2].a, p[2].b, p[2].lost}),
                   (std::vector<uint64_t>{0, 3, 0, 3, 5, 1, 5, 6, 3}));
     }
 }
@@ -119,8 +121,8 @@ TEST(Picture, ASpikeOfOneRecordShowsAtEveryZoom)
     // 54321; d1 high at record 77777 alone.
     std::string lines;
     for (unsigned i = 0; i < 100000; i++)
-        lines += std::to_string(i == 54321 ? 4000 : 1000 + i % 7) + (i == 77777 ? ",1" : ",0") + ",0,0,0," +
-                 std::to_string((i + 1) % 16) + "\n";
+        lines += std::to_string(i == 54321 ? 4000 : 1000 + i % 7) + (i == 77777 ? ",1" : ",0") +
+                 ",0,0,0," + std::to_string((i + 1) % 16) + "\n";
     TempDir dir;
     auto run = writeRun(dir, lines, true, 1000);
     ASSERT_TRUE(run);
@@ -187,9 +189,10 @@ TEST(Chart, ASilenceFromTheRunDescriptionIsMarkedAndReadOut)
     for (unsigned i = 0; i < 2000; i++)
         lines += std::to_string(2048 + int(1000 * std::sin(i / 50.0))) + "\n";
     TempDir dir;
-    auto run = writeRun(dir, lines, false, 500,
-                        "{\"type\": \"silence\", \"record\": 1200, \"start\": \"2026-12-07T10:00:01+01:00\", "
-                        "\"end\": \"2026-12-07T10:00:04+01:00\"}");
+    auto run = writeRun(
+        dir, lines, false, 500,
+        "{\"type\": \"silence\", \"record\": 1200, \"start\": \"2026-12-07T10:00:01+01:00\", "
+        "\"end\": \"2026-12-07T10:00:04+01:00\"}");
     ASSERT_TRUE(run);
     RunChart chart;
     chart.resize(900, 420);
@@ -235,7 +238,8 @@ TEST(Chart, ADarkPaletteDrawsLightTracesAndMarksOnADarkGround)
     const QColor ground = image.pixelColor(chart.plotRect().topLeft() + QPoint(3, 3));
     EXPECT_LT(ground.lightness(), 50);
     for (int t = 0; t < chart.traces(); t++)
-        EXPECT_GT(chart.traceColour(t).lightness(), ground.lightness() + 90) << chart.traceName(t).toStdString();
+        EXPECT_GT(chart.traceColour(t).lightness(), ground.lightness() + 90)
+            << chart.traceName(t).toStdString();
     EXPECT_GT(chart.lossColour().lightness(), ground.lightness() + 90);
     EXPECT_GT(chart.silenceColour().lightness(), ground.lightness() + 90);
     // The loss before the 4th record (its gap 3000-4000 µs) marked under it.
@@ -313,7 +317,8 @@ TEST(Overview, AClickPutsTheViewThereAndADragMovesIt)
 
     // The strip lies under the plot, the view framed at its start.
     const QRect track = overview->track();
-    EXPECT_EQ(overview->mapToGlobal(track.topLeft()).x(), chart->mapToGlobal(chart->plotRect().topLeft()).x());
+    EXPECT_EQ(overview->mapToGlobal(track.topLeft()).x(),
+              chart->mapToGlobal(chart->plotRect().topLeft()).x());
     EXPECT_NEAR(overview->shown().left(), track.left(), 1e-9);
     EXPECT_NEAR(overview->shown().width(), track.width() / 10.0, 1e-9);
 

@@ -29,9 +29,9 @@ using namespace tarvo::view;
 
 namespace {
 
-constexpr double kPeriod = 2000;     // µs
-constexpr uint64_t kRecords = 698;   // 700 sent, the 300th and 600th lost
-constexpr double kEnd = 1400000;     // the 700th record's period ends there
+constexpr double kPeriod = 2000;  // µs
+constexpr uint64_t kRecords = 698;  // 700 sent, the 300th and 600th lost
+constexpr double kEnd = 1400000;  // the 700th record's period ends there
 
 // The time of record k (from 0) of the file: the board numbers its records
 // from 1 and never sent the multiples of 300.
@@ -139,8 +139,8 @@ void drag(QWidget& w, QPoint from, QPoint to, Qt::MouseButton button)
 
 void wheel(QWidget& w, QPoint at, int notches)
 {
-    QWheelEvent e(QPointF(at), w.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
-                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent e(QPointF(at), w.mapToGlobal(QPointF(at)), QPoint(), QPoint(0, 120 * notches),
+                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&w, &e);
 }
 
@@ -176,7 +176,8 @@ TEST(Screenshot, ShowsTheTracesAndAMarkAtEachLossInBothFormats)
         Recorded r;
         ASSERT_NO_FATAL_FAILURE(record(r, wfile));
         const std::string png = r.rec.dir.file("shot.png");
-        const ProcResult res = Proc({binpath("tarvo-view"), r.rec.work(), "--screenshot", png}).wait(60);
+        const ProcResult res =
+            Proc({binpath("tarvo-view"), r.rec.work(), "--screenshot", png}).wait(60);
         ASSERT_EQ(res.status, 0) << res.err;
         const QImage shot(QString::fromStdString(png));
         ASSERT_EQ(shot.size(), QSize(ViewerWindow::kShotWidth, ViewerWindow::kShotHeight));
@@ -200,10 +201,12 @@ TEST(Screenshot, ShowsTheTracesAndAMarkAtEachLossInBothFormats)
         for (int x : expected)
             EXPECT_EQ(shot.pixelColor(x, y), c.lossColour()) << "x " << x;
         // The silence that run.json tells of, at the end of the last record.
-        EXPECT_EQ(shot.pixelColor(inShot(QPoint(int(std::floor(c.xOf(kEnd))), 0)).x(), y), c.silenceColour());
+        EXPECT_EQ(shot.pixelColor(inShot(QPoint(int(std::floor(c.xOf(kEnd))), 0)).x(), y),
+                  c.silenceColour());
         for (int x = plot.left(); x <= plot.right(); x++) {
             if (shot.pixelColor(x, y) == c.lossColour()) {
-                EXPECT_TRUE(std::abs(x - expected[0]) <= 6 || std::abs(x - expected[1]) <= 6) << "x " << x;
+                EXPECT_TRUE(std::abs(x - expected[0]) <= 6 || std::abs(x - expected[1]) <= 6)
+                    << "x " << x;
             }
         }
     }
@@ -345,7 +348,8 @@ TEST(Chart, TheReadoutGivesTheRecordItsTimeAndValuesUnderThePointer)
         if (mark.empty())
             EXPECT_EQ(got.mark.toStdString(), "");
         else
-            EXPECT_TRUE(got.mark.startsWith(QString::fromStdString(mark))) << got.mark.toStdString();
+            EXPECT_TRUE(got.mark.startsWith(QString::fromStdString(mark)))
+                << got.mark.toStdString();
         EXPECT_NE(chart.readoutText(got).indexOf(QString("record %1").arg(k + 1)), -1);
     }
     // The silence: from when run.json says it began to the end of the run.
@@ -374,8 +378,10 @@ TEST(Chart, AClickOnTheLegendHidesATraceAndAnotherShowsIt)
     ASSERT_GT(pixelsLike(rendered(chart), d1, lines, 10), 200);
 
     auto click = [&](int t) {
-        mouse(chart, QEvent::MouseButtonPress, chart.legendRect(t).center(), Qt::LeftButton, Qt::LeftButton);
-        mouse(chart, QEvent::MouseButtonRelease, chart.legendRect(t).center(), Qt::LeftButton, Qt::NoButton);
+        mouse(chart, QEvent::MouseButtonPress, chart.legendRect(t).center(), Qt::LeftButton,
+              Qt::LeftButton);
+        mouse(chart, QEvent::MouseButtonRelease, chart.legendRect(t).center(), Qt::LeftButton,
+              Qt::NoButton);
     };
     click(2);
     EXPECT_FALSE(chart.traceVisible(2));

@@ -14,7 +14,8 @@ public:
     std::string start(const std::vector<std::string>& options)
     {
         std::string request = "board";
-        for (const std::string& o : options) request += " " + o;
+        for (const std::string& o : options)
+            request += " " + o;
         line_ = std::make_unique<RemoteLine>(request);
         return line_->com();
     }

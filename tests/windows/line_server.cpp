@@ -61,7 +61,8 @@ struct Registry {
 };
 Registry gRegistry;
 
-std::string hex(const unsigned char* p, std::size_t n) {
+std::string hex(const unsigned char* p, std::size_t n)
+{
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     s.reserve(2 * n);
@@ -72,17 +73,23 @@ std::string hex(const unsigned char* p, std::size_t n) {
     return s;
 }
 
-bool unhex(const std::string& s, std::vector<unsigned char>* out) {
-    if (s.size() % 2) return false;
+bool unhex(const std::string& s, std::vector<unsigned char>* out)
+{
+    if (s.size() % 2)
+        return false;
     auto nibble = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
         return -1;
     };
     for (std::size_t i = 0; i < s.size(); i += 2) {
         const int hi = nibble(s[i]), lo = nibble(s[i + 1]);
-        if (hi < 0 || lo < 0) return false;
+        if (hi < 0 || lo < 0)
+            return false;
         out->push_back(static_cast<unsigned char>(hi * 16 + lo));
     }
     return true;
@@ -90,7 +97,8 @@ bool unhex(const std::string& s, std::vector<unsigned char>* out) {
 
 // Takes a free COM name by creating its link; another server under the same
 // prefix (ctest -j) takes others. Returns the number, 0 when none is free.
-int reserveCom(const std::string& target, std::string* link) {
+int reserveCom(const std::string& target, std::string* link)
+{
     const int first = 20 + static_cast<int>(getpid() % 200);
     for (int i = 0; i < 230; ++i) {
         const int n = 20 + (first - 20 + i) % 230;
@@ -105,8 +113,10 @@ int reserveCom(const std::string& target, std::string* link) {
     return 0;
 }
 
-void dropLink(const std::string& link) {
-    if (link.empty()) return;
+void dropLink(const std::string& link)
+{
+    if (link.empty())
+        return;
     unlink(link.c_str());
     std::lock_guard lock(gRegistry.mutex);
     gRegistry.links.erase(link);
@@ -115,55 +125,67 @@ void dropLink(const std::string& link) {
 class Line {
 public:
     explicit Line(int sock) : sock_(sock) {}
-    ~Line() {
+    ~Line()
+    {
         closePty();
         stopBoard();
         dropLink(link_);
         close(sock_);
     }
 
-    void serve() {
+    void serve()
+    {
         std::string request;
         while (readLine(&request)) {
-            if (!reply(handle(request))) break;
+            if (!reply(handle(request)))
+                break;
         }
     }
 
 private:
-    std::string handle(const std::string& request) {
+    std::string handle(const std::string& request)
+    {
         std::istringstream in(request);
         std::string verb;
         in >> verb;
-        if (verb == "pty") return openPty();
+        if (verb == "pty")
+            return openPty();
         if (verb == "board") {
             std::vector<std::string> args;
-            for (std::string a; in >> a;) args.push_back(a);
+            for (std::string a; in >> a;)
+                args.push_back(a);
             return startBoard(args);
         }
         if (verb == "write") {
             std::string h;
             in >> h;
             std::vector<unsigned char> bytes;
-            if (!unhex(h, &bytes)) return "error bad hex";
+            if (!unhex(h, &bytes))
+                return "error bad hex";
             return writeAll(bytes);
         }
         if (verb == "read") {
             std::size_t n = 0;
             long ms = 0;
-            if (!(in >> n >> ms)) return "error read N MS";
+            if (!(in >> n >> ms))
+                return "error read N MS";
             return readSome(n, ms);
         }
         if (verb == "hangup") {
-            if (master_ < 0) return "error no pty";
+            if (master_ < 0)
+                return "error no pty";
             closePty();
             return "ok";
         }
-        if (verb == "stop") return stopBoard();
+        if (verb == "stop")
+            return stopBoard();
         return "error unknown request '" + verb + "'";
     }
 
-    std::string openPty() {
-        if (master_ >= 0 || board_ > 0) return "error the line is in use";
+    std::string openPty()
+    {
+        if (master_ >= 0 || board_ > 0)
+            return "error the line is in use";
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
             return "error no pseudo-terminal";
@@ -179,22 +201,27 @@ private:
         return n > 0 ? "ok COM" + std::to_string(n) : "error no free COM name";
     }
 
-    std::string startBoard(const std::vector<std::string>& options) {
-        if (master_ >= 0 || board_ > 0) return "error the line is in use";
+    std::string startBoard(const std::vector<std::string>& options)
+    {
+        if (master_ >= 0 || board_ > 0)
+            return "error the line is in use";
         // The name is taken with a placeholder; the board replaces it with
         // the link to its slave.
         const int n = reserveCom("/nonexistent/tarvo-lines", &link_);
-        if (n == 0) return "error no free COM name";
+        if (n == 0)
+            return "error no free COM name";
         char logTemplate[] = "/tmp/tarvo-lines-XXXXXX";
         const int logFd = mkstemp(logTemplate);
-        if (logFd < 0) return "error no log file";
+        if (logFd < 0)
+            return "error no log file";
         close(logFd);
         logPath_ = logTemplate;
 
         std::vector<std::string> argv = {gBoardExe, "--link", link_, "--log", logPath_};
         argv.insert(argv.end(), options.begin(), options.end());
         std::vector<char*> cargv;
-        for (auto& a : argv) cargv.push_back(a.data());
+        for (auto& a : argv)
+            cargv.push_back(a.data());
         cargv.push_back(nullptr);
         board_ = fork();
         if (board_ == 0) {
@@ -207,7 +234,8 @@ private:
             execv(cargv[0], cargv.data());
             _exit(127);
         }
-        if (board_ < 0) return "error cannot start the board";
+        if (board_ < 0)
+            return "error cannot start the board";
         {
             std::lock_guard lock(gRegistry.mutex);
             gRegistry.boards.insert(board_);
@@ -228,8 +256,10 @@ private:
         return "error the board made no link";
     }
 
-    std::string stopBoard() {
-        if (board_ <= 0) return "error no board";
+    std::string stopBoard()
+    {
+        if (board_ <= 0)
+            return "error no board";
         kill(board_, SIGTERM);
         int status = -1;
         const auto end = Clock::now() + std::chrono::seconds(10);
@@ -243,60 +273,77 @@ private:
         }
         forgetBoard();
         std::ifstream in(logPath_, std::ios::binary);
-        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string log((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
         unlink(logPath_.c_str());
         const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return "ok " + std::to_string(code) + " " +
                hex(reinterpret_cast<const unsigned char*>(log.data()), log.size());
     }
 
-    void forgetBoard() {
+    void forgetBoard()
+    {
         std::lock_guard lock(gRegistry.mutex);
         gRegistry.boards.erase(board_);
         board_ = 0;
     }
 
-    std::string writeAll(const std::vector<unsigned char>& bytes) {
-        if (master_ < 0) return "error no pty";
+    std::string writeAll(const std::vector<unsigned char>& bytes)
+    {
+        if (master_ < 0)
+            return "error no pty";
         const auto end = Clock::now() + std::chrono::seconds(20);
         std::size_t done = 0;
         while (done < bytes.size()) {
             pollfd p{master_, POLLOUT, 0};
             if (poll(&p, 1, 100) <= 0) {
-                if (Clock::now() > end) return "error the port takes no more bytes";
+                if (Clock::now() > end)
+                    return "error the port takes no more bytes";
                 continue;
             }
             const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno != EAGAIN && errno != EINTR) return "error write: " + std::string(strerror(errno));
-            if (n > 0) done += std::size_t(n);
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return "error write: " + std::string(strerror(errno));
+            if (n > 0)
+                done += std::size_t(n);
         }
         return "ok";
     }
 
-    std::string readSome(std::size_t n, long ms) {
-        if (master_ < 0) return "error no pty";
+    std::string readSome(std::size_t n, long ms)
+    {
+        if (master_ < 0)
+            return "error no pty";
         std::vector<unsigned char> got;
         const auto end = Clock::now() + std::chrono::milliseconds(ms);
         while (got.size() < n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            if (left.count() <= 0) break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            if (left.count() <= 0)
+                break;
             pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, int(left.count())) <= 0) continue;
+            if (poll(&p, 1, int(left.count())) <= 0)
+                continue;
             unsigned char buf[4096];
             const ssize_t k = read(master_, buf, std::min(sizeof buf, n - got.size()));
-            if (k <= 0) break;
+            if (k <= 0)
+                break;
             got.insert(got.end(), buf, buf + k);
         }
         return "ok " + hex(got.data(), got.size());
     }
 
-    void closePty() {
-        if (slave_ >= 0) close(slave_);
-        if (master_ >= 0) close(master_);
+    void closePty()
+    {
+        if (slave_ >= 0)
+            close(slave_);
+        if (master_ >= 0)
+            close(master_);
         slave_ = master_ = -1;
     }
 
-    bool readLine(std::string* line) {
+    bool readLine(std::string* line)
+    {
         line->clear();
         for (;;) {
             const auto nl = pending_.find('\n');
@@ -307,17 +354,20 @@ private:
             }
             char buf[65536];
             const ssize_t n = recv(sock_, buf, sizeof buf, 0);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             pending_.append(buf, std::size_t(n));
         }
     }
 
-    bool reply(const std::string& text) {
+    bool reply(const std::string& text)
+    {
         const std::string out = text + "\n";
         std::size_t done = 0;
         while (done < out.size()) {
             const ssize_t n = send(sock_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             done += std::size_t(n);
         }
         return true;
@@ -330,24 +380,29 @@ private:
     std::string link_, logPath_;
 };
 
-[[noreturn]] void cleanUpAndExit() {
+[[noreturn]] void cleanUpAndExit()
+{
     std::lock_guard lock(gRegistry.mutex);
-    for (pid_t b : gRegistry.boards) kill(b, SIGTERM);
-    for (pid_t b : gRegistry.boards) waitpid(b, nullptr, 0);
-    for (const auto& l : gRegistry.links) unlink(l.c_str());
+    for (pid_t b : gRegistry.boards)
+        kill(b, SIGTERM);
+    for (pid_t b : gRegistry.boards)
+        waitpid(b, nullptr, 0);
+    for (const auto& l : gRegistry.links)
+        unlink(l.c_str());
     _exit(0);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 3) {
         std::fprintf(stderr, "usage: tarvo-lines DOSDEVICES_DIR TARVO_BOARD\n");
         return 2;
     }
     gDosDevices = argv[1];
     gBoardExe = argv[2];
-    struct stat st{};
+    struct stat st {};
     if (stat(gDosDevices.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         std::fprintf(stderr, "tarvo-lines: %s is not a directory\n", gDosDevices.c_str());
         return 2;
@@ -386,7 +441,8 @@ int main(int argc, char** argv) {
     for (;;) {
         const int sock = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (sock < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
             break;
         }
         std::thread([sock] { Line(sock).serve(); }).detach();

@@ -9,7 +9,8 @@
 
 namespace {
 
-std::string hex(const std::vector<uint8_t>& bytes) {
+std::string hex(const std::vector<uint8_t>& bytes)
+{
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     for (uint8_t b : bytes) {
@@ -19,7 +20,8 @@ std::string hex(const std::vector<uint8_t>& bytes) {
     return s;
 }
 
-std::vector<uint8_t> unhex(const std::string& s) {
+std::vector<uint8_t> unhex(const std::string& s)
+{
     std::vector<uint8_t> out;
     for (std::size_t i = 0; i + 1 < s.size(); i += 2)
         out.push_back(static_cast<uint8_t>(std::stoi(s.substr(i, 2), nullptr, 16)));
@@ -27,7 +29,8 @@ std::vector<uint8_t> unhex(const std::string& s) {
 }
 
 // Connected to the server, or INVALID_SOCKET after a test failure.
-SOCKET connectToServer() {
+SOCKET connectToServer()
+{
     static const bool started = [] {
         WSADATA data;
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -45,7 +48,8 @@ SOCKET connectToServer() {
     addr.sin_port = htons(static_cast<u_short>(std::atoi(port)));
     if (s == INVALID_SOCKET || connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         ADD_FAILURE() << "cannot reach tarvo-lines on port " << port;
-        if (s != INVALID_SOCKET) closesocket(s);
+        if (s != INVALID_SOCKET)
+            closesocket(s);
         return INVALID_SOCKET;
     }
     return s;
@@ -53,17 +57,23 @@ SOCKET connectToServer() {
 
 }  // namespace
 
-RemoteLine::RemoteLine(const std::string& request) : sock_(connectToServer()) {
-    if (sock_ == INVALID_SOCKET) return;
+RemoteLine::RemoteLine(const std::string& request) : sock_(connectToServer())
+{
+    if (sock_ == INVALID_SOCKET)
+        return;
     com_ = call(request);
 }
 
-RemoteLine::~RemoteLine() {
-    if (sock_ != INVALID_SOCKET) closesocket(sock_);
+RemoteLine::~RemoteLine()
+{
+    if (sock_ != INVALID_SOCKET)
+        closesocket(sock_);
 }
 
-std::string RemoteLine::call(const std::string& request) {
-    if (sock_ == INVALID_SOCKET) return {};
+std::string RemoteLine::call(const std::string& request)
+{
+    if (sock_ == INVALID_SOCKET)
+        return {};
     const std::string out = request + "\n";
     for (std::size_t done = 0; done < out.size();) {
         const int n = send(sock_, out.data() + done, static_cast<int>(out.size() - done), 0);
@@ -81,7 +91,8 @@ std::string RemoteLine::call(const std::string& request) {
             return {};
         }
         reply.append(buf, static_cast<std::size_t>(n));
-        if (reply.back() == '\n') break;
+        if (reply.back() == '\n')
+            break;
     }
     reply.pop_back();
     if (reply.rfind("ok", 0) != 0) {
@@ -93,18 +104,22 @@ std::string RemoteLine::call(const std::string& request) {
 
 void RemoteLine::write(const std::vector<uint8_t>& bytes) { call("write " + hex(bytes)); }
 
-std::vector<uint8_t> RemoteLine::read(std::size_t n, double seconds) {
+std::vector<uint8_t> RemoteLine::read(std::size_t n, double seconds)
+{
     return unhex(call("read " + std::to_string(n) + " " +
                       std::to_string(static_cast<long>(seconds * 1000))));
 }
 
 void RemoteLine::hangUp() { call("hangup"); }
 
-std::string RemoteLine::stopBoard(int* exitStatus) {
+std::string RemoteLine::stopBoard(int* exitStatus)
+{
     const std::string reply = call("stop");
     const auto space = reply.find(' ');
-    if (exitStatus) *exitStatus = reply.empty() ? -1 : std::atoi(reply.c_str());
-    if (space == std::string::npos) return {};
+    if (exitStatus)
+        *exitStatus = reply.empty() ? -1 : std::atoi(reply.c_str());
+    if (space == std::string::npos)
+        return {};
     const auto log = unhex(reply.substr(space + 1));
     return std::string(log.begin(), log.end());
 }

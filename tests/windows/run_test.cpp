@@ -55,7 +55,8 @@ protected:
             functionId = 0;
         }
         tarvo::rt::setMessageEchoStream(stdout);
-        if (echo) std::fclose(echo);
+        if (echo)
+            std::fclose(echo);
         std::filesystem::current_path(home);
         tarvo::rt::clearComDevices();
         DiscardPanel(PANEL);
@@ -72,7 +73,8 @@ protected:
             {PANEL_STATUSBYTE, 1},  {PANEL_PERIOD, 2000},     {PANEL_DIGITAL, 1},
             {PANEL_COUNTER, 1},     {PANEL_FORMAT, format},
         };
-        for (auto [control, value] : settings) ASSERT_EQ(SetCtrlVal(PANEL, control, value), 0);
+        for (auto [control, value] : settings)
+            ASSERT_EQ(SetCtrlVal(PANEL, control, value), 0);
         start(PANEL, 0, EVENT_COMMIT, nullptr, 0, 0);
         ASSERT_NE(functionId, 0) << messages();
     }
@@ -107,7 +109,8 @@ std::string expectedLine(uint64_t n)
     for (unsigned ch = 0; ch < kChannels; ++ch)
         line += (ch ? "," : "") + std::to_string(tarvo::board::sampleValue(ch, n));
     const unsigned status = tarvo::board::statusByte(n);
-    for (int bit = 7; bit >= 4; --bit) line += (status >> bit) & 1 ? ",1" : ",0";
+    for (int bit = 7; bit >= 4; --bit)
+        line += (status >> bit) & 1 ? ",1" : ",0";
     return line + "," + std::to_string(status & 15);
 }
 
@@ -116,7 +119,8 @@ std::vector<std::string> lines(const std::string& text)
     std::vector<std::string> out;
     std::istringstream in(text);
     for (std::string l; std::getline(in, l);) {
-        if (!l.empty() && l.back() == '\r') l.pop_back();
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
         out.push_back(l);
     }
     return out;
@@ -134,15 +138,18 @@ TEST_F(Run, RecordsInIntegerColumnsAndTheReport)
     const std::string data = readfile(dir.file("data.txt"));
     ASSERT_GE(data.size(), 2u);
     EXPECT_EQ(data.substr(data.size() - 2), "\r\n");
-    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), std::count(data.begin(), data.end(), '\r'));
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'),
+              std::count(data.begin(), data.end(), '\r'));
     const auto got = lines(data);
     ASSERT_GE(got.size(), 300u);
     for (std::size_t i = 0; i < got.size(); ++i)
         ASSERT_EQ(got[i], expectedLine(i + 1)) << "line " << i + 1;
 
     const std::string report = readfile(dir.file("config.txt"));
-    EXPECT_NE(report.find("A genuine device had sampled data in file DATA.TXT as:\r\n\r\nColums of int...\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        report.find(
+            "A genuine device had sampled data in file DATA.TXT as:\r\n\r\nColums of int...\r\n"),
+        std::string::npos)
         << report;
     EXPECT_NE(report.find("Number of Analogical channels:  6\r\n"), std::string::npos) << report;
     // asctime as the Windows C library writes it: the day padded with a zero.
@@ -156,7 +163,8 @@ TEST_F(Run, RecordsInIntegerColumnsAndTheReport)
     const std::string m = messages();
     EXPECT_NE(m.find("message: Sampling...\n"), std::string::npos) << m;
     EXPECT_NE(m.find("message: Data recorded in DATA.TXT, config parameter in CONFIG.TXT\n"),
-              std::string::npos) << m;
+              std::string::npos)
+        << m;
     EXPECT_EQ(m.find("WARNING"), std::string::npos) << m;
 }
 
@@ -174,11 +182,13 @@ TEST_F(Run, RawBytesAreWrittenExactlyAsTheBoardSentThem)
     // in text mode would turn each 0x0A into 0x0D 0x0A.
     for (std::size_t n = 1; n <= data.size() / kLen; ++n) {
         uint16_t values[kChannels];
-        for (unsigned ch = 0; ch < kChannels; ++ch) values[ch] = tarvo::board::sampleValue(ch, n);
+        for (unsigned ch = 0; ch < kChannels; ++ch)
+            values[ch] = tarvo::board::sampleValue(ch, n);
         uint8_t rec[kLen];
         tarvo::board::packSamples(values, kChannels, 0, rec);
         rec[kLen - 1] = tarvo::board::statusByte(n);
-        ASSERT_EQ(data.substr((n - 1) * kLen, kLen), std::string(rec, rec + kLen)) << "record " << n;
+        ASSERT_EQ(data.substr((n - 1) * kLen, kLen), std::string(rec, rec + kLen))
+            << "record " << n;
     }
 }
 
@@ -192,7 +202,8 @@ TEST_F(Run, ALostRecordIsWarnedAndLeavesAGap)
     ASSERT_GE(got.size(), 90u);
     EXPECT_EQ(got[38], expectedLine(39));
     EXPECT_EQ(got[39], expectedLine(41));  // record 40 never came
-    EXPECT_NE(messages().find("message:  WARNING: data loss...Sampling continue!\n"), std::string::npos)
+    EXPECT_NE(messages().find("message:  WARNING: data loss...Sampling continue!\n"),
+              std::string::npos)
         << messages();
 }
 
@@ -202,11 +213,13 @@ TEST_F(Run, APortThatFailsStopsSamplingAndKeepsWhatWasRecorded)
     EXPECT_EQ(CmtWaitForThreadPoolFunctionTimed(DEFAULT_THREAD_POOL_HANDLE, functionId, 10.0), 1)
         << "sampling did not end when the board hung up";
     EXPECT_NE(messages().find("message:  ERROR: The serial port failed! Sampling stopped.\n"),
-              std::string::npos) << messages();
+              std::string::npos)
+        << messages();
     stopRun();
 
     const auto got = lines(readfile(dir.file("data.txt")));
     ASSERT_EQ(got.size(), 30u);
-    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expectedLine(i + 1));
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i], expectedLine(i + 1));
     EXPECT_NE(readfile(dir.file("config.txt")).find("A genuine device"), std::string::npos);
 }

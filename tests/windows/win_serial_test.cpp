@@ -15,19 +15,22 @@ using tarvo::rt::setComDevice;
 
 namespace {
 
-bool mentions(const std::string& text, const std::string& word) {
+bool mentions(const std::string& text, const std::string& word)
+{
     return text.find(word) != std::string::npos;
 }
 
 // The settings the driver holds for `com`, read through a handle of our own
 // once the layer has closed the port.
-DCB driverSettings(const std::string& com) {
+DCB driverSettings(const std::string& com)
+{
     DCB d{};
     d.DCBlength = sizeof d;
-    const HANDLE h = CreateFileA(("\\\\.\\" + com).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+    const HANDLE h = CreateFileA(("\\\\.\\" + com).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE) << com;
-    if (h == INVALID_HANDLE_VALUE) return d;
+    if (h == INVALID_HANDLE_VALUE)
+        return d;
     EXPECT_TRUE(GetCommState(h, &d));
     CloseHandle(h);
     return d;
@@ -35,9 +38,10 @@ DCB driverSettings(const std::string& com) {
 
 // What a previous program might have left on the port: XON/XOFF both ways,
 // NUL bytes stripped, parity errors replaced, hardware flow control.
-void leaveCooked(const std::string& com) {
-    const HANDLE h = CreateFileA(("\\\\.\\" + com).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
+void leaveCooked(const std::string& com)
+{
+    const HANDLE h = CreateFileA(("\\\\.\\" + com).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DCB d{};
     d.DCBlength = sizeof d;
@@ -54,7 +58,8 @@ void leaveCooked(const std::string& com) {
     CloseHandle(h);
 }
 
-bool underWine() {
+bool underWine()
+{
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
@@ -68,7 +73,8 @@ struct RemoteFarEnd {
     static void leaveCooked(PtyPair& pty) { ::leaveCooked(pty.slavePath()); }
     // Through tarvo-lines; the test closes the port to end a write it no
     // longer reads.
-    static void send(PtyPair& pty, const std::vector<uint8_t>& bytes, const std::atomic<bool>&) {
+    static void send(PtyPair& pty, const std::vector<uint8_t>& bytes, const std::atomic<bool>&)
+    {
         pty.write(bytes);
     }
 };
@@ -77,7 +83,8 @@ namespace link_cases {
 INSTANTIATE_TYPED_TEST_SUITE_P(PtyPort, Link, RemoteFarEnd);
 }  // namespace link_cases
 
-TEST_F(PtyPort, TheLinkSettingReachesTheDriver) {
+TEST_F(PtyPort, TheLinkSettingReachesTheDriver)
+{
     leaveCooked(pty.slavePath());
     struct Case {
         long baud;
@@ -98,7 +105,8 @@ TEST_F(PtyPort, TheLinkSettingReachesTheDriver) {
     }
 }
 
-TEST_F(PtyPort, ARateTheDriverCannotSetIsRefusedNotReplaced) {
+TEST_F(PtyPort, ARateTheDriverCannotSetIsRefusedNotReplaced)
+{
     // A pty under wine takes only the standard rates; a USB adapter on
     // Windows takes 250000. Either the port runs at that rate, or the open
     // fails and says why: never another rate in silence.
@@ -114,7 +122,8 @@ TEST_F(PtyPort, ARateTheDriverCannotSetIsRefusedNotReplaced) {
     EXPECT_EQ(open(115200), 0);
 }
 
-TEST_F(PtyPort, MissingPortsAndOtherDevicesFailAndLeaveNothingOpen) {
+TEST_F(PtyPort, MissingPortsAndOtherDevicesFailAndLeaveNothingOpen)
+{
     setComDevice(kPort + 1, "COM254");
     EXPECT_EQ(open(19200, 0, kPort + 1), COM_ERR_OPEN);
     EXPECT_TRUE(mentions(lastComError(kPort + 1), "COM254")) << lastComError(kPort + 1);
@@ -123,7 +132,8 @@ TEST_F(PtyPort, MissingPortsAndOtherDevicesFailAndLeaveNothingOpen) {
 
     setComDevice(kPort + 1, "NUL");
     EXPECT_EQ(open(19200, 0, kPort + 1), COM_ERR_OPEN);
-    EXPECT_TRUE(mentions(lastComError(kPort + 1), "not a serial device")) << lastComError(kPort + 1);
+    EXPECT_TRUE(mentions(lastComError(kPort + 1), "not a serial device"))
+        << lastComError(kPort + 1);
 
     // A reopen that fails closes the old port too.
     ASSERT_EQ(open(), 0);
@@ -132,9 +142,11 @@ TEST_F(PtyPort, MissingPortsAndOtherDevicesFailAndLeaveNothingOpen) {
     EXPECT_EQ(ComWrtByte(kPort, 1), COM_ERR_NOT_OPEN);
 }
 
-TEST_F(PtyPort, APortIsNamedAsWindowsUsersWriteIt) {
+TEST_F(PtyPort, APortIsNamedAsWindowsUsersWriteIt)
+{
     std::string lower = pty.slavePath();
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (char& ch : lower)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     for (const std::string& name : {lower, "\\\\.\\" + pty.slavePath()}) {
         SCOPED_TRACE(name);
         ASSERT_EQ(OpenComConfig(kPort + 1, name.c_str(), 19200, 0, 8, 1, 256, 256), 0)
@@ -145,15 +157,18 @@ TEST_F(PtyPort, APortIsNamedAsWindowsUsersWriteIt) {
     }
 }
 
-TEST_F(PtyPort, APortInUseIsRefusedAsBusy) {
-    if (underWine()) GTEST_SKIP() << "wine does not make serial devices exclusive";
+TEST_F(PtyPort, APortInUseIsRefusedAsBusy)
+{
+    if (underWine())
+        GTEST_SKIP() << "wine does not make serial devices exclusive";
     ASSERT_EQ(open(), 0);
     setComDevice(kPort + 1, pty.slavePath());
     EXPECT_EQ(open(19200, 0, kPort + 1), COM_ERR_OPEN);
     EXPECT_TRUE(mentions(lastComError(kPort + 1), "busy")) << lastComError(kPort + 1);
 }
 
-TEST_F(PtyPort, TheDefaultTableAndTheListUseComNames) {
+TEST_F(PtyPort, TheDefaultTableAndTheListUseComNames)
+{
     tarvo::rt::clearComDevices();
     EXPECT_EQ(tarvo::rt::comDevice(3), "COM3");
     EXPECT_EQ(tarvo::rt::comDevice(42), "COM42");
@@ -167,10 +182,12 @@ TEST_F(PtyPort, TheDefaultTableAndTheListUseComNames) {
     for (int n = 1; n <= 256; ++n) {
         char target[512];
         const std::string name = "COM" + std::to_string(n);
-        if (!QueryDosDeviceA(name.c_str(), target, sizeof target)) continue;
+        if (!QueryDosDeviceA(name.c_str(), target, sizeof target))
+            continue;
         bool listed = false;
         for (const auto& p : ports) {
-            if (p.number != n) continue;
+            if (p.number != n)
+                continue;
             listed = true;
             EXPECT_EQ(p.device, name);
             EXPECT_FALSE(p.description.empty());
@@ -183,7 +200,8 @@ TEST_F(PtyPort, TheDefaultTableAndTheListUseComNames) {
     if (QueryDosDeviceA("COM1", target, sizeof target)) {
         setComDevice(200, "com1");
         int times = 0;
-        for (const auto& p : tarvo::rt::listPorts()) times += p.number == 1 || p.number == 200;
+        for (const auto& p : tarvo::rt::listPorts())
+            times += p.number == 1 || p.number == 200;
         EXPECT_EQ(times, 1);
     }
 }
