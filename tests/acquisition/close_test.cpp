@@ -2,31 +2,15 @@
 // program's callbacks on the virtual board, in this process.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <QWidget>
 
 #include <filesystem>
 
+#include "../panel/window_user.h"
 #include "pty.h"
 #include "runtime.h"
 #include "state.h"
-
-namespace {
-
-QPushButton* buttonFor(const char* callback)
-{
-    for (QWidget* top : QApplication::topLevelWidgets())
-        for (QPushButton* b : top->findChildren<QPushButton*>())
-            if (b->property("callback").toString() == callback)
-                return b;
-    return nullptr;
-}
-
-}  // namespace
 
 TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
 {
@@ -47,14 +31,7 @@ TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
     QTimer::singleShot(0, start, [start] { start->click(); });
     QTimer::singleShot(2500, [start] { start->window()->close(); });
     // Closing the window during a run asks first: quit without the report.
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-            for (QAbstractButton* b : box->buttons())
-                if (b->text() == "Quit without the report")
-                    b->click();
-    });
-    answer.start(20);
+    QuitWithoutTheReport answer;
     RunUserInterface();
     // As the program does after its loop: wait for the sampler, then release it.
     CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);

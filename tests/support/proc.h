@@ -84,15 +84,24 @@ private:
 // Where the built programs are.
 std::string binpath(const std::string& name);
 
-// Waits up to `seconds` until `pred` holds; returns whether it did.
-template <class Pred>
-bool waitUntil(Pred pred, double seconds)
+// Waits up to `seconds` until `pred` holds, calling `idle` between checks;
+// returns whether it did.
+template <class Pred, class Idle>
+bool waitUntil(Pred pred, double seconds, Idle idle)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        idle();
     }
     return true;
+}
+
+// The same, sleeping 10 ms between checks.
+template <class Pred>
+bool waitUntil(Pred pred, double seconds)
+{
+    return waitUntil(pred, seconds,
+                     [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
 }

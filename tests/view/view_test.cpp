@@ -5,14 +5,12 @@
 // read again on a refresh.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -30,6 +28,7 @@
 #include "chart.h"
 #include "com_table.h"
 #include "../panel/fresh_run.h"
+#include "../panel/window_user.h"
 #include "ctrlids.h"
 #include "hint.h"
 #include "live_feed.h"
@@ -62,15 +61,6 @@ T* child(const char* name)
         if (T* w = top->findChild<T*>(name))
             return w;
     }
-    return nullptr;
-}
-
-QPushButton* buttonFor(const char* callback)
-{
-    for (QWidget* top : QApplication::topLevelWidgets())
-        for (QPushButton* b : top->findChildren<QPushButton*>())
-            if (b->property("callback").toString() == callback)
-                return b;
     return nullptr;
 }
 
@@ -151,14 +141,7 @@ protected:
             QTimer::singleShot(int(seconds * 1000), last, [last] { last->click(); });
         });
         // Quit during a run asks first: quit without the report.
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-                for (QAbstractButton* b : box->buttons())
-                    if (b->text() == "Quit without the report")
-                        b->click();
-        });
-        answer.start(20);
+        QuitWithoutTheReport answer;
         // Against a hang: the run would end long before.
         QTimer guard;
         guard.setSingleShot(true);

@@ -79,14 +79,10 @@ std::vector<int> numbers(const std::string& line)
 template <class Pred>
 bool waitFor(Pred pred, double seconds)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
+    return waitUntil(pred, seconds, [] {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    });
 }
 
 void openWindow(ViewerWindow& w, const std::string& path)
