@@ -95,8 +95,11 @@ protected:
         board->stopBoard();
     }
 
+    // What the message line said so far: the echo is written by a thread of
+    // its own, so it is drained before the file is read.
     std::string messages() const
     {
+        tarvo::rt::flushMessageEcho(10);
         std::fflush(echo);
         return readfile(dir.file("messages.txt"));
     }
