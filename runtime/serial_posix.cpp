@@ -361,13 +361,7 @@ long readBaud(int fd)
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
                                        std::string* error, int* code)
 {
-    auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error)
-            *error = quotePath(device) + ": " + why;
-        if (code)
-            *code = c;
-        return nullptr;
-    };
+    const OpenRefusal refuse{quotePath(device), error, code};
     // The serial tools' lock file first: a program that holds the port that
     // way (minicom, cu) neither flocks it nor sets TIOCEXCL, and the device
     // is not touched (opening raises DTR) while another program has it.

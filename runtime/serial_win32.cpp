@@ -346,13 +346,7 @@ std::string dcbDiffers(const DCB& want, const DCB& got)
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
                                        std::string* error, int* code)
 {
-    auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error)
-            *error = device + ": " + why;
-        if (code)
-            *code = c;
-        return nullptr;
-    };
+    const OpenRefusal refuse{device, error, code};
     // No sharing: a serial port belongs to one program at a time (the
     // drivers enforce it too).
     HandleGuard h{CreateFileA(devicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
