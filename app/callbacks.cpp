@@ -1,6 +1,7 @@
 // The panel's callbacks: Quit, the commands of the run, and the settings
 // controls, which do nothing when changed (Start reads the settings).
 #include "acquisition.h"
+#include "panel_callbacks.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -46,28 +47,7 @@ int quit(int panel, int control, int event, void* callbackData, int eventData1, 
         return 0;                                                                      \
     }
 
-INERT_CALLBACK(comport)
-INERT_CALLBACK(disp)
-INERT_CALLBACK(pic)
-INERT_CALLBACK(comvel)
-INERT_CALLBACK(dig)
-INERT_CALLBACK(freq)
-INERT_CALLBACK(recdig)
-INERT_CALLBACK(rec_control)
-INERT_CALLBACK(writef)
+TARVO_PANEL_SETTINGS(INERT_CALLBACK)
 
-const CallbackBinding ProgramCallbacks[] = {
-    {"start", start},
-    {"stop", stop},
-    {"quit", quit},
-    {"comport", comport},
-    {"disp", disp},
-    {"pic", pic},
-    {"comvel", comvel},
-    {"dig", dig},
-    {"freq", freq},
-    {"recdig", recdig},
-    {"rec_control", rec_control},
-    {"writef", writef},
-};
+const CallbackBinding ProgramCallbacks[] = {TARVO_PANEL_CALLBACKS(TARVO_BIND_CALLBACK)};
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];

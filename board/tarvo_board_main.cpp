@@ -102,20 +102,19 @@ DriverOptions parse(int argc, char** argv)
             if (hasValue)
                 bad(opt + " takes no value");
         };
+        // A fault of a kind the board shows one of at a time: a second
+        // option of the same kind is refused.
+        auto oneOfKind = [&](const char* kind, bool& taken, auto& slot, auto fault) {
+            flag();
+            if (taken)
+                bad(std::string("only one ") + kind + " fault at a time");
+            taken = true;
+            slot = fault;
+        };
         auto ident = [&](Faults::Ident f) {
-            flag();
-            if (identSet)
-                bad("only one identification fault at a time");
-            identSet = true;
-            o.faults.ident = f;
+            oneOfKind("identification", identSet, o.faults.ident, f);
         };
-        auto check = [&](Faults::Check f) {
-            flag();
-            if (checkSet)
-                bad("only one checksum fault at a time");
-            checkSet = true;
-            o.faults.check = f;
-        };
+        auto check = [&](Faults::Check f) { oneOfKind("checksum", checkSet, o.faults.check, f); };
 
         if (opt == "--help") {
             std::fputs(kHelp, stdout);

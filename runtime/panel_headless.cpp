@@ -171,27 +171,26 @@ int DiscardPanel(int p) { return panel().discard(p); }
 int RunUserInterface() { return panel().run(); }
 int QuitUserInterface(int returnCode) { return panel().quit(returnCode); }
 
-int GetCtrlVal(int p, int control, unsigned int* value)
+namespace {
+
+// A numeric control's value as the caller's type; *value is left alone on an
+// error.
+template <typename T>
+int getNumber(int p, int control, T* value)
 {
     if (!value)
         return UIE_BAD_TYPE;
     std::uint32_t v = 0;
     const int r = panel().get(p, control, &v);
     if (r == UIE_NO_ERROR)
-        *value = v;
+        *value = static_cast<T>(v);
     return r;
 }
 
-int GetCtrlVal(int p, int control, int* value)
-{
-    if (!value)
-        return UIE_BAD_TYPE;
-    std::uint32_t v = 0;
-    const int r = panel().get(p, control, &v);
-    if (r == UIE_NO_ERROR)
-        *value = static_cast<int>(v);
-    return r;
-}
+}  // namespace
+
+int GetCtrlVal(int p, int control, unsigned int* value) { return getNumber(p, control, value); }
+int GetCtrlVal(int p, int control, int* value) { return getNumber(p, control, value); }
 
 int SetCtrlVal(int p, int control, const char* text)
 {

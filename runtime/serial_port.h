@@ -72,6 +72,23 @@ private:
     std::atomic<std::chrono::microseconds> timeout_{std::chrono::microseconds(1000000)};
 };
 
+// How an opener gives up: null, with "<device>: <why>" in *error and the
+// COM_ERR_* code in *code (either may be null).
+struct OpenRefusal {
+    std::string device;  // as the reason names it
+    std::string* error;
+    int* code;
+
+    std::unique_ptr<SerialPort> operator()(int c, const std::string& why) const
+    {
+        if (error)
+            *error = device + ": " + why;
+        if (code)
+            *code = c;
+        return nullptr;
+    }
+};
+
 // Opens a device path (or COMn on Windows) with every link setting applied.
 // On failure returns null and a one-line reason in *error and a COM_ERR_*
 // code in *code.

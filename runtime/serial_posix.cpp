@@ -9,14 +9,12 @@
 #include "runtime.h"
 #include "serial_baud.h"
 #include "serial_lock.h"
-#include "serial_port.h"
+#include "serial_device.h"
 #include "serial_speed.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -109,10 +107,10 @@ std::string settingsDiffer(const termios& want, const termios& got, bool checkSp
     return {};
 }
 
-class PosixPort final : public SerialPort {
+class PosixPort final : public DevicePort {
 public:
     PosixPort(int fd, int cancelRead, int cancelWrite, long baud, DeviceLockFile lock)
-        : fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite), baud_(baud),
+        : DevicePort(baud), fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite),
           lock_(std::move(lock))
     {
     }
@@ -129,11 +127,9 @@ public:
         // The lock file goes last, when the device is free.
     }
 
-    int write(const uint8_t* src, std::size_t n) override
+protected:
+    int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
-        if (failed_.load(std::memory_order_relaxed))
-            return COM_ERR_IO;
-        const auto deadline = writeDeadline(n, baud_);
         std::size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(fd_, src + done, n - done);
@@ -154,24 +150,15 @@ public:
         return static_cast<int>(n);
     }
 
-    int sendBreak(int milliseconds) override
-    {
-        if (failed_.load(std::memory_order_relaxed))
-            return COM_ERR_IO;
-        // Bytes already queued go out before the line is held low. A
-        // pseudo-terminal accepts the break and drops it.
-        ::tcdrain(fd_);
-        if (::ioctl(fd_, TIOCSBRK) != 0)
-            return fail();
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        if (::ioctl(fd_, TIOCCBRK) != 0)
-            return fail();
-        return 0;
-    }
+    void drainOutput() override { ::tcdrain(fd_); }
 
-    void cancelReads() override
+    // A pseudo-terminal accepts the break and drops it.
+    bool setBreak(bool on) override { return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; }
+
+    bool discardInput() override { return ::tcflush(fd_, TCIFLUSH) == 0; }
+
+    void wakeReader() override
     {
-        cancelled_.store(true);
         // The cancel descriptor stays readable from now on, so the current
         // poll and every later one return at once.
 #if defined(__linux__)
@@ -183,14 +170,13 @@ public:
 #endif
     }
 
-protected:
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         bool readable = false, hungUp = false;
         for (int empty = 0;;) {
-            if (cancelled_.load(std::memory_order_relaxed))
+            if (cancelled())
                 return COM_ERR_CANCELLED;
-            if (failed_.load(std::memory_order_relaxed))
+            if (failed())
                 return COM_ERR_IO;
             // Everything available in one call: the sampling loop reads one
             // byte at a time from the numbered port's read buffer, not from
@@ -230,22 +216,7 @@ protected:
         }
     }
 
-    int discardDeviceInput() override
-    {
-        if (failed_.load(std::memory_order_relaxed))
-            return COM_ERR_IO;
-        return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : fail();
-    }
-
 private:
-    // A failed device stays failed: later calls return COM_ERR_IO at once
-    // instead of polling a descriptor that is readable for ever.
-    int fail()
-    {
-        failed_.store(true);
-        return COM_ERR_IO;
-    }
-
     // Waits until the device is ready for `events` or reports a hang-up or
     // an error, the cancel descriptor (if any) is readable, or `deadline`
     // passes. Returns the device's poll events (> 0) or a negative code.
@@ -291,9 +262,6 @@ private:
 
     int fd_;
     int cancelRead_, cancelWrite_;
-    long baud_;
-    std::atomic<bool> cancelled_{false};
-    std::atomic<bool> failed_{false};
     bool trickle_ = false;  // the last read found only a few bytes
     DeviceLockFile lock_;
 };
@@ -361,13 +329,7 @@ long readBaud(int fd)
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
                                        std::string* error, int* code)
 {
-    auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error)
-            *error = quotePath(device) + ": " + why;
-        if (code)
-            *code = c;
-        return nullptr;
-    };
+    const OpenRefusal refuse{quotePath(device), error, code};
     // The serial tools' lock file first: a program that holds the port that
     // way (minicom, cu) neither flocks it nor sets TIOCEXCL, and the device
     // is not touched (opening raises DTR) while another program has it.

@@ -14,16 +14,14 @@
 // semantics every driver implements (and wine too), unlike the special
 // MAXDWORD combinations, which some drivers and wine do not honour.
 #include "runtime.h"
-#include "serial_port.h"
+#include "serial_device.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace tarvo::rt {
@@ -70,11 +68,11 @@ std::string devicePath(const std::string& device)
     return "\\\\.\\" + device;
 }
 
-class Win32Port final : public SerialPort {
+class Win32Port final : public DevicePort {
 public:
     Win32Port(HANDLE h, HANDLE readEvent, HANDLE writeEvent, HANDLE cancelEvent, long baud)
-        : h_(h), readEvent_(readEvent), writeEvent_(writeEvent), cancelEvent_(cancelEvent),
-          baud_(baud)
+        : DevicePort(baud), h_(h), readEvent_(readEvent), writeEvent_(writeEvent),
+          cancelEvent_(cancelEvent)
     {
         // Until the first wait sets its own: bounds a read of queued bytes.
         setReadTimeout(1000);
@@ -88,11 +86,9 @@ public:
         CloseHandle(cancelEvent_);
     }
 
-    int write(const uint8_t* src, std::size_t n) override
+protected:
+    int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
-        if (failed_.load(std::memory_order_relaxed))
-            return COM_ERR_IO;
-        const auto deadline = writeDeadline(n, baud_);
         std::size_t done = 0;
         while (done < n) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 20));
@@ -106,35 +102,22 @@ public:
         return static_cast<int>(std::min<std::size_t>(n, INT32_MAX));
     }
 
-    int sendBreak(int milliseconds) override
-    {
-        if (failed_.load(std::memory_order_relaxed))
-            return COM_ERR_IO;
-        // Bytes already queued go out before the line is held low.
-        FlushFileBuffers(h_);
-        if (!SetCommBreak(h_))
-            return fail();
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        if (!ClearCommBreak(h_))
-            return fail();
-        return 0;
-    }
+    void drainOutput() override { FlushFileBuffers(h_); }
 
-    void cancelReads() override
-    {
-        cancelled_.store(true);
-        // Manual reset: the current wait and every later one end at once.
-        SetEvent(cancelEvent_);
-    }
+    bool setBreak(bool on) override { return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0; }
 
-protected:
+    bool discardInput() override { return PurgeComm(h_, PURGE_RXCLEAR) != 0; }
+
+    // Manual reset: the current wait and every later one end at once.
+    void wakeReader() override { SetEvent(cancelEvent_); }
+
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         const DWORD room = static_cast<DWORD>(std::min<std::size_t>(cap, 1 << 20));
         for (int early = 0;;) {
-            if (cancelled_.load(std::memory_order_relaxed))
+            if (cancelled())
                 return COM_ERR_CANCELLED;
-            if (failed_.load(std::memory_order_relaxed))
+            if (failed())
                 return COM_ERR_IO;
             // Everything queued in one call: the sampling loop reads one byte
             // at a time from the numbered port's read buffer, not from the
@@ -168,21 +151,7 @@ protected:
         }
     }
 
-    int discardDeviceInput() override
-    {
-        if (failed_.load(std::memory_order_relaxed))
-            return COM_ERR_IO;
-        return PurgeComm(h_, PURGE_RXCLEAR) ? 0 : fail();
-    }
-
 private:
-    // A failed device stays failed: later calls return COM_ERR_IO at once.
-    int fail()
-    {
-        failed_.store(true);
-        return COM_ERR_IO;
-    }
-
     // Reads what the driver holds already, at most `room` bytes, without
     // waiting for more. Returns the count (0: nothing queued) or COM_ERR_IO.
     int takeQueued(uint8_t* dst, DWORD room)
@@ -277,10 +246,7 @@ private:
 
     HANDLE h_;
     HANDLE readEvent_, writeEvent_, cancelEvent_;
-    long baud_;
     DWORD readTimeoutMs_ = MAXDWORD;  // the COMMTIMEOUTS constant in force
-    std::atomic<bool> cancelled_{false};
-    std::atomic<bool> failed_{false};
 };
 
 // The DCB for `link`, on top of what the driver reports (which fills the
@@ -346,13 +312,7 @@ std::string dcbDiffers(const DCB& want, const DCB& got)
 std::unique_ptr<SerialPort> openDevice(const std::string& device, const LinkSettings& link,
                                        std::string* error, int* code)
 {
-    auto refuse = [&](int c, const std::string& why) -> std::unique_ptr<SerialPort> {
-        if (error)
-            *error = device + ": " + why;
-        if (code)
-            *code = c;
-        return nullptr;
-    };
+    const OpenRefusal refuse{device, error, code};
     // No sharing: a serial port belongs to one program at a time (the
     // drivers enforce it too).
     HandleGuard h{CreateFileA(devicePath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

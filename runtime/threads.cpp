@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -88,21 +89,12 @@ int CmtScheduleThreadPoolFunction(int poolHandle, ThreadFunctionPtr function, vo
     return 0;
 }
 
-int CmtWaitForThreadPoolFunctionCompletion(int poolHandle, int id, int /*options*/)
-{
-    if (poolHandle != DEFAULT_THREAD_POOL_HANDLE)
-        return kBadArgument;
-    if (id == 0)
-        return 0;
-    auto job = findJob(id);
-    if (!job)
-        return kUnknownId;
-    std::unique_lock lock(job->mutex);
-    job->done.wait(lock, [&] { return job->finished; });
-    return 0;
-}
+namespace {
 
-int CmtWaitForThreadPoolFunctionTimed(int poolHandle, int id, double seconds)
+// Waits for function `id` to return, for at most `seconds` where given.
+// Returns 1 when it has returned (at once for id 0, which nobody can wait
+// for), 0 when the time ran out, or a negative code.
+int waitForJob(int poolHandle, int id, std::optional<double> seconds)
 {
     if (poolHandle != DEFAULT_THREAD_POOL_HANDLE)
         return kBadArgument;
@@ -111,12 +103,26 @@ int CmtWaitForThreadPoolFunctionTimed(int poolHandle, int id, double seconds)
     auto job = findJob(id);
     if (!job)
         return kUnknownId;
-    const double bounded = seconds > 0 ? std::min(seconds, 1e7) : 0.0;
     std::unique_lock lock(job->mutex);
-    return job->done.wait_for(lock, std::chrono::duration<double>(bounded),
-                              [&] { return job->finished; })
-               ? 1
-               : 0;
+    auto finished = [&] { return job->finished; };
+    if (!seconds) {
+        job->done.wait(lock, finished);
+        return 1;
+    }
+    const double bounded = *seconds > 0 ? std::min(*seconds, 1e7) : 0.0;
+    return job->done.wait_for(lock, std::chrono::duration<double>(bounded), finished) ? 1 : 0;
+}
+
+}  // namespace
+
+int CmtWaitForThreadPoolFunctionCompletion(int poolHandle, int id, int /*options*/)
+{
+    return std::min(waitForJob(poolHandle, id, std::nullopt), 0);
+}
+
+int CmtWaitForThreadPoolFunctionTimed(int poolHandle, int id, double seconds)
+{
+    return waitForJob(poolHandle, id, seconds);
 }
 
 // Releasing a function that is still running waits for it to return, so its

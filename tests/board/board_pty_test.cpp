@@ -252,8 +252,9 @@ TEST(Options, HelpListsEveryOption)
 
 TEST(Options, BadOptionsExitWithStatusTwoAndAOneLineReason)
 {
-    for (const char* args : {"--bogus", "--lose-record-every 0", "--lose-byte x", "--records",
-                             "--wrong-id --short-id", "--exit-when-done", "--baud 19200"}) {
+    for (const char* args :
+         {"--bogus", "--lose-record-every 0", "--lose-byte x", "--records", "--wrong-id --short-id",
+          "--bad-checksum --no-checksum", "--short-id=1", "--exit-when-done", "--baud 19200"}) {
         const std::string cmd = std::string(TARVO_BOARD_EXE " ") + args + " 2>&1 >/dev/null";
         FILE* f = popen(cmd.c_str(), "r");
         ASSERT_NE(f, nullptr);

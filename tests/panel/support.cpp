@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "panel_callbacks.h"
+
 std::vector<Call> calls;
 std::function<void(const Call&)> onCall;
 
@@ -31,35 +33,12 @@ int record(const char* name, int panel, int control, int event)
         return record(#name, panel, control, event);             \
     }
 
-RECORDING_CALLBACK(start)
-RECORDING_CALLBACK(stop)
-RECORDING_CALLBACK(quit)
-RECORDING_CALLBACK(comport)
-RECORDING_CALLBACK(disp)
-RECORDING_CALLBACK(pic)
-RECORDING_CALLBACK(comvel)
-RECORDING_CALLBACK(dig)
-RECORDING_CALLBACK(freq)
-RECORDING_CALLBACK(recdig)
-RECORDING_CALLBACK(rec_control)
-RECORDING_CALLBACK(writef)
+// The program's callbacks, and one the program does not have.
+TARVO_PANEL_CALLBACKS(RECORDING_CALLBACK)
 RECORDING_CALLBACK(other)
 
-const CallbackBinding ProgramCallbacks[] = {
-    {"start", start},
-    {"stop", stop},
-    {"quit", quit},
-    {"comport", comport},
-    {"disp", disp},
-    {"pic", pic},
-    {"comvel", comvel},
-    {"dig", dig},
-    {"freq", freq},
-    {"recdig", recdig},
-    {"rec_control", rec_control},
-    {"writef", writef},
-    {"other", other},
-};
+const CallbackBinding ProgramCallbacks[] = {TARVO_PANEL_CALLBACKS(TARVO_BIND_CALLBACK)
+                                                TARVO_BIND_CALLBACK(other)};
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
 // The test panels are small: by default they need no control. A test that
 // checks requirements sets its own table (setControlRequirements).

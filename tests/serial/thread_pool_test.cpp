@@ -123,6 +123,15 @@ TEST(ThreadPool, IdZeroAndUnknownIdsReturnAtOnce)
     EXPECT_EQ(id, 0);
 }
 
+TEST(ThreadPool, TheWaitsRefuseAnotherPoolsHandleBeforeLookingAtTheId)
+{
+    // Id 0 is done at once only in the default pool; no other pool exists.
+    EXPECT_LT(CmtWaitForThreadPoolFunctionCompletion(5, 0, 0), 0);
+    EXPECT_LT(CmtWaitForThreadPoolFunctionTimed(5, 0, 10.0), 0);
+    EXPECT_LT(CmtWaitForThreadPoolFunctionCompletion(5, 123456, 0), 0);
+    EXPECT_LT(CmtWaitForThreadPoolFunctionTimed(5, 123456, 10.0), 0);
+}
+
 TEST(Delays, DelayBlocksTheCallerForAtLeastItsTime)
 {
     auto start = Clock::now();
