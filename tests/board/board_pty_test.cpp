@@ -35,12 +35,9 @@ using tarvo::board::test::streamingBoard;
 
 namespace {
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
-// 1 channel, third rate class, no status byte, 1 s per record: too slow to
-// see many records unless flooded.
-const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                        0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
+const Bytes kBlock2000 = tarvo::board::test::bytes(tarvo::board::test::k6ch2000);
+// Too slow to see many records unless flooded.
+const Bytes kBlock1s = tarvo::board::test::bytes(tarvo::board::test::k1ch1s);
 
 std::string tempPath(const std::string& name)
 {
@@ -520,8 +517,7 @@ Bytes recorderHandshake(Port& p, const Bytes& block, std::string* ident)
 }
 
 // The block of 9 channels: refused.
-const Bytes kBadBlock = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                         0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBadBlock = tarvo::board::test::bytes(tarvo::board::test::k9ch);
 
 // Waits up to 30 s for the board to log `line`.
 bool logShows(const std::string& log, const std::string& line)
