@@ -9,24 +9,19 @@
 #include <vector>
 
 #include "board_model.h"
+#include "board_streams.h"
 
 using namespace tarvo::board;
 using State = BoardModel::State;
 using StandIn = BoardModel::StandIn;
 using Bytes = std::vector<uint8_t>;
-using Block = std::array<uint8_t, 14>;
+using tarvo::board::test::Block;
+using tarvo::board::test::k6ch2000;
+using tarvo::board::test::k8ch5000;
 
 namespace {
 
-// 6 channels, 115200, status byte, 2000 us: checksum EE, 10-byte records.
-const Block k6ch2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                        0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
-// 8 channels, 57600, status byte, 5000 us: checksum 4D, 13-byte records.
-const Block k8ch5000 = {0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04,
-                        0x02, 0x00, 0x7F, 0x4D, 0xFF, 0xFF, 0x40};
-// Nine channels: refused.
-const Block kBad = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                    0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const auto& kBad = tarvo::board::test::k9ch;
 const uint8_t kStart = kStartByte;
 
 std::string text(const Bytes& v) { return std::string(v.begin(), v.end()); }

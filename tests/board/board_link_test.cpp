@@ -26,8 +26,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock2000 = tarvo::board::test::bytes(tarvo::board::test::k6ch2000);
 
 // Whether `fd` becomes readable within 5 s.
 bool readable(int fd)

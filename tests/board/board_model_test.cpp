@@ -12,7 +12,11 @@
 #include "board_streams.h"
 
 using namespace tarvo::board;
-using Block = std::array<uint8_t, 14>;
+using tarvo::board::test::Block;
+using tarvo::board::test::k1ch1s;
+using tarvo::board::test::k6ch1505;
+using tarvo::board::test::k6ch2000;
+using tarvo::board::test::k8ch5000;
 
 using tarvo::board::test::faultsWith;
 
@@ -44,8 +48,10 @@ bool logHas(const BoardModel& b, const std::string& line)
                        [&](const std::string& l) { return l.find(line) != std::string::npos; });
 }
 
-const Block k6ch2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                        0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+// A surplus channel entry left from an earlier 8-channel block: it counts in
+// the checksum but not in the check.
+constexpr Block k6ch2000Surplus =
+    tarvo::board::test::blockOf("06 0A 08 06 04 02 00 02 00 7B CE FF FF 80");
 
 }  // namespace
 
@@ -85,45 +91,12 @@ TEST_P(WorkedBlocks, AreAcceptedWithTheirChecksumRecordLengthAndPeriod)
 
 INSTANTIATE_TEST_SUITE_P(Examples, WorkedBlocks,
                          ::testing::Values(
-                             // 6 channels, 115200, status byte, 2000 us: 1505 + 10 x 49 + 5.
+                             // 1505 + 10 x 49 + 5.
                              BlockCase{k6ch2000, 0xEE, 6, true, 115200, 10, 2000},
-                             // 8 channels, 57600, status byte, 5000 us.
-                             BlockCase{{0x08, 0x0E, 0x0C, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x7F,
-                                        0x4D, 0xFF, 0xFF, 0x40},
-                                       0x4D,
-                                       8,
-                                       true,
-                                       57600,
-                                       13,
-                                       5000},
-                             // 1 channel, the third rate class, no status byte, 1,000,000 us.
-                             BlockCase{{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x79,
-                                        0xA5, 0x79, 0xFE, 0x01},
-                                       0x99,
-                                       1,
-                                       false,
-                                       0,
-                                       2,
-                                       1000000},
-                             // 6 channels, 115200, no status byte, 1505 us.
-                             BlockCase{{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x00, 0x00, 0x7F,
-                                        0xF4, 0xFF, 0xFF, 0x81},
-                                       0x1A,
-                                       6,
-                                       false,
-                                       115200,
-                                       9,
-                                       1505},
-                             // A surplus channel entry left from an earlier 8-channel block counts
-                             // in the checksum but not in the check.
-                             BlockCase{{0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00, 0x02, 0x00, 0x7B,
-                                        0xCE, 0xFF, 0xFF, 0x80},
-                                       0xF0,
-                                       6,
-                                       true,
-                                       115200,
-                                       10,
-                                       2000}));
+                             BlockCase{k8ch5000, 0x4D, 8, true, 57600, 13, 5000},
+                             BlockCase{k1ch1s, 0x99, 1, false, 0, 2, 1000000},
+                             BlockCase{k6ch1505, 0x1A, 6, false, 115200, 9, 1505},
+                             BlockCase{k6ch2000Surplus, 0xF0, 6, true, 115200, 10, 2000}));
 
 TEST(Block, PeriodsAtBothEndsOfTheRange)
 {

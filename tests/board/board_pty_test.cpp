@@ -26,6 +26,7 @@
 
 #include "board_model.h"
 #include "board_streams.h"
+#include "../support/pty.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -35,24 +36,15 @@ using tarvo::board::test::streamingBoard;
 
 namespace {
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
-// 1 channel, third rate class, no status byte, 1 s per record: too slow to
-// see many records unless flooded.
-const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                        0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
+const Bytes kBlock2000 = tarvo::board::test::bytes(tarvo::board::test::k6ch2000);
+// Too slow to see many records unless flooded.
+const Bytes kBlock1s = tarvo::board::test::bytes(tarvo::board::test::k1ch1s);
 
 std::string tempPath(const std::string& name)
 {
     return (std::filesystem::temp_directory_path() /
             ("tarvo-board-" + std::to_string(getpid()) + "-" + name))
         .string();
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // tarvo-board started with some options; SIGTERM at the end of the test.
@@ -168,28 +160,7 @@ public:
     // line was hung up (end of file or EIO).
     Bytes read(std::size_t n, std::chrono::milliseconds limit, bool* ended = nullptr)
     {
-        Bytes out;
-        const auto end = Clock::now() + limit;
-        while (out.size() < n) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, int(left.count())) <= 0)
-                continue;
-            uint8_t buf[4096];
-            const ssize_t k = ::read(fd_, buf, std::min(sizeof buf, n - out.size()));
-            if (k < 0 && errno == EAGAIN)
-                continue;
-            if (k <= 0) {
-                if (ended)
-                    *ended = k == 0 || errno == EIO;
-                break;
-            }
-            out.insert(out.end(), buf, buf + k);
-        }
-        return out;
+        return readUntil(fd_, n, Clock::now() + limit, ended);
     }
 
 private:
@@ -292,7 +263,7 @@ TEST(PtyBoard, HandshakeThenPacedRecordsAndTheLogTellsWhatHappened)
     // Paced at 2000 us: the 100th record is not due before 99 periods.
     EXPECT_GE(took, 99 * 2000us);
 
-    const std::string text = slurp(log);
+    const std::string text = readfile(log);
     EXPECT_NE(text.find("rx block 06 0A 08 06 04 02 00 00 00 7B CE FF FF 80"), std::string::npos)
         << text;
     EXPECT_NE(text.find("tx checksum EE"), std::string::npos);
@@ -373,7 +344,7 @@ TEST(PtyBoard, RecordsStopAtTheLimitAndTheDumpHoldsExactlyWhatWasSent)
     const Bytes got = p.read(100000, 3s);
     EXPECT_EQ(board.wait(5s), 0);
     EXPECT_EQ(got.size(), 43u * 10);  // records 7, 14, ..., 49 lost
-    EXPECT_EQ(slurp(dump), text(got));
+    EXPECT_EQ(readfile(dump), text(got));
     // The counter jumps where a record was lost.
     EXPECT_EQ(got[6 * 10 - 1] & 15, 6);
     EXPECT_EQ(got[7 * 10 - 1] & 15, 8);
@@ -488,14 +459,14 @@ TEST(DeviceBoard, OnATerminalDeviceA0xFFByteIsDataNotAMark)
     const auto end = Clock::now() + 5s;
     while (text.find("line 19200 8N1") == std::string::npos && Clock::now() < end) {
         std::this_thread::sleep_for(20ms);
-        text = slurp(log);
+        text = readfile(log);
     }
     ASSERT_NE(text.find("line 19200 8N1"), std::string::npos) << text;
     const uint8_t bytes[] = {0xFF, 0x41};
     ASSERT_EQ(write(master, bytes, 2), 2);
     while (text.find("rx 41") == std::string::npos && Clock::now() < end) {
         std::this_thread::sleep_for(20ms);
-        text = slurp(log);
+        text = readfile(log);
     }
     // Idle without a break, the board ignores both, but sees them as the bytes they are.
     EXPECT_NE(text.find("rx FF ignored"), std::string::npos) << text;
@@ -521,14 +492,13 @@ Bytes recorderHandshake(Port& p, const Bytes& block, std::string* ident)
 }
 
 // The block of 9 channels: refused.
-const Bytes kBadBlock = {0x09, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                         0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBadBlock = tarvo::board::test::bytes(tarvo::board::test::k9ch);
 
 // Waits up to 30 s for the board to log `line`.
 bool logShows(const std::string& log, const std::string& line)
 {
     const auto end = Clock::now() + 30s;
-    while (slurp(log).find(line) == std::string::npos) {
+    while (readfile(log).find(line) == std::string::npos) {
         if (Clock::now() > end)
             return false;
         std::this_thread::sleep_for(20ms);
@@ -603,7 +573,7 @@ TEST(PtyBoard, AFlushStartsTheHandshakeOverWhateverTheBoardWasDoing)
         Port acq(path);
         acq.start();
         EXPECT_EQ(acq.read(20, 2s), recordBytes(streamingBoard(kBlock2000), 1, 2));
-        EXPECT_NE(slurp(log).find(c.log), std::string::npos) << slurp(log);
+        EXPECT_NE(readfile(log).find(c.log), std::string::npos) << readfile(log);
         std::remove(log.c_str());
     }
 }
@@ -630,13 +600,13 @@ TEST(PtyBoard, TheRecordersExclusiveUseIsKeptWhileItHoldsThePortAndClearedOnceIt
     acq->start();
     ASSERT_EQ(acq->read(100, 2s).size(), 100u);
     // By now the board has seen the close and the open.
-    EXPECT_EQ(exclusive(*acq), 1) << slurp(log);
-    EXPECT_EQ(slurp(log).find("exclusive use"), std::string::npos) << slurp(log);
+    EXPECT_EQ(exclusive(*acq), 1) << readfile(log);
+    EXPECT_EQ(readfile(log).find("exclusive use"), std::string::npos) << readfile(log);
 
     // The recorder dies holding the port (closed without TIOCNXCL): the board
     // clears the exclusive use, as nobody else will.
     acq.reset();
-    EXPECT_TRUE(logShows(log, "exclusive use left by a closed recorder cleared")) << slurp(log);
+    EXPECT_TRUE(logShows(log, "exclusive use left by a closed recorder cleared")) << readfile(log);
     Port next(path);
     EXPECT_EQ(exclusive(next), 0);
     std::remove(log.c_str());

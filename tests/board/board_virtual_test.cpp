@@ -24,14 +24,9 @@ namespace {
 
 constexpr int kPort = 7;
 
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
-const Bytes kBlock1s = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                        0x00, 0x00, 0x79, 0xA5, 0x79, 0xFE, 0x01};
-// 1 channel with status byte at 115200: 3-byte records every 422 us, the
-// fastest stream with a counter.
-const Bytes kBlockFast = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                          0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x80};
+const Bytes kBlock2000 = tarvo::board::test::bytes(tarvo::board::test::k6ch2000);
+const Bytes kBlock1s = tarvo::board::test::bytes(tarvo::board::test::k1ch1s);
+const Bytes kBlockFast = tarvo::board::test::bytes(tarvo::board::test::k1chFast);
 
 class VirtualBoard : public ::testing::Test {
 protected:

@@ -20,9 +20,7 @@ using tarvo::board::test::streamingBoard;
 
 namespace {
 
-// 6 channels with status byte at 115200: 10-byte records every 2000 us.
-const Bytes kBlock2000 = {0x06, 0x0A, 0x08, 0x06, 0x04, 0x02, 0x00,
-                          0x00, 0x00, 0x7B, 0xCE, 0xFF, 0xFF, 0x80};
+const Bytes kBlock2000 = tarvo::board::test::bytes(tarvo::board::test::k6ch2000);
 
 }  // namespace
 

@@ -1,12 +1,13 @@
 #include "pty_pair.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "../support/pty.h"
 
 PtyPair::PtyPair()
 {
@@ -32,23 +33,7 @@ void PtyPair::write(const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> PtyPair::read(std::size_t n, double seconds)
 {
-    std::vector<uint8_t> got;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (got.size() < n) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            continue;
-        uint8_t buf[4096];
-        const ssize_t k = ::read(master_, buf, std::min(sizeof buf, n - got.size()));
-        if (k <= 0)
-            break;
-        got.insert(got.end(), buf, buf + k);
-    }
-    return got;
+    return readFor(master_, n, seconds);
 }
 
 void PtyPair::closeMaster()

@@ -1,15 +1,11 @@
 #include "pty.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -50,23 +46,7 @@ void Pty::write(const std::vector<unsigned char>& bytes)
 
 std::vector<unsigned char> Pty::read(size_t n, double seconds)
 {
-    std::vector<unsigned char> got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (got.size() < n) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, (int)left.count()) <= 0)
-            continue;
-        unsigned char buf[256];
-        ssize_t k = ::read(master_, buf, sizeof buf);
-        if (k <= 0)
-            break;
-        got.insert(got.end(), buf, buf + k);
-    }
-    return got;
+    return readFor(master_, n, seconds);
 }
 
 void Pty::closeMaster()
@@ -92,12 +72,4 @@ TempDir::~TempDir()
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
-}
-
-std::string readfile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }

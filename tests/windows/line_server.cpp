@@ -47,6 +47,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/pty.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -314,22 +316,7 @@ private:
     {
         if (master_ < 0)
             return "error no pty";
-        std::vector<unsigned char> got;
-        const auto end = Clock::now() + std::chrono::milliseconds(ms);
-        while (got.size() < n) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            if (left.count() <= 0)
-                break;
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, int(left.count())) <= 0)
-                continue;
-            unsigned char buf[4096];
-            const ssize_t k = read(master_, buf, std::min(sizeof buf, n - got.size()));
-            if (k <= 0)
-                break;
-            got.insert(got.end(), buf, buf + k);
-        }
+        const auto got = readUntil(master_, n, Clock::now() + std::chrono::milliseconds(ms));
         return "ok " + hex(got.data(), got.size());
     }
 

@@ -5,12 +5,10 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -127,12 +125,4 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
-}
-
-std::string readfile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
