@@ -97,6 +97,31 @@ struct Loss {
     uint64_t missing = 0;
 };
 
+class Records;
+
+// Reads the records of a Records one after another, from the record that
+// Records::cursor(first) starts it at.
+class RecordCursor {
+public:
+    bool next(Record& r);  // false after the last record
+    bool next();  // the same, without decoding the record
+    uint64_t index() const { return i_ - 1; }  // of the record next() gave
+    std::string_view text() const { return text_; }
+    unsigned counter() const;  // its counter (when the file holds one)
+    // Hands back the pages of the file that this cursor has read.
+    void release();
+
+private:
+    Record skip_;
+    uint64_t start_ = 0;  // the first byte it read
+    friend class Records;
+    const Records* rs_ = nullptr;
+    uint64_t i_ = 0;
+    uint64_t at_ = 0;  // byte offset of the next record
+    uint64_t released_ = 0;  // pages before this were handed back
+    std::string_view text_;
+};
+
 class Records {
 public:
     struct Options {
@@ -153,26 +178,7 @@ public:
     size_t memoryBytes() const;
 
     // Reads records one after another, from record `first`.
-    class Cursor {
-    public:
-        bool next(Record& r);  // false after the last record
-        bool next();  // the same, without decoding the record
-        uint64_t index() const { return i_ - 1; }  // of the record next() gave
-        std::string_view text() const { return text_; }
-        unsigned counter() const;  // its counter (when the file holds one)
-        // Hands back the pages of the file that this cursor has read.
-        void release();
-
-    private:
-        Record skip_;
-        uint64_t start_ = 0;  // the first byte it read
-        friend class Records;
-        const Records* rs_ = nullptr;
-        uint64_t i_ = 0;
-        uint64_t at_ = 0;  // byte offset of the next record
-        uint64_t released_ = 0;  // pages before this were handed back
-        std::string_view text_;
-    };
+    using Cursor = RecordCursor;
     Cursor cursor(uint64_t first) const;
 
     // Growth of a file that a run is writing: indexes the whole records added
@@ -191,6 +197,7 @@ public:
     struct Chunk;
 
 private:
+    friend class RecordCursor;
     void reset();
     bool index(uint64_t from, uint64_t to, const Options& options, bool parallel, std::string& why);
     void merge(Chunk& c);

@@ -71,7 +71,7 @@ uint64_t Records::lostBefore(uint64_t i) const
     return lost;
 }
 
-void Records::Cursor::release()
+void RecordCursor::release()
 {
     // The system maps the pages around a page read too (a whole large folio
     // of the file cache: up to 2 MiB on Linux): those go as well.
@@ -83,9 +83,9 @@ void Records::Cursor::release()
     released_ = at_;
 }
 
-bool Records::Cursor::next() { return next(skip_); }
+bool RecordCursor::next() { return next(skip_); }
 
-unsigned Records::Cursor::counter() const
+unsigned RecordCursor::counter() const
 {
     if (rs_->layout_.format == Format::Raw)
         return static_cast<unsigned char>(text_.back()) & 15;
@@ -109,7 +109,7 @@ Records::Cursor Records::cursor(uint64_t first) const
     return c;
 }
 
-bool Records::Cursor::next(Record& r)
+bool RecordCursor::next(Record& r)
 {
     if (i_ >= rs_->count_)
         return false;
