@@ -33,7 +33,7 @@ using Clock = std::chrono::system_clock;
 
 struct Event {
     bool silence;
-    unsigned record;  // the records received before it (a loss: the record that showed it)
+    unsigned record;   // the records received before it (a loss: the record that showed it)
     unsigned missing;  // a loss: records missing
     Clock::time_point from, to;  // a silence: its start and end (end not yet: from == to)
 };

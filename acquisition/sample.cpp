@@ -14,9 +14,9 @@ static const char MSG_WRITEFAIL[] = " ERROR: Cannot write DATA.TXT! Sampling sto
 // written when the text changes: the loss warning would otherwise be set
 // again for every record once a record was lost.
 static const char* shown;
-static int lossseen;  // a record was lost in this run
-static int lastcount;  // record counter of the last record received
-static int chartskip;  // records to pass over before the chart takes the next
+static int lossseen;                // a record was lost in this run
+static int lastcount;               // record counter of the last record received
+static int chartskip;               // records to pass over before the chart takes the next
 static unsigned long long written;  // whole records handed to the data file
 
 static void show(const char* text)

@@ -67,7 +67,7 @@ double secondsSince(Clock::time_point t)
 // ---------------------------------------------------------------------------
 // The programs: tarvo-board and tarvo as children of this process (proc.h)
 
-std::string gBinDir;  // where tarvo and tarvo-board are
+std::string gBinDir;                   // where tarvo and tarvo-board are
 std::vector<std::string> gTarvoExtra;  // extra arguments for tarvo (e.g. a chart switch)
 
 // CPU time (user + system, every thread, living or ended) of a running process.

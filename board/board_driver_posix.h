@@ -11,15 +11,15 @@ namespace tarvo::board {
 
 struct DriverOptions {
     Faults faults;
-    std::string link;  // pty: a symlink to the slave, removed at exit
-    std::string device;  // a real serial port instead of a pty
-    long baud = 19200;  // device: the handshake rate
-    long otherBaud = 38400;  // device: the rate of the third rate class
-    std::string logFile;  // the model's log lines; "-" for stderr
-    std::string dumpFile;  // every record byte as written, binary
-    uint64_t records = 0;  // stop after this many records (0: never)
+    std::string link;           // pty: a symlink to the slave, removed at exit
+    std::string device;         // a real serial port instead of a pty
+    long baud = 19200;          // device: the handshake rate
+    long otherBaud = 38400;     // device: the rate of the third rate class
+    std::string logFile;        // the model's log lines; "-" for stderr
+    std::string dumpFile;       // every record byte as written, binary
+    uint64_t records = 0;       // stop after this many records (0: never)
     bool exitWhenDone = false;  // exit once those records are out
-    bool once = false;  // exit when the recorder closes the port after a run
+    bool once = false;          // exit when the recorder closes the port after a run
 };
 
 // Runs the board until SIGTERM/SIGINT, a hang-up fault, --once or

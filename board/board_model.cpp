@@ -60,7 +60,7 @@ struct SignalTables {
             v.resize(d.period);
             for (std::size_t i = 0; i < d.period; ++i) {
                 const double x = double(i) / double(d.period);  // phase 0..1
-                double y = 0;  // 0..1
+                double y = 0;                                   // 0..1
                 switch (d.shape) {
                 case Sine: y = 0.5 + 0.5 * std::sin(2 * std::numbers::pi * x); break;
                 case Triangle: y = x < 0.5 ? 2 * x : 2 - 2 * x; break;

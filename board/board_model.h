@@ -33,25 +33,25 @@ inline constexpr unsigned kMaxChannels = 8;
 struct Faults {
     enum class Ident {
         Good,
-        Wrong,  // another board's identification
+        Wrong,      // another board's identification
         LowerCase,  // the right text in lower case
-        Short,  // only the first 10 bytes
-        ZeroByte,  // 14 bytes with a zero byte inside
-        Extra,  // the identification followed by "\r\n"
+        Short,      // only the first 10 bytes
+        ZeroByte,   // 14 bytes with a zero byte inside
+        Extra,      // the identification followed by "\r\n"
     };
     enum class Check {
         Good,
         Wrong,  // the complement of the right checksum
-        None,  // no reply byte at all
+        None,   // no reply byte at all
     };
     Ident ident = Ident::Good;
     Check check = Check::Good;
-    bool noise = false;  // bytes already waiting in the line when the recorder opens it
+    bool noise = false;            // bytes already waiting in the line when the recorder opens it
     uint64_t loseRecordEvery = 0;  // records N, 2N, 3N, ... are not sent (0: never)
-    uint64_t loseByteAt = 0;  // byte k (1-based) of the record stream is not sent (0: never)
-    uint64_t silenceAfter = 0;  // nothing more after record N (0: never)
-    uint64_t hangupAfter = 0;  // the link is hung up after record N (0: never)
-    bool flood = false;  // no pacing: records as fast as the link takes them
+    uint64_t loseByteAt = 0;       // byte k (1-based) of the record stream is not sent (0: never)
+    uint64_t silenceAfter = 0;     // nothing more after record N (0: never)
+    uint64_t hangupAfter = 0;      // the link is hung up after record N (0: never)
+    bool flood = false;            // no pacing: records as fast as the link takes them
     // When not empty: the record stream to send, record after record, in
     // place of the test signals (whole records only, at most kSignalCycle - 1);
     // the board falls silent after the last one.
@@ -62,12 +62,12 @@ struct Faults {
 struct BoardConfig {
     bool valid = false;
     unsigned channels = 0;  // 1..8
-    bool status = false;  // records end in a status byte
-    long baud = 0;  // rate class: 115200, 57600, or 0 for the third class
-    unsigned recLen = 0;  // bytes per record
-    uint32_t count = 0;  // period count, 10 us steps
+    bool status = false;    // records end in a status byte
+    long baud = 0;          // rate class: 115200, 57600, or 0 for the third class
+    unsigned recLen = 0;    // bytes per record
+    uint32_t count = 0;     // period count, 10 us steps
     uint32_t periodUs = 0;  // record cost + 10 x count + fine delay
-    std::string problem;  // why the block was refused
+    std::string problem;    // why the block was refused
 };
 
 // The 8-bit sum with end-around carry: a carry out of bit 7 goes back into bit 0.
@@ -188,7 +188,7 @@ private:
     State state_ = State::Idle;
     BoardConfig config_;
     bool replyGood_ = false;  // the checksum reply was the right one
-    bool held_ = false;  // a stand-in awaits the start byte or confirmBreak()
+    bool held_ = false;       // a stand-in awaits the start byte or confirmBreak()
     std::vector<uint8_t> block_;
     std::vector<uint8_t> output_;
     RecordStream stream_;

@@ -47,7 +47,7 @@ public:
 private:
     BoardModel& model_;
     const uint64_t records_;
-    std::vector<uint8_t> handshake_;  // handshake bytes not yet written
+    std::vector<uint8_t> handshake_;    // handshake bytes not yet written
     std::vector<uint8_t> recordBytes_;  // record bytes, written up to written_
     std::size_t written_ = 0;
     RecordPacer pacer_;

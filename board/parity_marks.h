@@ -13,15 +13,15 @@ namespace tarvo::board {
 
 // Where the parser is within a mark.
 enum class MarkState {
-    Plain,  // between marks
-    AfterFF,  // after \377: a mark, or the first half of a real \377
+    Plain,        // between marks
+    AfterFF,      // after \377: a mark, or the first half of a real \377
     AfterFFZero,  // after \377 \0: a break follows as \0, else a damaged byte
 };
 
 struct LineInput {
     enum class Kind {
-        Data,  // bytes received as sent
-        Break,  // the line was held at space
+        Data,     // bytes received as sent
+        Break,    // the line was held at space
         BadByte,  // one byte with a parity or framing error, dropped
     };
     Kind kind = Kind::Data;

@@ -33,7 +33,7 @@ public:
     // its slave. On failure prints a one-line reason on stderr.
     bool open(const std::string& link);
 
-    int fd() const { return master_; }  // the master: records out, packets in
+    int fd() const { return master_; }      // the master: records out, packets in
     int watchFd() const { return watch_; }  // readable when opens or closes wait
     const std::string& slavePath() const { return slavePath_; }
 
@@ -45,7 +45,7 @@ public:
     // The recorder's opens and closes of the slave, as they come.
     enum class Access {
         FirstOpen,  // the slave was closed: this open may start a handshake
-        Open,  // one more descriptor of a recorder that has it open
+        Open,       // one more descriptor of a recorder that has it open
         LastClose,  // the last opener closed
     };
     using AccessFn = std::function<void(Access)>;
@@ -71,8 +71,8 @@ private:
     int slave_ = -1;  // the board's own hold on the slave
     int watch_ = -1;
     std::string slavePath_;
-    std::string link_;  // made by open(), removed by the destructor
-    int openers_ = 0;  // the recorder's descriptors on the slave
+    std::string link_;        // made by open(), removed by the destructor
+    int openers_ = 0;         // the recorder's descriptors on the slave
     uint64_t opensSeen_ = 0;  // open events so far
 };
 

@@ -10,7 +10,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kOpenGrace = 150ms;  // an open without a flush counts as the break after this
-constexpr auto kAbandoned = 3s;  // a configured board left closed this long was given up
+constexpr auto kAbandoned = 3s;     // a configured board left closed this long was given up
 // A second flush this soon after the one that stood in for the break came
 // before the recorder could read the identification (it reads three quarters
 // of a second after it: the 500 ms break and a quarter second's pause): the

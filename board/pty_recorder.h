@@ -61,7 +61,7 @@ private:
 
     Clock::time_point openedAt_{};
     std::optional<Clock::time_point> openTimer_, closedSince_, heldUntil_;
-    Clock::time_point breakAt_{};  // the flush or open that last stood in for a break
+    Clock::time_point breakAt_{};   // the flush or open that last stood in for a break
     const char* heldBy_ = "flush";  // what the held stand-in was
 };
 

@@ -35,8 +35,8 @@ public:
     bool read(std::vector<LineInput>* in);
 
     void discardOutput();  // what the port has not sent yet
-    void discardBoth();  // and what it received
-    void drain();  // waits until everything written is sent
+    void discardBoth();    // and what it received
+    void drain();          // waits until everything written is sent
     void close();
 
 private:

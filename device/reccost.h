@@ -8,10 +8,10 @@
 
 // The costs, in microseconds, of one row of the table.
 struct CostRow {
-    uint32_t ev;  // base cost of an even channel count (covers the first two)
-    uint32_t odd;  // base cost of an odd channel count (covers the first one)
+    uint32_t ev;    // base cost of an even channel count (covers the first two)
+    uint32_t odd;   // base cost of an odd channel count (covers the first one)
     uint32_t step;  // each further pair of channels
-    uint32_t dig;  // the status byte
+    uint32_t dig;   // the status byte
 };
 
 // The row for an acquisition baud rate: 115200, 57600, or any other rate.

@@ -16,13 +16,13 @@ struct Member;
 struct Value {
     enum class Type { Null, Bool, Number, String, Array, Object };
     Type type = Type::Null;
-    size_t offset = 0;  // byte offset of the value in the text
-    bool boolean = false;  // Bool
-    double number = 0;  // Number
-    bool integral = false;  // Number: written without fraction or exponent, fits int64
-    int64_t integer = 0;  // Number, when integral
-    std::string text;  // String, as UTF-8
-    std::vector<Value> items;  // Array
+    size_t offset = 0;            // byte offset of the value in the text
+    bool boolean = false;         // Bool
+    double number = 0;            // Number
+    bool integral = false;        // Number: written without fraction or exponent, fits int64
+    int64_t integer = 0;          // Number, when integral
+    std::string text;             // String, as UTF-8
+    std::vector<Value> items;     // Array
     std::vector<Member> members;  // Object, in text order
 
     bool isNull() const { return type == Type::Null; }

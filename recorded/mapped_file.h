@@ -64,7 +64,7 @@ private:
     const char* data_ = nullptr;
     uint64_t size_ = 0;
 #ifdef _WIN32
-    void* file_ = nullptr;  // HANDLE
+    void* file_ = nullptr;     // HANDLE
     void* mapping_ = nullptr;  // HANDLE
 #else
     int fd_ = -1;

@@ -55,7 +55,7 @@ private:
 
     const Records& rs_;
     std::vector<std::vector<std::vector<Extent>>> upper_;  // [lane][level - 1][block]
-    uint64_t blocks_ = 0;  // level-0 blocks taken in
+    uint64_t blocks_ = 0;                                  // level-0 blocks taken in
 };
 
 }  // namespace tarvo::recorded

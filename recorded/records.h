@@ -50,14 +50,14 @@ constexpr unsigned kBlock = 32;
 // What each record of a data file holds.
 struct Layout {
     Format format = Format::Columns;
-    unsigned channels = 1;  // 1..8
+    unsigned channels = 1;    // 1..8
     bool statusByte = false;  // raw: each record ends in one
-    bool digital = false;  // the file holds the four digital lines
-    bool counter = false;  // the file holds the record counter
+    bool digital = false;     // the file holds the four digital lines
+    bool counter = false;     // the file holds the record counter
 
     static Layout of(const Settings& s);
     unsigned recordBytes() const;  // raw
-    unsigned columns() const;  // integer columns
+    unsigned columns() const;      // integer columns
     // Index lanes: one per channel, and one for the four digital lines.
     unsigned lanes() const { return channels + (digital ? 1 : 0); }
 };
@@ -103,8 +103,8 @@ class Records;
 // Records::cursor(first) starts it at.
 class RecordCursor {
 public:
-    bool next(Record& r);  // false after the last record
-    bool next();  // the same, without decoding the record
+    bool next(Record& r);                      // false after the last record
+    bool next();                               // the same, without decoding the record
     uint64_t index() const { return i_ - 1; }  // of the record next() gave
     std::string_view text() const { return text_; }
     unsigned counter() const;  // its counter (when the file holds one)
@@ -117,7 +117,7 @@ private:
     friend class Records;
     const Records* rs_ = nullptr;
     uint64_t i_ = 0;
-    uint64_t at_ = 0;  // byte offset of the next record
+    uint64_t at_ = 0;        // byte offset of the next record
     uint64_t released_ = 0;  // pages before this were handed back
     std::string_view text_;
 };
@@ -125,9 +125,9 @@ private:
 class Records {
 public:
     struct Options {
-        unsigned threads = 2;  // threads for a large file
+        unsigned threads = 2;                 // threads for a large file
         uint64_t parallelFrom = 16ull << 20;  // bytes from which more threads pay
-        bool extents = true;  // the min/max of every block (for the pyramid)
+        bool extents = true;                  // the min/max of every block (for the pyramid)
         // Called on the opening thread about every 50 ms with the bytes read
         // so far and the total; returning false cancels.
         std::function<bool(uint64_t done, uint64_t total)> progress;
@@ -149,7 +149,7 @@ public:
     const Layout& layout() const { return layout_; }
     uint64_t count() const { return count_; }  // whole records
     uint64_t bytes() const { return bytes_; }  // bytes of the whole records
-    uint64_t size() const { return size_; }  // bytes of the file as last seen
+    uint64_t size() const { return size_; }    // bytes of the file as last seen
     // Bytes after the last whole record: a record still being written, or
     // one cut short.
     uint64_t tail() const { return size_ - bytes_; }
@@ -211,10 +211,10 @@ private:
     uint64_t bytes_ = 0;
     uint64_t count_ = 0;
     bool extentsOn_ = true;
-    std::vector<uint64_t> offsets_;  // columns: offset of each block's first record
-    std::vector<uint64_t> skips_;  // lostBefore() of each block's first record
+    std::vector<uint64_t> offsets_;             // columns: offset of each block's first record
+    std::vector<uint64_t> skips_;               // lostBefore() of each block's first record
     std::vector<std::vector<Extent>> extents_;  // per lane, per block
-    int lastCounter_ = -1;  // counter of the last record indexed
+    int lastCounter_ = -1;                      // counter of the last record indexed
     uint64_t lost_ = 0;
     std::vector<Loss> losses_;
     uint64_t lossesDropped_ = 0;

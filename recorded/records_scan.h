@@ -16,10 +16,10 @@ namespace tarvo::recorded {
 
 struct Records::Chunk {
     uint64_t from = 0, to = 0;  // bytes, whole records
-    uint64_t firstRecord = 0;  // number of its first record in the file
+    uint64_t firstRecord = 0;   // number of its first record in the file
     uint64_t records = 0;
-    std::vector<uint64_t> offsets;  // of the records that begin a block
-    std::vector<uint64_t> skips;  // lost before them, from the chunk's first record on
+    std::vector<uint64_t> offsets;             // of the records that begin a block
+    std::vector<uint64_t> skips;               // lost before them, from the chunk's first record on
     std::vector<std::vector<Extent>> extents;  // blocks from firstRecord / kBlock on
     int firstCounter = -1, lastCounter = -1;
     uint64_t lost = 0;  // within the chunk
@@ -31,9 +31,9 @@ struct Records::Chunk {
 
 namespace scan {
 
-constexpr uint64_t kStep = 1 << 20;  // progress, cancelling and page hand-back
+constexpr uint64_t kStep = 1 << 20;         // progress, cancelling and page hand-back
 constexpr uint64_t kRelease = 16ull << 20;  // hand back pages every this many bytes
-constexpr uint64_t kQuiet = 4ull << 20;  // a pass this small runs on the caller's thread
+constexpr uint64_t kQuiet = 4ull << 20;     // a pass this small runs on the caller's thread
 
 // Shared by the threads of one pass.
 struct Pass {

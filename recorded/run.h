@@ -32,9 +32,9 @@ namespace tarvo::recorded {
 class Run {
 public:
     struct Options {
-        int statusByte = -1;  // 0 or 1 where config.txt cannot tell (raw files); -1: not given
+        int statusByte = -1;   // 0 or 1 where config.txt cannot tell (raw files); -1: not given
         unsigned threads = 2;  // for indexing a large file
-        bool pyramid = true;  // false: the index alone (what an export needs)
+        bool pyramid = true;   // false: the index alone (what an export needs)
         // Progress of the indexing, on the thread that calls open() (see
         // Records::Options::progress); returning false cancels.
         std::function<bool(uint64_t done, uint64_t total)> progress;
@@ -78,7 +78,7 @@ public:
         Event::Type type = Event::Type::Loss;
         uint64_t record =
             0;  // a loss: the first record after the gap; a silence: the first after it
-        uint64_t missing = 0;  // a loss
+        uint64_t missing = 0;    // a loss
         std::string start, end;  // a silence
     };
     std::vector<Mark> marks() const;

@@ -9,9 +9,9 @@
 namespace tarvo::recorded {
 
 struct RunFiles {
-    std::string data;  // the data file
+    std::string data;    // the data file
     std::string report;  // its run report (config.txt), or empty when there is none
-    std::string run;  // its run description (run.json), or empty when there is none
+    std::string run;     // its run description (run.json), or empty when there is none
 };
 
 // Finds the files of the run that `path` names: a run folder (its data.txt),

@@ -20,15 +20,15 @@ enum class Format { Columns, Raw };
 
 // The settings a run was recorded with.
 struct Settings {
-    unsigned channels = 0;  // analog channels, 1..8
-    bool statusByte = false;  // each record ended in a status byte
-    bool digitalLines = false;  // the four digital lines were to be written
+    unsigned channels = 0;       // analog channels, 1..8
+    bool statusByte = false;     // each record ended in a status byte
+    bool digitalLines = false;   // the four digital lines were to be written
     bool recordCounter = false;  // the record counter was to be written
     Format format = Format::Columns;
     uint32_t periodUs = 0;  // sampling period; 0 when not known
     uint32_t baudRate = 0;  // 0 when not known
-    int port = 0;  // port number; 0 when not known
-    std::string device;  // the port's device, when known
+    int port = 0;           // port number; 0 when not known
+    std::string device;     // the port's device, when known
 
     // Bytes of a record on the wire (and in a raw file).
     unsigned recordBytes() const;
@@ -48,7 +48,7 @@ struct Event {
     // after that many records.
     uint64_t record = 0;
     uint64_t missing = 0;  // Loss
-    std::string start;  // Silence: ISO 8601 times; end empty while it lasts
+    std::string start;     // Silence: ISO 8601 times; end empty while it lasts
     std::string end;
 };
 
@@ -58,11 +58,11 @@ struct RunInfo {
     Source source = Source::Guessed;
     Settings settings;
     bool statusByteKnown = true;  // config.txt does not tell (see resolveLayout)
-    std::string program;  // "tarvo 0.1.0", when known
+    std::string program;          // "tarvo 0.1.0", when known
     std::string start,
         end;  // ISO 8601 (config.txt: local time without zone); empty: unknown / not ended
     std::string endedBy;  // "stop", "quit", "port failed", "write failed"; empty: not ended
-    bool ended = false;  // the recorder ended the run (else it runs, or was killed)
+    bool ended = false;   // the recorder ended the run (else it runs, or was killed)
     std::optional<uint64_t> records;  // records as the recorder counted them
     uint64_t lost = 0;
     std::vector<Event> events;  // in the order seen

@@ -59,8 +59,8 @@ private:
 
     ChartGeometry geo_;
     double dpr_ = 1;
-    QPixmap background_;  // axes, labels, legend
-    QImage traces_;  // the traces, in device pixels; column id at x = id mod width
+    QPixmap background_;       // axes, labels, legend
+    QImage traces_;            // the traces, in device pixels; column id at x = id mod width
     std::int64_t shown_ = -1;  // the newest column when the image was last brought up to date
     bool redrawAll_ = true;
     bool restatic_ = true;

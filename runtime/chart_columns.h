@@ -73,7 +73,7 @@ private:
     std::uint32_t lastIndex_ = 0;
 
     std::uint32_t rateIndex_ = 0;  // lastIndex_ at the last measurement
-    std::int64_t rateAt_ = 0;  // and its time
+    std::int64_t rateAt_ = 0;      // and its time
 };
 
 }  // namespace tarvo::rt

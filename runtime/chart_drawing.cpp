@@ -12,7 +12,7 @@ namespace tarvo::rt {
 namespace {
 
 constexpr int kFullScale = 4095;
-constexpr int kLanes = 4;  // digital lines: bits 7..4 of the status byte
+constexpr int kLanes = 4;    // digital lines: bits 7..4 of the status byte
 constexpr int kLaneGap = 8;  // between the analog plot and the lanes
 constexpr int kLegendTop = 6;
 

@@ -20,7 +20,7 @@ namespace tarvo::rt {
 
 // Where things go, in the widget's coordinates.
 struct ChartGeometry {
-    QRect plot;  // the analog traces
+    QRect plot;   // the analog traces
     QRect lanes;  // the digital lines (empty without them)
     QRect image;  // both, with the gap between them: the traces' image
     int laneHeight = 0;

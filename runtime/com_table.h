@@ -26,7 +26,7 @@ std::string lastComError(int port);
 
 struct PortInfo {
     int number;
-    std::string device;  // a path, COMn, or "virtual"
+    std::string device;       // a path, COMn, or "virtual"
     std::string description;  // "USB adapter: FTDI FT232R", "virtual board", ...
 };
 // The --com entries, the serial ports the machine has (under their default

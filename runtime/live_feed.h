@@ -73,10 +73,10 @@ struct StatusSample {
     enum class Phase { Idle, Running, Ended } phase = Phase::Idle;
     unsigned records = 0;
     unsigned lost = 0;
-    double elapsed = 0;  // seconds since the run began (to its end, once ended)
-    std::string fileName;  // as the run named it
+    double elapsed = 0;           // seconds since the run began (to its end, once ended)
+    std::string fileName;         // as the run named it
     std::int64_t fileBytes = -1;  // -1: the file cannot be read
-    unsigned run = 0;  // counts RunStatusBegin calls
+    unsigned run = 0;             // counts RunStatusBegin calls
 };
 
 class StatusFeed {

@@ -11,8 +11,8 @@
 namespace tarvo::rt::machine {
 
 struct Port {
-    int number;  // its number in the default table
-    std::string device;  // what opens it: a path, or COMn
+    int number;               // its number in the default table
+    std::string device;       // what opens it: a path, or COMn
     std::string description;  // "serial port", "USB adapter: FTDI FT232R", ...
 };
 

@@ -19,11 +19,11 @@ struct ComOption {
 
 struct Options {
     std::vector<ComOption> com;  // in the order given; the first is preselected
-    std::string scriptFile;  // empty: interactive
+    std::string scriptFile;      // empty: interactive
     bool help = false;
     bool version = false;
-    bool noChart = false;  // --no-chart: no live chart (the run status stays)
-    bool platformGiven = false;  // -platform was among the Qt options
+    bool noChart = false;             // --no-chart: no live chart (the run status stays)
+    bool platformGiven = false;       // -platform was among the Qt options
     std::vector<std::string> qtArgs;  // argv[0] and every Qt option, in order
 };
 
@@ -58,10 +58,10 @@ enum class ScriptVerb { Set, Press, Wait };
 struct ScriptAction {
     int line = 0;  // 1-based, for messages
     ScriptVerb verb = ScriptVerb::Wait;
-    int control = 0;  // set
+    int control = 0;         // set
     std::int64_t value = 0;  // set: INT_MIN..UINT32_MAX
-    std::string callback;  // press: one of the program's script buttons
-    double seconds = 0;  // wait
+    std::string callback;    // press: one of the program's script buttons
+    double seconds = 0;      // wait
 };
 
 // The longest wait a script may ask for, in seconds (about 23 days: the

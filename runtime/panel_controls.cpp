@@ -297,13 +297,13 @@ void wireCombo(Control& c, ControlWiring& wiring)
 
 // In the order of Kind.
 constexpr ControlAdapter kAdapters[] = {
-    {readNothing, refuseAll, setNothing, fitsAny, wireButton},  // Button
-    {readCheck, refuseCheck, setCheck, misfitCheck, wireButton},  // Check
+    {readNothing, refuseAll, setNothing, fitsAny, wireButton},                  // Button
+    {readCheck, refuseCheck, setCheck, misfitCheck, wireButton},                // Check
     {readSpin, refuseSpin, setSpin<QSpinBox>, misfitSpin, wireSpin<QSpinBox>},  // Spin
     {readDoubleSpin, refuseDoubleSpin, setSpin<QDoubleSpinBox>, misfitDoubleSpin,
-     wireSpin<QDoubleSpinBox>},  // DoubleSpin
+     wireSpin<QDoubleSpinBox>},                                  // DoubleSpin
     {readCombo, refuseCombo, setCombo, misfitCombo, wireCombo},  // Combo
-    {readNothing, refuseAll, setNothing, fitsAny, wireText},  // Text
+    {readNothing, refuseAll, setNothing, fitsAny, wireText},     // Text
 };
 
 }  // namespace

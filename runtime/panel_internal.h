@@ -11,7 +11,7 @@
 namespace tarvo::rt {
 
 struct ScriptCheck {
-    int line = 0;  // 0 when the script fits the panel
+    int line = 0;       // 0 when the script fits the panel
     std::string error;  // the reason, one line
 };
 

@@ -18,7 +18,7 @@ namespace tarvo::rt::machine {
 namespace {
 
 struct DefaultRange {
-    int first;  // first port number
+    int first;           // first port number
     const char* prefix;  // device name without its index
 };
 // Sixteen numbers per family.

@@ -36,7 +36,7 @@ private:
     QTimer timer_;
     std::vector<std::pair<Role, QPointer<QLabel>>> labels_;
     unsigned run_ = 0;
-    bool final_ = false;  // the ended run is on show
+    bool final_ = false;                              // the ended run is on show
     std::deque<std::pair<double, unsigned>> recent_;  // (elapsed, records) of the last second
 };
 

@@ -18,7 +18,7 @@
 // Panel callbacks
 
 enum {
-    EVENT_COMMIT = 1,  // the user committed a value or pressed a button
+    EVENT_COMMIT = 1,      // the user committed a value or pressed a button
     EVENT_LEFT_CLICK = 3,  // a left mouse press on a control
 };
 
@@ -42,8 +42,8 @@ enum { CTRL_INTEGER = 1, CTRL_TEXT = 2 };
 
 // What the program needs of a control of the panel file.
 struct ControlRequirement {
-    int control;  // control id
-    int kind;  // CTRL_INTEGER: read with GetCtrlVal; CTRL_TEXT: a text the program sets
+    int control;       // control id
+    int kind;          // CTRL_INTEGER: read with GetCtrlVal; CTRL_TEXT: a text the program sets
     const char* what;  // what the program uses it for, for messages
     long long minimum, maximum;  // CTRL_INTEGER: every value the control offers lies in this range
 };
@@ -60,10 +60,10 @@ extern const int ProgramControlCount;
 // The program's own words in the run-time layer's texts and scripts. The
 // program (and each test program that loads panels) defines ProgramWords.
 struct ProgramWordTable {
-    const char* const*
-        scriptButtons;  // the callbacks a script may `press`, in the order --help lists them
+    // The callbacks a script may `press`, in the order --help lists them.
+    const char* const* scriptButtons;
     int scriptButtonCount;
-    const char* quitCallback;  // what closing the window and termination signals press
+    const char* quitCallback;    // what closing the window and termination signals press
     const char* controlIdsHelp;  // --help's paragraph on the control ids (lines, a blank one last)
 };
 extern const ProgramWordTable ProgramWords;
@@ -126,11 +126,11 @@ enum {
 // Result codes: bytes and counts are >= 0, failures negative.
 enum {
     COM_ERR_NOT_OPEN = -3,  // the port number is not open
-    COM_ERR_OPEN = -2,  // the device cannot be opened (missing, busy)
-    COM_ERR_CONFIG = -4,  // the device refuses the link setting
-    COM_ERR_IO = -6,  // the device failed or went away
+    COM_ERR_OPEN = -2,      // the device cannot be opened (missing, busy)
+    COM_ERR_CONFIG = -4,    // the device refuses the link setting
+    COM_ERR_IO = -6,        // the device failed or went away
     COM_ERR_BAD_ARG = -7,
-    COM_ERR_TIMEOUT = -99,  // nothing arrived within the read time-out
+    COM_ERR_TIMEOUT = -99,     // nothing arrived within the read time-out
     COM_ERR_CANCELLED = -100,  // CancelComRd cut the read short
 };
 

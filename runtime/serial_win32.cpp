@@ -279,9 +279,9 @@ DCB linkDcb(const DCB& current, const LinkSettings& link)
     // handshake and the run.
     d.fDtrControl = DTR_CONTROL_ENABLE;
     d.fRtsControl = RTS_CONTROL_ENABLE;
-    d.fErrorChar = FALSE;  // no replacement of bytes with errors
-    d.fNull = FALSE;  // 0x00 is data
-    d.fAbortOnError = FALSE;  // a line error must not fail later reads
+    d.fErrorChar = FALSE;           // no replacement of bytes with errors
+    d.fNull = FALSE;                // 0x00 is data
+    d.fAbortOnError = FALSE;        // a line error must not fail later reads
     if (d.XonChar == d.XoffChar) {  // SetCommState refuses equal characters
         d.XonChar = 0x11;
         d.XoffChar = 0x13;

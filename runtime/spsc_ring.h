@@ -53,7 +53,7 @@ private:
     // Each side's position on a cache line of its own.
     static constexpr std::size_t kLine = 64;
     alignas(kLine) std::atomic<std::uint64_t> head_{0};  // written by the producer
-    std::uint64_t tailSeen_ = 0;  // the producer's copy of tail_
+    std::uint64_t tailSeen_ = 0;                         // the producer's copy of tail_
     alignas(kLine) std::atomic<std::uint64_t> tail_{0};  // written by the consumer
     alignas(kLine) std::array<T, Capacity> slots_{};
 };

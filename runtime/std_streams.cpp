@@ -76,7 +76,7 @@ struct MessageEcho::State {
     std::deque<std::string> queue;
     std::FILE* stream = stdout;
     bool writing = false;  // the writer has taken a line and not finished it
-    bool failed = false;  // the stream failed: no more echo until it is changed
+    bool failed = false;   // the stream failed: no more echo until it is changed
     bool started = false;
     std::size_t dropped = 0;
 

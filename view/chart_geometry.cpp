@@ -8,8 +8,8 @@ namespace tarvo::view {
 
 namespace {
 
-constexpr int kLines = 4;  // digital lines d1..d4
-constexpr int kGap = 8;  // between the plot and the lanes
+constexpr int kLines = 4;         // digital lines d1..d4
+constexpr int kGap = 8;           // between the plot and the lanes
 constexpr int kMarksHeight = 11;  // the row of marks under the traces
 
 }  // namespace

@@ -17,7 +17,7 @@ using recorded::Run;
 namespace {
 
 constexpr double kFullScale = 4095;
-constexpr int kLines = 4;  // digital lines d1..d4
+constexpr int kLines = 4;       // digital lines d1..d4
 constexpr int kMinPeriods = 8;  // the narrowest view, in periods
 
 }  // namespace

@@ -76,10 +76,10 @@ public:
     QColor silenceColour() const;
 
     // Where things are, in the widget's coordinates.
-    QRect plotRect() const { return geo_.plot; }  // the analog traces
+    QRect plotRect() const { return geo_.plot; }    // the analog traces
     QRect lanesRect() const { return geo_.lanes; }  // the digital lines (may be empty)
     QRect marksRect() const { return geo_.marks; }  // the marks of losses and silences
-    QRect axisRect() const { return geo_.axis; }  // the time labels
+    QRect axisRect() const { return geo_.axis; }    // the time labels
     int laneHeight() const { return geo_.laneHeight; }
     QRect legendRect(int t) const;
     double xOf(double us) const

@@ -18,7 +18,7 @@ struct Span {
 };
 
 struct Limits {
-    double end = 0;  // the run's extent
+    double end = 0;       // the run's extent
     double minWidth = 0;  // the narrowest view
 };
 

@@ -68,7 +68,7 @@ private:
     QLabel* readout_ = nullptr;
     QLabel* summary_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QTimer poll_;  // the worker's progress
+    QTimer poll_;    // the worker's progress
     QTimer follow_;  // the file's growth
 
     QString path_, error_, readoutHint_;

@@ -249,7 +249,7 @@ TEST_F(Sampling, StopOnASilentBoardDoesNotHangOrInventBytes)
     std::string data = finish();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     EXPECT_EQ(data, "292,1379,1930,1,0,1,0,1\n");  // the partial record is not made up
-    EXPECT_EQ(tot_data.load(), 2u);  // but it was begun
+    EXPECT_EQ(tot_data.load(), 2u);                // but it was begun
 }
 
 TEST_F(Sampling, SilenceLongerThanTheTimeOutIsWaitedOut)

@@ -70,7 +70,7 @@ struct StateCase {
     const char* name;
     Faults faults;
     void (*reach)(BoardModel&);
-    State state;  // where `reach` leaves the board
+    State state;      // where `reach` leaves the board
     StandIn onFlush;  // what a flush does there
 };
 

@@ -130,15 +130,15 @@ TEST(Block, InvalidBlocksAreRefusedWithABadChecksumAndNeverStream)
         return b;
     };
     const Block bad[] = {
-        with(0, 0),  // no channel
-        with(0, 9),  // more channels than the block has room for
-        with(3, 0x07),  // a channel entry out of order
-        with(6, 0x01),  // the last entry must be 0
+        with(0, 0),      // no channel
+        with(0, 9),      // more channels than the block has room for
+        with(3, 0x07),   // a channel entry out of order
+        with(6, 0x01),   // the last entry must be 0
         with(13, 0x82),  // flag bit 1
         with(13, 0xA0),  // flag bit 5
         with(13, 0xC0),  // two rates at once
-        with(9, 0x76),  // fine delay below 0x77
-        with(9, 0x81),  // fine delay above 0x80
+        with(9, 0x76),   // fine delay below 0x77
+        with(9, 0x81),   // fine delay above 0x80
     };
     for (const Block& block : bad) {
         SCOPED_TRACE(::testing::PrintToString(block));

@@ -26,7 +26,7 @@ public:
     std::unique_ptr<Proc> spawn(const std::string& script);
 
     std::string work() const { return dir.file("work"); }
-    std::string data() const;  // data.txt
+    std::string data() const;    // data.txt
     std::string config() const;  // config.txt
     bool exists(const std::string& name) const;
     std::string boardLog() const;

@@ -396,7 +396,7 @@ TEST(Run, ASecondStartDuringARunIsIgnored)
 
 TEST(Run, DataFileThatCannotBeCreatedLeavesTheProgramUsable)
 {
-    Recording rec;  // the virtual board
+    Recording rec;                                                  // the virtual board
     std::filesystem::create_directories(rec.work() + "/data.txt");  // not a file
     std::unique_ptr<Proc> t = rec.spawn(Panel().lines() +
                                         "press start\nwait 4\npress start\n"

@@ -30,9 +30,9 @@ std::string publicCopy(const TempDir& dir);
 
 // What a comparison of data.txt with the board's dump found.
 struct Compared {
-    size_t whole = 0;  // complete lines in data.txt, all equal to the board's
+    size_t whole = 0;          // complete lines in data.txt, all equal to the board's
     bool partialTail = false;  // data.txt ends in part of the next line
-    size_t sent = 0;  // records the board sent
+    size_t sent = 0;           // records the board sent
 };
 // Checks that the complete lines of `data` are the first records of `sent`
 // and that a trailing incomplete line is the start of the next one.

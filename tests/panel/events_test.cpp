@@ -218,7 +218,7 @@ TEST_F(Events, AnEventDuringACallbackWaitsUntilItReturns)
     std::size_t seenAtEnd = 0;
     onCall = [&](const Call& c) {
         if (c.name == "start" && c.event == EVENT_COMMIT) {
-            click("flag");  // arrives while this callback runs
+            click("flag");                      // arrives while this callback runs
             QCoreApplication::processEvents();  // a nested loop does not let it in
             seenAtEnd = calls.size();
         }

@@ -196,14 +196,14 @@ std::string StderrCapture::text()
 void expectShippedPanelDefaults()
 {
     const std::pair<int, int> defaults[] = {
-        {6, 6},  // channels
+        {6, 6},       // channels
         {8, 115200},  // baud rate
-        {9, 1},  // status byte
-        {10, 2000},  // period, microseconds
-        {11, 1},  // digital lines
-        {12, 1},  // record counter
-        {13, 1},  // integer columns
-        {2, 99},  // the port list was filled: the virtual board, with no --com given
+        {9, 1},       // status byte
+        {10, 2000},   // period, microseconds
+        {11, 1},      // digital lines
+        {12, 1},      // record counter
+        {13, 1},      // integer columns
+        {2, 99},      // the port list was filled: the virtual board, with no --com given
     };
     for (const auto& [control, expected] : defaults) {
         int v = -12345;

@@ -62,7 +62,7 @@ TEST_F(Values, EachKindOfControlHoldsAnInteger)
     // As loaded.
     EXPECT_EQ(value(10), 2000);
     EXPECT_EQ(value(9), 0);
-    EXPECT_EQ(value(13), 0);  // item texts without a number: the index
+    EXPECT_EQ(value(13), 0);      // item texts without a number: the index
     EXPECT_EQ(value(14), 57600);  // item texts that begin with a number: the number
     EXPECT_EQ(value(8), 115200);
     struct Case {

@@ -173,8 +173,8 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
         const char* name;
         Trigger trigger;
         const char* answer;  // a button's text; null: the Escape key
-        bool goesOn;  // the run goes on (then Stop ends it)
-        bool report;  // config.txt at the end
+        bool goesOn;         // the run goes on (then Stop ends it)
+        bool report;         // config.txt at the end
     };
     const Case cases[] = {
         {"close, stop and save", Trigger::CloseWindow, kStop, false, true},

@@ -397,7 +397,7 @@ TEST(Layout, AColumnsFilesFirstLineAgainstTheReportOrRunJson)
         const RunInfo& from;
         const char* line;
         int option;
-        Status status;  // when the line is taken
+        Status status;    // when the line is taken
         const char* why;  // when it is not
     } cases[] = {
         {report, "1,2,3,4,5,6,0,1,0,1,1\n", -1, Status::With, nullptr},

@@ -80,7 +80,7 @@ TYPED_TEST_P(Handshake, AGoodBoardTakesTheBlock)
     EXPECT_NE(this->log.find("rx block 06 0A 08 06 04 02 00 00 00 7B CE FF FF 80"),
               std::string::npos)
         << this->log;
-    EXPECT_GE(this->seconds, 1.0);  // break and two pauses
+    EXPECT_GE(this->seconds, 1.0);                           // break and two pauses
     EXPECT_LT(this->seconds, TypeParam::kLongestHandshake);  // and no read waits out its time-out
 }
 

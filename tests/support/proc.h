@@ -15,8 +15,8 @@
 struct ProcResult {
     int status = -1;  // exit status, or 128 + signal
     bool timedOut = false;
-    std::string out, err;  // what it printed
-    double seconds = 0;  // wall time
+    std::string out, err;   // what it printed
+    double seconds = 0;     // wall time
     double cpuSeconds = 0;  // user + system time of the process
 };
 
@@ -31,8 +31,8 @@ struct ProcExit {
 // /dev/null, stdout and stderr to files of a private temporary directory
 // (read with out(), nextLine(), wait()).
 struct ProcStreams {
-    int in = -1;  // a descriptor for stdin
-    int out = -1;  // a descriptor for stdout
+    int in = -1;      // a descriptor for stdin
+    int out = -1;     // a descriptor for stdout
     std::string err;  // a file for stderr
 };
 
@@ -76,8 +76,8 @@ private:
     std::string dir_, outPath_, errPath_;
     Clock::time_point started_;
     std::optional<ProcExit> exit_;
-    int outFd_ = -1;  // stdout, as nextLine reads it
-    std::string pending_;  // read by nextLine, not yet a whole line
+    int outFd_ = -1;            // stdout, as nextLine reads it
+    std::string pending_;       // read by nextLine, not yet a whole line
     Clock::time_point lineAt_;  // when pending_ last grew
 };
 

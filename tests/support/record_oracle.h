@@ -16,7 +16,7 @@
 struct Panel {
     unsigned num_ch = 6, baudr = 115200, di = 1, SampPer = 2000, digf = 1, rec_c = 1, wfile = 1;
     std::string lines() const;  // the `set` lines of a script
-    unsigned recLen() const;  // bytes of one record on the wire
+    unsigned recLen() const;    // bytes of one record on the wire
 };
 
 // The values of one record in the columns the settings ask for: the
@@ -45,7 +45,7 @@ private:
 // What a reading of a whole data.txt found against records 1, 2, 3, ...
 struct DataCheck {
     uint64_t lines = 0;
-    uint64_t firstBad = 0;  // the first line that is not the record expected there (0: none)
+    uint64_t firstBad = 0;       // the first line that is not the record expected there (0: none)
     uint64_t counterBreaks = 0;  // lines whose counter is not the one after the previous
     bool partialLast = false;
 };

@@ -68,7 +68,7 @@ TEST(RecordOracle, TheCycleRepeatsAndADataFileIsCheckedLineForLine)
         std::ofstream f(path, std::ios::binary);
         for (uint64_t n = 1; n <= 20; n++)
             f << cycle.of(n) << "\n";
-        f << cycle.of(22) << "\n";  // a record lost: the wrong line, the counter jumps
+        f << cycle.of(22) << "\n";       // a record lost: the wrong line, the counter jumps
         f << cycle.of(23).substr(0, 5);  // and a line cut short
     }
     const DataCheck c = checkData(path, cycle);

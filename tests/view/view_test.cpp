@@ -258,8 +258,8 @@ TEST_F(LiveView, EveryRecordIsChartedInEitherFormatWithOrWithoutDigitalLines)
         bool digital;  // the lines are charted where the file holds them
     };
     const Case cases[] = {
-        {{}, true},  // 6 channels in columns with the lines
-        {{3, 57600, 1, 2000, 0, 0, 0}, true},  // raw bytes: the status byte is in the file
+        {{}, true},                              // 6 channels in columns with the lines
+        {{3, 57600, 1, 2000, 0, 0, 0}, true},    // raw bytes: the status byte is in the file
         {{3, 115200, 1, 2000, 0, 1, 1}, false},  // columns without the lines
         {{1, 115200, 0, 1000, 1, 1, 1}, false},  // no status byte at all
     };

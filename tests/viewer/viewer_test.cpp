@@ -29,9 +29,9 @@ using namespace tarvo::view;
 
 namespace {
 
-constexpr double kPeriod = 2000;  // µs
+constexpr double kPeriod = 2000;    // µs
 constexpr uint64_t kRecords = 698;  // 700 sent, the 300th and 600th lost
-constexpr double kEnd = 1400000;  // the 700th record's period ends there
+constexpr double kEnd = 1400000;    // the 700th record's period ends there
 
 // The time of record k (from 0) of the file: the board numbers its records
 // from 1 and never sent the multiples of 300.
