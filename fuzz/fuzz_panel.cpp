@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include "panel_callbacks.h"
 #include "runtime.h"
 
 namespace {
@@ -22,11 +23,9 @@ std::string path;
 
 }  // namespace
 
-const CallbackBinding ProgramCallbacks[] = {
-    {"start", inert}, {"stop", inert},   {"quit", inert},        {"comport", inert},
-    {"disp", inert},  {"pic", inert},    {"comvel", inert},      {"dig", inert},
-    {"freq", inert},  {"recdig", inert}, {"rec_control", inert}, {"writef", inert},
-};
+// Every callback tarvo.uir names, each doing nothing.
+#define INERT_CALLBACK(name) {#name, inert},
+const CallbackBinding ProgramCallbacks[] = {TARVO_PANEL_CALLBACKS(INERT_CALLBACK)};
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];
 
 // The program's table (app/controls.cpp), with the ids of program/ctrlids.h.
