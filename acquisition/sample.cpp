@@ -114,37 +114,55 @@ static int nextbyte(void)
     }
 }
 
-// Reads records until the run stops or fails. Integer columns write a
-// record's line once it is whole; raw bytes go to the file as they come.
-static void records(void)
+// What follows every whole record in either format: the counter test, the
+// chart's share and the flush. Returns < 0 when the run must stop.
+static int recorddone(void)
 {
-    const int raw = wfile == 0;
+    written++;
+    if (di != 0)
+        countertest();
+    if (chartskip-- == 0)
+        chartskip = chartrecord();
+    return flushdue();
+}
+
+// Reads the next record into cc, with raw bytes written to the file as they
+// come. Returns < 0 when the run stopped or the port failed. Called with a
+// constant `raw` and always inlined, so the test leaves the byte loop.
+[[gnu::always_inline]] static inline int readrecord(const int raw)
+{
+    if (stopp != 1)
+        return -1;
+    tot_data.store(tot_data.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    for (unsigned int j = 0; j < RecLen; j++) {
+        int b = nextbyte();
+        if (b < 0)
+            return -1;
+        cc[j] = b;
+        if (raw && putc(cc[j], fout) == EOF)
+            writefail = 1;
+    }
+    return 0;
+}
+
+// Integer columns: a record's line is written once the record is whole.
+static void columns(void)
+{
     char line[64];
-    for (;;) {
-        if (stopp != 1)
-            return;
-        tot_data.store(tot_data.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        for (unsigned int j = 0; j < RecLen; j++) {
-            int b = nextbyte();
-            if (b < 0)
-                return;
-            cc[j] = b;
-            if (raw && putc(cc[j], fout) == EOF)
-                writefail = 1;
-        }
-        if (!raw) {
-            size_t n = recordline(cc, line);
-            if (fwrite(line, 1, n, fout) != n)
-                writefail = 1;
-        }
-        written++;
-        if (di != 0)
-            countertest();
-        if (chartskip-- == 0)
-            chartskip = chartrecord();
-        if (flushdue() < 0)
+    while (readrecord(0) == 0) {
+        size_t n = recordline(cc, line);
+        if (fwrite(line, 1, n, fout) != n)
+            writefail = 1;
+        if (recorddone() < 0)
             return;
     }
+}
+
+static void rawbytes(void)
+{
+    while (readrecord(1) == 0)
+        if (recorddone() < 0)
+            return;
 }
 
 int sample(void* functionData)
@@ -158,7 +176,10 @@ int sample(void* functionData)
     chartskip = 0;
     written = 0;
     viewbegin();
-    records();
+    if (wfile != 0)
+        columns();
+    else
+        rawbytes();
     // What was recorded is on disk even if the port failed.
     if (fflush(fout) != 0 && shown != MSG_WRITEFAIL)
         show(MSG_WRITEFAIL);
