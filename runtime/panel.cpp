@@ -21,6 +21,7 @@
 #include "panel_fittings.h"
 #include "panel_hints.h"
 #include "panel_internal.h"
+#include "panel_memory.h"
 #include "panel_values.h"
 #include "qt_start.h"
 #include "runtime.h"
@@ -29,6 +30,7 @@
 #include "termination_signals.h"
 #include "unattended.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QMouseEvent>
 #include <QThread>
@@ -48,9 +50,10 @@ namespace {
 // the program's callbacks, and what other threads and scripts set on it.
 class WidgetPanel final : public QObject, ControlWiring, ScriptTarget {
 public:
-    void configure(Options options, std::vector<ScriptAction> script)
+    void configure(Options options, std::vector<ScriptAction> script, QStringList arguments)
     {
         options_ = std::move(options);
+        startAgain_.setArguments(std::move(arguments));
         echo_.enable(!options_.scriptFile.empty());
         unattended_.configure(options_.scriptFile, std::move(script));
         signals_.install([this] {
@@ -85,6 +88,8 @@ public:
         panel_.controls = std::move(loaded.controls);
         wire();
         values_.posted().open(panel_.handle, panel_.resourceId, panel_.controls);
+        memory_.loaded(panel_.controls, loaded.digest);
+        startAgain_.attach(panel_.root.get(), unattended_.active());
 
         if (unattended_.active()) {
             const ScriptCheck check = checkScriptAgainst(unattended_.script(), &panel_.controls);
@@ -124,6 +129,60 @@ public:
             panel_.root.reset();
         }
         return UIE_NO_ERROR;
+    }
+
+    // ---- between runs -----------------------------------------------------
+
+    int recall(int panel)
+    {
+        if (!panel_.matches(panel) || !onMainThread())
+            return UIE_BAD_PANEL;
+        if (unattended_.active())
+            return 0;
+        QStringList notes;
+        const int applied = memory_.recall(panel_.controls, values_, notes);
+        for (const QString& n : notes)
+            std::fprintf(stderr, "tarvo: %s\n", n.toLocal8Bit().constData());
+        if (startAgain_.startedAgain())
+            notes.prepend(
+                "Started again after Stop: untick \"Start again after Stop\" to end "
+                "with the next Stop.");
+        else if (applied > 0 && notes.isEmpty())
+            notes << "The settings are those of the last run (\"Panel file values\" gives the "
+                     "panel file's).";
+        if (!notes.isEmpty())
+            RunStatusNote(notes.join("  ").toUtf8().constData());
+        return applied;
+    }
+
+    int remember(int panel)
+    {
+        if (!panel_.matches(panel) || !onMainThread())
+            return UIE_BAD_PANEL;
+        if (unattended_.active())
+            return 0;
+        if (const QString why = memory_.remember(panel_.controls); !why.isEmpty()) {
+            std::fprintf(stderr, "tarvo: the settings are not kept for the next start: %s\n",
+                         why.toLocal8Bit().constData());
+            return -1;
+        }
+        return 0;
+    }
+
+    int startAgain(int panel)
+    {
+        if (!panel_.matches(panel) || !onMainThread())
+            return UIE_BAD_PANEL;
+        // A signal asks the program to end, whatever the box says.
+        if (unattended_.active() || !startAgain_.ticked() || TerminationSignals::caught())
+            return 0;
+        QString why;
+        if (startAgain_.start(why) < 0) {
+            std::fprintf(stderr, "tarvo: cannot start again: %s\n", why.toLocal8Bit().constData());
+            return -1;
+        }
+        std::fprintf(stderr, "tarvo: started again for the next run\n");
+        return 1;
     }
 
     const ControlTable* controls() const { return panel_.root ? &panel_.controls : nullptr; }
@@ -270,6 +329,12 @@ private:
             adapterOf(c.kind).wire(c, *this);
         }
         connectPanelButtons(panel_.root.get(), [this] { refreshPortLists(); });
+        for (QAbstractButton* b : panel_.root->findChildren<QAbstractButton*>())
+            if (b->property("panelFileValues").toBool())
+                connect(b, &QAbstractButton::clicked, this, [this] {
+                    memory_.restore(panel_.controls, values_);
+                    RunStatusNote("The settings are the panel file's again.");
+                });
         attachLiveView(panel_.root.get(), options_.noChart);
     }
 
@@ -323,6 +388,8 @@ private:
     MessageLineEcho echo_;
     TerminationSignals signals_;
     PanelQuestion question_;
+    PanelMemory memory_;
+    StartAgain startAgain_;
 
     LoadedPanel panel_;
     int nextHandle_ = 1;
@@ -365,6 +432,9 @@ int InitRunTime(void* instance, char** argv, void* reserved)
         terms.scriptButtons.emplace_back(ProgramWords.scriptButtons[i]);
     terms.controlIdsHelp = ProgramWords.controlIdsHelp ? ProgramWords.controlIdsHelp : "";
     setProgramTerms(std::move(terms));
+    QStringList arguments;  // as given, for a process started again
+    for (char** p = argv && *argv ? argv + 1 : argv; p && *p; ++p)
+        arguments << QString::fromLocal8Bit(*p);
     std::optional<Options> o = readCommandLine(argv);
     if (!o)
         return 0;
@@ -385,7 +455,7 @@ int InitRunTime(void* instance, char** argv, void* reserved)
     startQt(*o);
     if (!gPanel)
         gPanel = new WidgetPanel;
-    gPanel->configure(std::move(*o), std::move(script));
+    gPanel->configure(std::move(*o), std::move(script), std::move(arguments));
     return 1;
 }
 
@@ -462,5 +532,11 @@ int GenericMessagePopup(const char* title, const char* message, const char* butt
     const char* const labels[3] = {button1, button2, button3};
     return gPanel ? gPanel->popup(title, message, labels, escapeButton) : escapeButton;
 }
+
+int RememberPanelSettings(int panel) { return gPanel ? gPanel->remember(panel) : UIE_BAD_PANEL; }
+
+int RecallPanelSettings(int panel) { return gPanel ? gPanel->recall(panel) : UIE_BAD_PANEL; }
+
+int StartProgramAgain(int panel) { return gPanel ? gPanel->startAgain(panel) : UIE_BAD_PANEL; }
 
 int InteractiveEvent(void) { return gPanel ? gPanel->interactive() : 0; }

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -242,6 +243,9 @@ PanelFile loadPanelFile(const char* file, int resourceId)
         return failure(why);
     if (const std::string why = checkRequirements(loaded.controls); !why.empty())
         return failure(path + ": " + QString::fromStdString(why));
+    if (f.seek(0))
+        loaded.digest =
+            QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex().left(16);
     return loaded;
 }
 

@@ -5,6 +5,7 @@
 
 #include "panel_controls.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -14,7 +15,8 @@ namespace tarvo::rt {
 struct PanelFile {
     std::unique_ptr<QWidget> root;  // null when the file does not serve
     ControlTable controls;
-    QString error;  // one line, when root is null
+    QString error;      // one line, when root is null
+    QByteArray digest;  // of the file's bytes: tells one panel file from another
 };
 
 // Loads panel `resourceId` from the Qt Designer file `file` (relative to the

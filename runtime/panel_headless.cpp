@@ -213,3 +213,11 @@ int GenericMessagePopup(const char* /*title*/, const char* /*message*/, const ch
     return escapeButton;
 }
 int InteractiveEvent(void) { return 0; }
+
+// Without a window there is nothing to remember between runs, and no box to
+// start again with: every run starts from the program's values.
+int RememberPanelSettings(int /*panel*/) { return 0; }
+
+int RecallPanelSettings(int /*panel*/) { return 0; }
+
+int StartProgramAgain(int /*panel*/) { return 0; }

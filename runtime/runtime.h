@@ -101,6 +101,28 @@ int GenericMessagePopup(const char* title, const char* message, const char* butt
 // script's action, a signal, or outside a callback.
 int InteractiveEvent(void);
 
+// Between runs, in the window. In unattended mode these do nothing: a script
+// run always starts from the panel file's values and leaves nothing behind.
+//
+// The settings controls are the panel's integer controls that the program
+// reads. RememberPanelSettings keeps their values in a file of the user's
+// (tarvo/window.conf in the configuration folder: $XDG_CONFIG_HOME, else
+// ~/.config); returns 0, or -1 when they could not be kept (the reason on
+// stderr). RecallPanelSettings puts the values kept there back on the panel,
+// leaving out, with a note under the run status and on stderr, a value the
+// panel does not take (out of range, a port no longer listed) and every value
+// when the panel file has changed since; a file that cannot be read is noted
+// and changes nothing. Returns how many values it put back. A button with the
+// `panelFileValues` property puts the panel file's own values back.
+int RememberPanelSettings(int panel);
+int RecallPanelSettings(int panel);
+// When the panel's check box with the `startAgain` property is ticked, starts
+// a fresh copy of this program with this one's command line in the current
+// folder, where the box is ticked again. Never in unattended mode, nor once a
+// termination signal has come. Returns 1 when one was started, 0 when none
+// was asked for, -1 when it could not be started (the reason on stderr).
+int StartProgramAgain(int panel);
+
 // Integer and text values of the controls of panel `panel` (a resource id or
 // a handle: one panel is loaded). GetCtrlVal runs on the main thread;
 // SetCtrlVal is safe from any thread.

@@ -17,9 +17,11 @@ namespace tarvo::rt {
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t gCaught = 0;
 
 void onTerminationSignal(int)
 {
+    gCaught = 1;
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
@@ -58,6 +60,15 @@ void TerminationSignals::install(std::function<void()> onSignal)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);  // the terminal or the session closed
+#endif
+}
+
+bool TerminationSignals::caught()
+{
+#ifndef _WIN32
+    return gCaught != 0;
+#else
+    return false;
 #endif
 }
 
