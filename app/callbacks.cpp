@@ -49,5 +49,32 @@ int quit(int panel, int control, int event, void* callbackData, int eventData1, 
 
 TARVO_PANEL_SETTINGS(INERT_CALLBACK)
 
-const CallbackBinding ProgramCallbacks[] = {TARVO_PANEL_CALLBACKS(TARVO_BIND_CALLBACK)};
+// Start, and the settings a run began with kept for the next start of tarvo.
+static int startrun(int panel, int control, int event, void* callbackData, int eventData1,
+                    int eventData2)
+{
+    const int idle = functionId == 0;
+    start(panel, control, event, callbackData, eventData1, eventData2);
+    if (event == EVENT_COMMIT && idle && functionId != 0)
+        RememberPanelSettings(panel);
+    return 0;
+}
+
+// Stop, and a fresh tarvo for the next run when the window asks for one.
+// Quit (also its "Stop and save the report"), a failed Start and a
+// termination signal end the program for good.
+static int stoprun(int panel, int control, int event, void* callbackData, int eventData1,
+                   int eventData2)
+{
+    stop(panel, control, event, callbackData, eventData1, eventData2);
+    if (event == EVENT_COMMIT)
+        StartProgramAgain(panel);
+    return 0;
+}
+
+// The panel file's callback names, start and stop bound to the two above.
+const CallbackBinding ProgramCallbacks[] = {{"start", startrun},
+                                            {"stop", stoprun},
+                                            {"quit", quit},
+                                            TARVO_PANEL_SETTINGS(TARVO_BIND_CALLBACK)};
 const int ProgramCallbackCount = sizeof ProgramCallbacks / sizeof ProgramCallbacks[0];

@@ -12,6 +12,8 @@ int main(int argc, char* argv[])
         // A script that does not fit the panel is the script's mistake.
         return panelHandle == LOAD_SCRIPT_MISFIT ? 2 : -1;
     InstallHintFunction(panelHandle, PANEL_PERIODHINT, periodhint);
+    // The window offers the settings of the last run it started.
+    RecallPanelSettings(panelHandle);
     DisplayPanel(panelHandle);
     RunUserInterface();
     // Id 0 (no run was started) returns at once.
