@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "../panel/window_user.h"
+#include "../support/config_home.h"
 #include "pty.h"
 #include "runtime.h"
 #include "state.h"
@@ -17,6 +18,7 @@ TEST(CloseWindow, DuringARunLeavesACompleteDataFile)
     static char a0[] = "tarvo", a1[] = "-platform", a2[] = "offscreen", a3[] = "--com",
                 a4[] = "1=virtual";
     static char* argv[] = {a0, a1, a2, a3, a4, nullptr};
+    usePrivateConfigHome();
     ASSERT_EQ(InitRunTime(0, argv, 0), 1);
     int panel = LoadPanel(0, "tarvo.uir", 1);
     ASSERT_GT(panel, 0);

@@ -28,7 +28,7 @@ std::unique_ptr<Proc> Recording::spawn(const std::string& script)
     return std::make_unique<Proc>(
         std::vector<std::string>{binpath("tarvo"), "-platform", "offscreen", "--com", "1=" + device,
                                  "--script", dir.file("script.txt")},
-        work());
+        work(), ProcStreams{-1, -1, {}, configHome()});
 }
 
 ProcResult Recording::run(const std::string& script, double seconds)

@@ -26,6 +26,8 @@ public:
     std::unique_ptr<Proc> spawn(const std::string& script);
 
     std::string work() const { return dir.file("work"); }
+    // tarvo's XDG_CONFIG_HOME: where the window keeps its settings between runs.
+    std::string configHome() const { return dir.file("config"); }
     std::string data() const;    // data.txt
     std::string config() const;  // config.txt
     bool exists(const std::string& name) const;

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "../support/config_home.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QTimer>
@@ -50,6 +52,7 @@ const ProgramWordTable ProgramWords = {kScriptButtons, 3, "quit", ""};
 
 int initRunTime(std::vector<std::string> args)
 {
+    usePrivateConfigHome();
     args.insert(args.begin(), "test_panel");
     std::vector<char*> argv;
     for (std::string& a : args)

@@ -21,6 +21,7 @@
 
 #include <unistd.h>
 
+#include "../support/config_home.h"
 #include "ctrlids.h"
 #include "fresh_run.h"
 #include "hint.h"
@@ -100,6 +101,7 @@ protected:
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        usePrivateConfigHome();
         ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
     }
 

@@ -1,5 +1,7 @@
 #include "panel_env.h"
 
+#include "config_home.h"
+
 #include <gtest/gtest.h>
 
 #include "ctrlids.h"
@@ -11,6 +13,7 @@ class PanelEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        usePrivateConfigHome();
         static char arg0[] = "tarvo-test", arg1[] = "-platform", arg2[] = "offscreen";
         static char* argv[] = {arg0, arg1, arg2, nullptr};
         ASSERT_EQ(InitRunTime(0, argv, 0), 1);

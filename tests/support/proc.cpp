@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 extern char** environ;
 
@@ -55,12 +56,23 @@ Proc::Proc(const std::vector<std::string>& argv, const std::string& cwd, const P
         std::string cmd = "cd \"$0\" && exec \"$@\"";
         args.insert(args.begin(), {"/bin/sh", "-c", cmd, cwd});
     }
+    // The settings the window keeps between runs: never the user's.
+    const std::string home =
+        "XDG_CONFIG_HOME=" + (!streams.configHome.empty() ? streams.configHome
+                              : dir_.empty()              ? std::string("/nonexistent/tarvo-test")
+                                                          : dir_ + "/config");
+    std::vector<char*> cenv;
+    for (char** e = environ; *e; ++e)
+        if (std::string_view(*e).rfind("XDG_CONFIG_HOME=", 0) != 0)
+            cenv.push_back(*e);
+    cenv.push_back(const_cast<char*>(home.c_str()));
+    cenv.push_back(nullptr);
     std::vector<char*> cargv;
     for (auto& a : args)
         cargv.push_back(a.data());
     cargv.push_back(nullptr);
     started_ = Clock::now();
-    if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), environ) != 0)
+    if (posix_spawn(&pid_, cargv[0], &fa, nullptr, cargv.data(), cenv.data()) != 0)
         pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
 #ifdef SYS_pidfd_open

@@ -34,6 +34,9 @@ struct ProcStreams {
     int in = -1;      // a descriptor for stdin
     int out = -1;     // a descriptor for stdout
     std::string err;  // a file for stderr
+    // Where the process keeps its settings between runs (XDG_CONFIG_HOME);
+    // empty: a folder of its own, never the user's.
+    std::string configHome;
 };
 
 class Proc {

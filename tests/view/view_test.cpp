@@ -29,6 +29,7 @@
 #include "com_table.h"
 #include "../panel/fresh_run.h"
 #include "../panel/window_user.h"
+#include "../support/config_home.h"
 #include "ctrlids.h"
 #include "hint.h"
 #include "live_feed.h"
@@ -86,6 +87,7 @@ protected:
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        usePrivateConfigHome();
         ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
         panel = LoadPanel(0, "tarvo.uir", 1);
         ASSERT_GT(panel, 0);
