@@ -1,0 +1,471 @@
+// Between runs, in the window, on the real panel with the program's own
+// callbacks, offscreen, against the virtual board: the settings a run began
+// with come back at the next start of tarvo (and what the panel no longer
+// takes does not), "Panel file values" goes back, and "Start again after
+// Stop" opens a fresh process with the same settings.
+//
+// The fresh process is this test program again: started with the variable
+// that marks a process started again, main plays the user at its window
+// (see secondWindow below) and writes what it found into second.txt.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "../support/config_home.h"
+#include "ctrlids.h"
+#include "fresh_run.h"
+#include "hint.h"
+#include "panel_memory.h"
+#include "proc.h"
+#include "pty.h"
+#include "runtime.h"
+#include "serial_virtual.h"
+#include "state.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kBoardPort = 1;  // --com 1=virtual
+
+QWidget* window()
+{
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == "tarvoPanel")
+            return top;
+    return nullptr;
+}
+
+template <class W>
+W* part(const char* name)
+{
+    QWidget* w = window();
+    return w ? w->findChild<W*>(name) : nullptr;
+}
+
+QPushButton* buttonFor(const char* callback)
+{
+    if (QWidget* w = window())
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->property("callback").toString() == callback)
+                return b;
+    return nullptr;
+}
+
+unsigned value(int control)
+{
+    unsigned v = 0;
+    EXPECT_EQ(GetCtrlVal(PANEL, control, &v), UIE_NO_ERROR) << control;
+    return v;
+}
+
+std::string note()
+{
+    auto* label = part<QLabel>("statusNote");
+    return label ? label->text().toStdString() : std::string();
+}
+
+// Calls `fn` from the event loop once `pred` holds (checked every 20 ms).
+void when(std::function<bool()> pred, std::function<void()> fn)
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, pred, fn] {
+        if (!pred())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        fn();
+    });
+    timer->start(20);
+}
+
+// Runs the event loop until the program quits; a guard ends it after a minute.
+int runLoop()
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+        QuitUserInterface(-77);
+    });
+    guard.start(60000);
+    return RunUserInterface();
+}
+
+// Presses Start, and Stop once records come.
+int startThenStop()
+{
+    QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+    when([] { return tot_data.load() > 20; }, [] { buttonFor("stop")->click(); });
+    return runLoop();
+}
+
+// Lets the event loop run until `pred` holds (up to 10 s).
+bool settle(const std::function<bool()>& pred)
+{
+    return waitUntil(pred, 10, [] { QTest::qWait(20); });
+}
+
+std::string settingsFile() { return tarvo::rt::rememberedSettingsPath().toStdString(); }
+
+void writeSettings(const std::string& text)
+{
+    fs::create_directories(fs::path(settingsFile()).parent_path());
+    std::ofstream(settingsFile(), std::ios::binary) << text;
+}
+
+// The panel line of a settings file the program wrote itself.
+std::string panelLine(const std::string& text)
+{
+    std::smatch m;
+    return std::regex_search(text, m, std::regex("panel [0-9a-f]+\n")) ? m.str() : std::string();
+}
+
+// Lines "ID VALUE" of the values the window shows, the box, and the note.
+std::string windowState()
+{
+    std::string s;
+    for (int id : {PANEL_COMPORT, PANEL_NUMCH, PANEL_BAUD, PANEL_STATUSBYTE, PANEL_PERIOD,
+                   PANEL_DIGITAL, PANEL_COUNTER, PANEL_FORMAT})
+        s += std::to_string(id) + " " + std::to_string(value(id)) + "\n";
+    auto* box = part<QCheckBox>("startAgain");
+    s += std::string("ticked ") + (box && box->isChecked() ? "1" : "0") + "\n";
+    return s;
+}
+
+class BetweenRuns : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        freshRunState();
+        here = fs::current_path();
+        fs::current_path(dir.path());  // data.txt and config.txt go here
+        usePrivateConfigHome();
+        fs::remove_all(fs::path(settingsFile()).parent_path());
+        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
+    }
+
+    void TearDown() override
+    {
+        close();
+        freshRunState();
+        tarvo::rt::resetVirtualBoard(kBoardPort);
+        fs::current_path(here);
+    }
+
+    // A new start of tarvo's window, as main makes it; returns how many
+    // remembered values it put back.
+    int open()
+    {
+        close();
+        freshRunState();
+        RunStatusNote("");  // the note of a previous case
+        panel = LoadPanel(0, "tarvo.uir", 1);
+        EXPECT_GT(panel, 0);
+        InstallHintFunction(panel, PANEL_PERIODHINT, periodhint);
+        const int recalled = RecallPanelSettings(panel);
+        DisplayPanel(panel);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window()));
+        return recalled;
+    }
+
+    void close()
+    {
+        if (panel > 0)
+            DiscardPanel(panel);
+        panel = 0;
+    }
+
+    void set(std::initializer_list<std::pair<int, unsigned>> values)
+    {
+        for (auto [id, v] : values)
+            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+    }
+
+    bool exists(const std::string& name) const { return fs::exists(dir.file(name)); }
+
+    TempDir dir;
+    fs::path here;
+    int panel = 0;
+};
+
+}  // namespace
+
+TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
+{
+    EXPECT_EQ(open(), 0);  // nothing remembered yet: the panel file's values
+    const std::string panelFile = windowState();
+    EXPECT_EQ(value(PANEL_NUMCH), 6u);
+    EXPECT_EQ(value(PANEL_PERIOD), 2000u);
+
+    set({{PANEL_NUMCH, 3}, {PANEL_PERIOD, 5000}, {PANEL_FORMAT, 0}, {PANEL_COUNTER, 0}});
+    ASSERT_EQ(startThenStop(), 0);
+    ASSERT_TRUE(exists("config.txt"));
+    const std::string kept = readfile(settingsFile());
+    for (const char* line : {"\n2 1\n", "\n6 3\n", "\n8 115200\n", "\n9 1\n", "\n10 5000\n",
+                             "\n11 1\n", "\n12 0\n", "\n13 0\n"})
+        EXPECT_NE(kept.find(line), std::string::npos) << line << " in\n" << kept;
+    EXPECT_FALSE(panelLine(kept).empty()) << kept;
+
+    // The next start of tarvo offers them.
+    EXPECT_EQ(open(), 8);
+    EXPECT_EQ(value(PANEL_NUMCH), 3u);
+    EXPECT_EQ(value(PANEL_PERIOD), 5000u);
+    EXPECT_EQ(value(PANEL_FORMAT), 0u);
+    EXPECT_EQ(value(PANEL_COUNTER), 0u);
+    EXPECT_TRUE(settle([] { return note().find("those of the last run") != std::string::npos; }))
+        << note();
+    // The period hint follows the values put back: three channels.
+    auto* hint = part<QLabel>("periodHint");
+    ASSERT_NE(hint, nullptr);
+    char expected[256] = {};
+    periodhint(PANEL, expected, sizeof expected);
+    EXPECT_EQ(hint->text().toStdString(), expected);
+
+    // The way back.
+    auto* back = part<QPushButton>("panelFileValues");
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->text().toStdString(), "Panel file values");
+    back->click();
+    EXPECT_EQ(windowState(), panelFile);
+    EXPECT_TRUE(settle([] { return note().find("panel file's again") != std::string::npos; }))
+        << note();
+    // Going back changes nothing kept: the next Start keeps what it starts with.
+    EXPECT_EQ(readfile(settingsFile()), kept);
+}
+
+TEST_F(BetweenRuns, AStartThatBeginsNoRunKeepsNothing)
+{
+    open();
+    set({{PANEL_NUMCH, 8}, {PANEL_PERIOD, 10}});  // far too short for eight channels
+    QTimer::singleShot(0, [] {
+        buttonFor("start")->click();
+        QuitUserInterface(0);
+    });
+    ASSERT_EQ(runLoop(), 0);
+    EXPECT_EQ(functionId, 0);
+    EXPECT_FALSE(fs::exists(settingsFile()));
+}
+
+TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
+{
+    // A file the program wrote itself, for the panel line of this panel file.
+    open();
+    set({{PANEL_NUMCH, 2}});
+    ASSERT_EQ(startThenStop(), 0);
+    const std::string panelOk = panelLine(readfile(settingsFile()));
+    ASSERT_FALSE(panelOk.empty());
+
+    struct Case {
+        const char* name;
+        std::string text;  // the settings file; null text with `folder`: a folder in its place
+        bool folder;
+        int applied;
+        unsigned channels, period, port;
+        const char* noteHas;
+    };
+    const Case cases[] = {
+        {"all taken", panelOk + "6 4\n10 3000\n", false, 2, 4, 3000, 1, "those of the last run"},
+        {"channels out of range", panelOk + "6 12\n10 3000\n", false, 1, 6, 3000, 1,
+         "Left out of the last run's settings: analog channels 12"},
+        {"a port no longer listed", panelOk + "2 77\n6 4\n", false, 1, 4, 2000, 1,
+         "serial port number 77"},
+        {"a control the panel lacks", panelOk + "42 1\n6 4\n", false, 1, 4, 2000, 1,
+         "control 42 (not a setting of this panel)"},
+        {"another panel file", "panel 0123456789abcdef\n6 4\n10 3000\n", false, 0, 6, 2000, 1,
+         "taken with another panel file; the panel file's values stay"},
+        {"a word for a number", panelOk + "6 4\n10 fast\n", false, 0, 6, 2000, 1,
+         "window.conf:3: not a value: 'fast'); the panel file's values stay"},
+        {"binary junk", std::string("\x7f" "ELF\x02\x01\x00\x00junk", 12), false, 0, 6, 2000, 1,
+         "damaged"},
+        {"empty", "", false, 0, 6, 2000, 1, "no panel line"},
+        {"a folder in its place", "", true, 0, 6, 2000, 1, "cannot be read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(settingsFile());
+        if (c.folder)
+            fs::create_directories(settingsFile());
+        else
+            writeSettings(c.text);
+        EXPECT_EQ(open(), c.applied);
+        EXPECT_EQ(value(PANEL_NUMCH), c.channels);
+        EXPECT_EQ(value(PANEL_PERIOD), c.period);
+        EXPECT_EQ(value(PANEL_COMPORT), c.port);
+        EXPECT_TRUE(settle([&] { return note().find(c.noteHas) != std::string::npos; }))
+            << "note: " << note();
+    }
+    fs::remove_all(settingsFile());
+}
+
+TEST_F(BetweenRuns, StopWithStartAgainTickedOpensAFreshTarvoWithTheSameSettings)
+{
+    open();
+    auto* box = part<QCheckBox>("startAgain");
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(box->isChecked());  // off by default
+    set({{PANEL_NUMCH, 2}, {PANEL_PERIOD, 4000}, {PANEL_DIGITAL, 0}});
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    ASSERT_TRUE(box->isChecked());
+    const std::string first = windowState();
+    ASSERT_EQ(startThenStop(), 0);
+    ASSERT_TRUE(exists("config.txt"));
+    const std::optional<qint64> pid = tarvo::rt::lastStartedAgain();
+    ASSERT_TRUE(pid.has_value());
+
+    // The fresh process plays its part (secondWindow) and ends by itself.
+    const std::string report = dir.file("second.txt");
+    ASSERT_TRUE(waitUntil([&] { return readfile(report).find("end\n") != std::string::npos; }, 90))
+        << readfile(report);
+    EXPECT_TRUE(waitUntil([&] { return ::kill(pid_t(*pid), 0) != 0; }, 30));
+    const std::string second = readfile(report);
+
+    // It came up with the settings the first run began with, the box ticked.
+    EXPECT_EQ(second.substr(0, first.size()), first);
+    EXPECT_NE(second.find("note Started again after Stop"), std::string::npos) << second;
+    // Its Start kept the first run under dated names; its own run replaced
+    // data.txt and config.txt, with its two channels.
+    EXPECT_NE(second.find("running 1\n"), std::string::npos) << second;
+    int dated = 0;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        dated += std::regex_match(e.path().filename().string(),
+                                  std::regex("(data|config)-[0-9]{8}-[0-9]{6}\\.txt|"
+                                             "run-[0-9]{8}-[0-9]{6}\\.json"));
+    EXPECT_EQ(dated, 3);
+    EXPECT_NE(readfile(dir.file("config.txt")).find("Number of Analogical channels:  2"),
+              std::string::npos);
+    // Unticked before its Stop: the cycle ended there.
+    EXPECT_NE(second.find("again 0\n"), std::string::npos) << second;
+}
+
+TEST_F(BetweenRuns, QuitEvenWithTheReportStartsNothingAgain)
+{
+    struct Case {
+        const char* name;
+        bool duringRun;
+        bool report;
+    };
+    const Case cases[] = {
+        {"quit before any run", false, false},
+        {"quit during a run, stop and save the report", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir.file("config.txt"));
+        const std::optional<qint64> before = tarvo::rt::lastStartedAgain();
+        open();
+        part<QCheckBox>("startAgain")->setChecked(true);
+        if (c.duringRun) {
+            QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+            when([] { return tot_data.load() > 20; }, [] {
+                // Quit asks from inside the button's click: watch first.
+                when([] { return QApplication::activeModalWidget() != nullptr; }, [] {
+                    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                    for (QAbstractButton* b : box->buttons())
+                        if (b->text() == "Stop and save the report")
+                            b->click();
+                });
+                buttonFor("quit")->click();
+            });
+        } else {
+            QTimer::singleShot(0, [] { buttonFor("quit")->click(); });
+        }
+        ASSERT_EQ(runLoop(), 0);
+        EXPECT_EQ(exists("config.txt"), c.report);
+        EXPECT_EQ(tarvo::rt::lastStartedAgain(), before);
+    }
+}
+
+// Last: a caught signal stays caught for the rest of this process.
+TEST_F(BetweenRuns, ASignalDuringStopsPauseEndsTheCycle)
+{
+    const std::optional<qint64> before = tarvo::rt::lastStartedAgain();
+    open();
+    part<QCheckBox>("startAgain")->setChecked(true);
+    std::thread signaller;
+    QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+    when([] { return tot_data.load() > 20; }, [&] {
+        // Stop pauses 2.25 s before it ends the program; the signal comes
+        // in that pause.
+        signaller = std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            ::kill(::getpid(), SIGTERM);
+        });
+        buttonFor("stop")->click();
+    });
+    ASSERT_EQ(runLoop(), 0);
+    signaller.join();
+    EXPECT_TRUE(exists("config.txt"));
+    EXPECT_EQ(tarvo::rt::lastStartedAgain(), before);
+}
+
+namespace {
+
+// The fresh process: the user at the second window. Writes what the window
+// came up with into second.txt, starts a run, notes whether the first run's
+// files were kept, unticks the box and stops.
+int secondWindow(char** argv)
+{
+    std::ofstream out("second.txt");
+    auto say = [&out](const std::string& s) { out << s << std::flush; };
+    if (InitRunTime(nullptr, argv, nullptr) != 1 || (panelHandle = LoadPanel(0, "tarvo.uir", 1)) < 0) {
+        say("cannot start\nend\n");
+        return 1;
+    }
+    InstallHintFunction(panelHandle, PANEL_PERIODHINT, periodhint);
+    RecallPanelSettings(panelHandle);
+    DisplayPanel(panelHandle);
+    // Once the run status shows the note of a process started again.
+    when([] { return !note().empty(); }, [&] {
+        say(windowState());
+        say("note " + note() + "\n");
+        buttonFor("start")->click();
+    });
+    int again = -9;
+    when([] { return tot_data.load() > 20; }, [&] {
+        say(std::string("running ") + (functionId != 0 ? "1" : "0") + "\n");
+        part<QCheckBox>("startAgain")->setChecked(false);
+        buttonFor("stop")->click();
+    });
+    runLoop();
+    CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
+    again = tarvo::rt::lastStartedAgain() ? 1 : 0;
+    say("again " + std::to_string(again) + "\nend\n");
+    DiscardPanel(panelHandle);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsEmpty(tarvo::rt::kStartedAgainVariable))
+        return secondWindow(argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
