@@ -102,8 +102,8 @@ int PanelMemory::recall(ControlTable& controls, PanelValues& values, QStringList
         }
         Control& c = it->second;
         if (const std::string why = refusal(c, value); !why.empty()) {
-            dropped << QString("%1 %2 (%3)").arg(nameOf(c)).arg(value).arg(
-                           QString::fromStdString(why));
+            dropped
+                << QString("%1 %2 (%3)").arg(nameOf(c)).arg(value).arg(QString::fromStdString(why));
             continue;
         }
         if (put(c, value, values))

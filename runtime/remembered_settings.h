@@ -20,7 +20,7 @@
 namespace tarvo::rt {
 
 struct RememberedSettings {
-    std::string panel;                    // the panel file's digest
+    std::string panel;                   // the panel file's digest
     std::map<int, std::int64_t> values;  // control id -> value
 };
 
