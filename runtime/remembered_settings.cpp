@@ -65,6 +65,8 @@ RememberedRead parseRemembered(std::string_view text)
         if (w[0] == "panel") {
             if (!r.settings.panel.empty())
                 return fail(lineNo, "a second panel line");
+            if (w[1].find_first_not_of("0123456789abcdef") != std::string_view::npos)
+                return fail(lineNo, "not a panel digest: " + quoteToken(w[1]));
             r.settings.panel = std::string(w[1]);
             continue;
         }
