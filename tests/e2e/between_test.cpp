@@ -63,8 +63,7 @@ TEST(BetweenRuns, AScriptRunNeitherReadsNorWritesTheKeptSettings)
         const std::string config = r.config();
         EXPECT_NE(config.find("Colums of int..."), std::string::npos) << config;
         EXPECT_NE(config.find("Number of Analogical channels:  6"), std::string::npos) << config;
-        EXPECT_NE(config.find("with a sample period of [us]:  2000"), std::string::npos)
-            << config;
+        EXPECT_NE(config.find("with a sample period of [us]:  2000"), std::string::npos) << config;
         EXPECT_EQ(p.err.find("settings"), std::string::npos) << p.err;
         if (c.kept)
             EXPECT_EQ(readfile(keptFile(r)), *c.kept);

@@ -301,8 +301,11 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
          "taken with another panel file; the panel file's values stay"},
         {"a word for a number", panelOk + "6 4\n10 fast\n", false, 0, 6, 2000, 1,
          "window.conf:3: not a value: 'fast'); the panel file's values stay"},
-        {"binary junk", std::string("\x7f" "ELF\x02\x01\x00\x00junk", 12), false, 0, 6, 2000, 1,
-         "damaged"},
+        {"binary junk",
+         std::string("\x7f"
+                     "ELF\x02\x01\x00\x00junk",
+                     12),
+         false, 0, 6, 2000, 1, "damaged"},
         {"empty", "", false, 0, 6, 2000, 1, "no panel line"},
         {"a folder in its place", "", true, 0, 6, 2000, 1, "cannot be read"},
     };
@@ -382,16 +385,19 @@ TEST_F(BetweenRuns, QuitEvenWithTheReportStartsNothingAgain)
         part<QCheckBox>("startAgain")->setChecked(true);
         if (c.duringRun) {
             QTimer::singleShot(0, [] { buttonFor("start")->click(); });
-            when([] { return tot_data.load() > 20; }, [] {
-                // Quit asks from inside the button's click: watch first.
-                when([] { return QApplication::activeModalWidget() != nullptr; }, [] {
-                    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                    for (QAbstractButton* b : box->buttons())
-                        if (b->text() == "Stop and save the report")
-                            b->click();
-                });
-                buttonFor("quit")->click();
-            });
+            when([] { return tot_data.load() > 20; },
+                 [] {
+                     // Quit asks from inside the button's click: watch first.
+                     when([] { return QApplication::activeModalWidget() != nullptr; },
+                          [] {
+                              auto* box =
+                                  qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                              for (QAbstractButton* b : box->buttons())
+                                  if (b->text() == "Stop and save the report")
+                                      b->click();
+                          });
+                     buttonFor("quit")->click();
+                 });
         } else {
             QTimer::singleShot(0, [] { buttonFor("quit")->click(); });
         }
@@ -409,15 +415,16 @@ TEST_F(BetweenRuns, ASignalDuringStopsPauseEndsTheCycle)
     part<QCheckBox>("startAgain")->setChecked(true);
     std::thread signaller;
     QTimer::singleShot(0, [] { buttonFor("start")->click(); });
-    when([] { return tot_data.load() > 20; }, [&] {
-        // Stop pauses 2.25 s before it ends the program; the signal comes
-        // in that pause.
-        signaller = std::thread([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            ::kill(::getpid(), SIGTERM);
-        });
-        buttonFor("stop")->click();
-    });
+    when([] { return tot_data.load() > 20; },
+         [&] {
+             // Stop pauses 2.25 s before it ends the program; the signal comes
+             // in that pause.
+             signaller = std::thread([] {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                 ::kill(::getpid(), SIGTERM);
+             });
+             buttonFor("stop")->click();
+         });
     ASSERT_EQ(runLoop(), 0);
     signaller.join();
     EXPECT_TRUE(exists("config.txt"));
@@ -433,7 +440,8 @@ int secondWindow(char** argv)
 {
     std::ofstream out("second.txt");
     auto say = [&out](const std::string& s) { out << s << std::flush; };
-    if (InitRunTime(nullptr, argv, nullptr) != 1 || (panelHandle = LoadPanel(0, "tarvo.uir", 1)) < 0) {
+    if (InitRunTime(nullptr, argv, nullptr) != 1 ||
+        (panelHandle = LoadPanel(0, "tarvo.uir", 1)) < 0) {
         say("cannot start\nend\n");
         return 1;
     }
@@ -441,17 +449,19 @@ int secondWindow(char** argv)
     RecallPanelSettings(panelHandle);
     DisplayPanel(panelHandle);
     // Once the run status shows the note of a process started again.
-    when([] { return !note().empty(); }, [&] {
-        say(windowState());
-        say("note " + note() + "\n");
-        buttonFor("start")->click();
-    });
+    when([] { return !note().empty(); },
+         [&] {
+             say(windowState());
+             say("note " + note() + "\n");
+             buttonFor("start")->click();
+         });
     int again = -9;
-    when([] { return tot_data.load() > 20; }, [&] {
-        say(std::string("running ") + (functionId != 0 ? "1" : "0") + "\n");
-        part<QCheckBox>("startAgain")->setChecked(false);
-        buttonFor("stop")->click();
-    });
+    when([] { return tot_data.load() > 20; },
+         [&] {
+             say(std::string("running ") + (functionId != 0 ? "1" : "0") + "\n");
+             part<QCheckBox>("startAgain")->setChecked(false);
+             buttonFor("stop")->click();
+         });
     runLoop();
     CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
     again = tarvo::rt::lastStartedAgain() ? 1 : 0;
