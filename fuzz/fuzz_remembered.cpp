@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const RememberedRead again = parseRemembered(formatRemembered(r.settings));
     FUZZ_CHECK(again.ok, "its own text refused: %s", again.error.c_str());
-    FUZZ_CHECK(again.settings.panel == r.settings.panel && again.settings.values == r.settings.values,
-               "read back differently");
+    FUZZ_CHECK(
+        again.settings.panel == r.settings.panel && again.settings.values == r.settings.values,
+        "read back differently");
     return 0;
 }

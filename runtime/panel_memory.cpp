@@ -74,6 +74,12 @@ int PanelMemory::recall(ControlTable& controls, PanelValues& values, QStringList
     if (!file.exists())
         return 0;  // nothing remembered yet
     const QString stay = "; the panel file's values stay";
+    // Not a folder, nor a FIFO that would hold the start up until written.
+    if (!QFileInfo(path).isFile()) {
+        notes << QString("The last run's settings cannot be read (%1: not a regular file)%2")
+                     .arg(path, stay);
+        return 0;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         notes << QString("The last run's settings cannot be read (%1: %2)%3")
                      .arg(path, file.errorString(), stay);

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../support/config_home.h"
@@ -281,39 +282,43 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
     const std::string panelOk = panelLine(readfile(settingsFile()));
     ASSERT_FALSE(panelOk.empty());
 
+    enum Place { File, Folder, Fifo };
     struct Case {
         const char* name;
-        std::string text;  // the settings file; null text with `folder`: a folder in its place
-        bool folder;
+        std::string text;  // the settings file, when `place` is File
+        Place place;
         int applied;
         unsigned channels, period, port;
         const char* noteHas;
     };
     const Case cases[] = {
-        {"all taken", panelOk + "6 4\n10 3000\n", false, 2, 4, 3000, 1, "those of the last run"},
-        {"channels out of range", panelOk + "6 12\n10 3000\n", false, 1, 6, 3000, 1,
+        {"all taken", panelOk + "6 4\n10 3000\n", File, 2, 4, 3000, 1, "those of the last run"},
+        {"channels out of range", panelOk + "6 12\n10 3000\n", File, 1, 6, 3000, 1,
          "Left out of the last run's settings: analog channels 12"},
-        {"a port no longer listed", panelOk + "2 77\n6 4\n", false, 1, 4, 2000, 1,
+        {"a port no longer listed", panelOk + "2 77\n6 4\n", File, 1, 4, 2000, 1,
          "serial port number 77"},
-        {"a control the panel lacks", panelOk + "42 1\n6 4\n", false, 1, 4, 2000, 1,
+        {"a control the panel lacks", panelOk + "42 1\n6 4\n", File, 1, 4, 2000, 1,
          "control 42 (not a setting of this panel)"},
-        {"another panel file", "panel 0123456789abcdef\n6 4\n10 3000\n", false, 0, 6, 2000, 1,
+        {"another panel file", "panel 0123456789abcdef\n6 4\n10 3000\n", File, 0, 6, 2000, 1,
          "taken with another panel file; the panel file's values stay"},
-        {"a word for a number", panelOk + "6 4\n10 fast\n", false, 0, 6, 2000, 1,
+        {"a word for a number", panelOk + "6 4\n10 fast\n", File, 0, 6, 2000, 1,
          "window.conf:3: not a value: 'fast'); the panel file's values stay"},
         {"binary junk",
          std::string("\x7f"
                      "ELF\x02\x01\x00\x00junk",
                      12),
-         false, 0, 6, 2000, 1, "damaged"},
-        {"empty", "", false, 0, 6, 2000, 1, "no panel line"},
-        {"a folder in its place", "", true, 0, 6, 2000, 1, "cannot be read"},
+         File, 0, 6, 2000, 1, "damaged"},
+        {"empty", "", File, 0, 6, 2000, 1, "no panel line"},
+        {"a folder in its place", "", Folder, 0, 6, 2000, 1, "not a regular file"},
+        {"a FIFO in its place", "", Fifo, 0, 6, 2000, 1, "not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(settingsFile());
-        if (c.folder)
+        if (c.place == Folder)
             fs::create_directories(settingsFile());
+        else if (c.place == Fifo)
+            ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
         else
             writeSettings(c.text);
         EXPECT_EQ(open(), c.applied);

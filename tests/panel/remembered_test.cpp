@@ -15,11 +15,17 @@ TEST(KeptSettingsFile, ReadsWhatItWritesAndWhatAPersonMightEdit)
         std::map<int, std::int64_t> values;
     };
     const Case cases[] = {
-        {"as written", "# tarvo: the settings\npanel 3f2a9c0d51e47b86\n2 99\n6 3\n10 5000\n",
-         "3f2a9c0d51e47b86", {{2, 99}, {6, 3}, {10, 5000}}},
+        {"as written",
+         "# tarvo: the settings\npanel 3f2a9c0d51e47b86\n2 99\n6 3\n10 5000\n",
+         "3f2a9c0d51e47b86",
+         {{2, 99}, {6, 3}, {10, 5000}}},
         {"CR LF, tabs, blank lines, comments, no last newline",
-         "\r\npanel 3f2a\r\n\t6\t3 \r\n  # 6 4\r\n10 4294967295", "3f2a", {{6, 3}, {10, 4294967295}}},
-        {"a negative value (a control read through int)", "panel 00\n8 -2147483648\n", "00",
+         "\r\npanel 3f2a\r\n\t6\t3 \r\n  # 6 4\r\n10 4294967295",
+         "3f2a",
+         {{6, 3}, {10, 4294967295}}},
+        {"a negative value (a control read through int)",
+         "panel 00\n8 -2147483648\n",
+         "00",
          {{8, -2147483648LL}}},
         {"only the panel", "panel ff\n", "ff", {}},
     };
