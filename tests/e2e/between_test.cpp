@@ -84,11 +84,6 @@ TEST(BetweenRuns, TheWindowStartsWhateverTheKeptSettingsHold)
     const Case cases[] = {
         {"a value out of range", "panel " + digest + "\n6 12\n10 3000\n",
          "tarvo: Left out of the last run's settings: analog channels 12 (takes 1 to 8, not 12)"},
-        {"a port no longer listed", "panel " + digest + "\n2 58\n",
-         "serial port number 58 (has no item with value 58"},
-        {"another panel file", "panel 0000000000000000\n6 3\n",
-         "tarvo: The last run's settings were taken with another panel file; the panel file's "
-         "values stay"},
         {"a number too large", "panel " + digest + "\n10 99999999999\n",
          "window.conf:2: not a value: '99999999999'"},
         {"binary junk", std::string("\x00\xff\xfe junk\n", 9), "not a text file"},

@@ -41,6 +41,7 @@
 #include "runtime.h"
 #include "serial_virtual.h"
 #include "state.h"
+#include "window_user.h"
 
 namespace fs = std::filesystem;
 
@@ -61,15 +62,6 @@ W* part(const char* name)
 {
     QWidget* w = window();
     return w ? w->findChild<W*>(name) : nullptr;
-}
-
-QPushButton* buttonFor(const char* callback)
-{
-    if (QWidget* w = window())
-        for (QPushButton* b : w->findChildren<QPushButton*>())
-            if (b->property("callback").toString() == callback)
-                return b;
-    return nullptr;
 }
 
 unsigned value(int control)
@@ -303,12 +295,6 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
          "taken with another panel file; the panel file's values stay"},
         {"a word for a number", panelOk + "6 4\n10 fast\n", File, 0, 6, 2000, 1,
          "window.conf:3: not a value: 'fast'); the panel file's values stay"},
-        {"binary junk",
-         std::string("\x7f"
-                     "ELF\x02\x01\x00\x00junk",
-                     12),
-         File, 0, 6, 2000, 1, "damaged"},
-        {"empty", "", File, 0, 6, 2000, 1, "no panel line"},
         {"a folder in its place", "", Folder, 0, 6, 2000, 1, "not a regular file"},
         {"a FIFO in its place", "", Fifo, 0, 6, 2000, 1, "not a regular file"},
     };
