@@ -5,7 +5,7 @@
 #   bash scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # Targets: fuzz_record fuzz_board fuzz_panel fuzz_script fuzz_options fuzz_columns
-# fuzz_raw fuzz_report fuzz_runjson.
+# fuzz_raw fuzz_report fuzz_runjson fuzz_remembered.
 # Each starts from its committed seeds in fuzz/corpus/TARGET and grows a
 # working corpus in build-fuzz/corpus/TARGET (kept between runs). A crash
 # leaves its input in build-fuzz/crashes/TARGET/; once fixed, copy that file
@@ -18,7 +18,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_record fuzz_board fuzz_panel fuzz_script fuzz_options
-  fuzz_columns fuzz_raw fuzz_report fuzz_runjson)
+  fuzz_columns fuzz_raw fuzz_report fuzz_runjson fuzz_remembered)
 
 bash scripts/setup.sh fuzz
 build=${TARVO_FUZZ_DIR:-build-fuzz}
