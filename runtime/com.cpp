@@ -141,8 +141,9 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
     auto failWith = [&](int code, const std::string& why) {
         slot.lastError = why;
         // The program's messages name no cause ("Unknown device!"): the user
-        // finds the reason here.
+        // finds the reason here, and under the run status.
         std::fprintf(stderr, "tarvo: port %d: %s\n", port, why.c_str());
+        RunStatusNote(("port " + std::to_string(port) + ": " + why).c_str());
         return code;
     };
     const std::string device =
