@@ -208,7 +208,11 @@ void wireSpin(Control& c, ControlWiring& wiring)
     box->setKeyboardTracking(false);
     QObject::connect(box, &Box::valueChanged, box, [&wiring, id] { wiring.committed(id); });
     QObject::connect(box, &Box::valueChanged, box, [&wiring] { wiring.valueChanged(); });
-    QObject::connect(box, &Box::textChanged, box, [&wiring] { wiring.valueChanged(); });
+    // The box tells of new text only with a new value: its editor tells of
+    // each key.
+    if (auto* editor = box->template findChild<QLineEdit*>())
+        QObject::connect(editor, &QLineEdit::textChanged, box,
+                         [&wiring] { wiring.valueChanged(); });
 }
 
 // ---- combo boxes ----------------------------------------------------------
