@@ -61,21 +61,21 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         stopp = 1;
         bconf = buildconf();
         if (bconf == -1) {
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The sampling period results too short!");
             stopp = 0;
-            dimsettings(0);
             break;
         }
         if (bconf == -2) {
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The sampling period is too long!");
             stopp = 0;
-            dimsettings(0);
             break;
         }
         if (bconf == -3) {
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The panel's settings are out of range!");
             stopp = 0;
-            dimsettings(0);
             break;
         }
 
@@ -87,19 +87,18 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
                 boardnote(sconf == -1 ? "No answer from the board on %s"
                                       : "Wrong checksum from the board on %s");
             CloseCom(com);  // the port, and its lock, are free while the message shows
+            dimsettings(0);
         }
         if (sconf == -1) {
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Unknown device!");
             Delay(2.0);
             stopp = 0;
-            dimsettings(0);
             QuitUserInterface(0);
             break;
         }
         if (sconf == -2) {
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: bad CHK!");
             stopp = 0;
-            dimsettings(0);
             Delay(2.0);
             QuitUserInterface(0);
             break;
@@ -113,9 +112,9 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         if (fout == NULL) {
             // Nothing to record into: leave the board alone and stay ready.
             CloseCom(com);
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot create DATA.TXT!");
             stopp = 0;
-            dimsettings(0);
             break;
         }
         // Records are written a line at a time; a large buffer keeps the
@@ -127,9 +126,9 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         CloseCom(com);
         if (OpenComConfig(com, "", baudr, 2, 8, 1, RecLen, RecLen) < 0) {
             closedata();
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot open the serial port for sampling!");
             stopp = 0;
-            dimsettings(0);
             break;
         }
         SetComTime(com, acqtimeout());
@@ -144,7 +143,6 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             0) {
             functionId = 0;
             stopp = 0;
-            dimsettings(0);
             CloseCom(com);
             closedata();
             runinfoend("quit");

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -102,10 +103,9 @@ void when(std::function<bool()> pred, std::function<void()> fn)
 }
 
 // The settings a run is made with, by their widgets' names, and Start.
-const char* const kSettings[] = {"comPort",      "refreshPorts",  "baudRate",
-                                 "channels",     "period",        "statusByte",
-                                 "fileFormat",   "recordDigital", "recordCounter",
-                                 "startButton"};
+const char* const kSettings[] = {"comPort",       "refreshPorts", "baudRate",   "channels",
+                                 "period",        "statusByte",   "fileFormat", "recordDigital",
+                                 "recordCounter", "startButton"};
 // What stays usable during a run.
 const char* const kAlwaysOn[] = {"stopButton", "quitButton", "viewRunsButton"};
 
@@ -134,28 +134,37 @@ std::set<std::string> named(std::vector<const char*> names)
     return std::set<std::string>(names.begin(), names.end());
 }
 
-// Records the text of a label each time it is painted, with what the program
-// was doing then.
+// Records the text of a label (or line) each time it is painted, with what
+// the program was doing then.
 class PaintLog final : public QObject {
 public:
     struct Paint {
         std::string text;
-        bool running;  // a sampling thread was scheduled
-        int height;    // the label's height on screen
+        bool running;     // a sampling thread was scheduled
+        int height;       // the widget's height on screen
+        bool settingsOn;  // the channels could be changed
     };
-    explicit PaintLog(QLabel* label) : label_(label) { label->installEventFilter(this); }
+    explicit PaintLog(QWidget* widget) : widget_(widget) { widget->installEventFilter(this); }
     std::vector<Paint> paints;
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override
     {
-        if (o == label_ && e->type() == QEvent::Paint)
-            paints.push_back({label_->text().toStdString(), functionId != 0, label_->height()});
+        if (o != widget_ || e->type() != QEvent::Paint)
+            return false;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget_))
+            text = label->text();
+        else if (auto* line = qobject_cast<QLineEdit*>(widget_))
+            text = line->text();
+        QWidget* channels = widget_->window()->findChild<QWidget*>("channels");
+        paints.push_back({text.toStdString(), functionId != 0, widget_->height(),
+                          channels && channels->isEnabled()});
         return false;
     }
 
 private:
-    QLabel* label_;
+    QWidget* widget_;
 };
 
 class Controls : public ::testing::Test {
@@ -256,13 +265,19 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         open({"--com", "2=/nonexistent/ttyTARVO"});
         c.arrange();
         EXPECT_EQ(enabledOf(allControls()), all) << "before Start";
-        const int code = pressStart([] {
-            when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); });
-        });
+        PaintLog shown(child<QLineEdit>("message"));
+        const int code = pressStart(
+            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
         EXPECT_EQ(code, 0);
         EXPECT_EQ(messageLine(), c.message);  // the program's own text, unchanged
         EXPECT_EQ(functionId, 0);
         EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
+        // Back already when the error is on screen (a failed handshake
+        // holds the window while it shows).
+        const auto first = std::find_if(shown.paints.begin(), shown.paints.end(),
+                                        [&](const auto& p) { return p.text == c.message; });
+        ASSERT_NE(first, shown.paints.end());
+        EXPECT_TRUE(first->settingsOn);
         if (c.note)
             EXPECT_EQ(text("statusNote").rfind(c.note, 0), 0u) << text("statusNote");
         fs::remove_all(dir.file("data.txt"));
@@ -337,7 +352,8 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         // An earlier Start's error stands in the note first.
         fs::remove_all(dir.file("data.txt"));
         fs::create_directories(dir.file("data.txt"));
-        pressStart([] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
+        pressStart(
+            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
         ASSERT_EQ(text("statusNote").rfind("data.txt: ", 0), 0u) << text("statusNote");
         fs::remove_all(dir.file("data.txt"));
 
@@ -414,8 +430,7 @@ TEST_F(Controls, ASilentBoardIsSaidWithTheTimeSinceTheLastRecord)
     open();
     std::string flowing, silent;
     const int code = pressStart([&] {
-        when([] { return tot_data.load() > 50; },
-             [&] { flowing = text("statusRate"); });
+        when([] { return tot_data.load() > 50; }, [&] { flowing = text("statusRate"); });
         when([] { return QString::fromStdString(text("statusRate")).startsWith("last record"); },
              [&] {
                  silent = text("statusRate");
@@ -450,7 +465,7 @@ TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloor)
         {6, 1, 115200, 2000, "1505 µs to 167.8 s"},
         {6, 1, 115200, 1504, "1505 µs to 167.8 s: too short"},
         {8, 1, 115200, 1958 + 167772160, "1958 µs to 167.8 s: too long"},
-        {2, 0, 38400, 100000, "1061 µs to 167.8 s"},   // 3 bytes: 781 µs
+        {2, 0, 38400, 100000, "1061 µs to 167.8 s"},           // 3 bytes: 781 µs
         {4, 0, 57600, 1000, "1523 µs to 167.8 s: too short"},  // 6 bytes: 1042 µs
         // 10 bytes at 9600 bit/s: 10.4 ms, where the table allows 3.4 ms.
         {6, 1, 9600, 20000, "3415 µs to 167.8 s; at 9600 bit/s the line needs 10.4 ms"},
@@ -485,7 +500,7 @@ TEST_F(Controls, ThePeriodHintFollowsThePeriodAsItIsTyped)
     };
     const Step steps[] = {
         {"1", "1505 µs to 167.8 s: too short"},
-        {"5", "1505 µs to 167.8 s: too short"},  // 15
+        {"5", "1505 µs to 167.8 s: too short"},   // 15
         {"00", "1505 µs to 167.8 s: too short"},  // 1500
         {"0", "1505 µs to 167.8 s"},              // 15000
     };
@@ -509,8 +524,8 @@ TEST_F(Controls, TheHintsTextLeavesTheSettingsColumnsWidthAlone)
     const int width = column->width();
     const int windowWidth = window()->width();
     const std::pair<unsigned, unsigned> settings[] = {
-        {9600, 8},     // the longest text: the line's note
-        {115200, 1},   // a short one
+        {9600, 8},    // the longest text: the line's note
+        {115200, 1},  // a short one
         {19200, 8},
     };
     for (auto [baud, ch] : settings) {
