@@ -11,17 +11,18 @@
 TEST(Script, SetsAndPressesOfGreyedControlsDuringARunAreRefusedAndTheRunGoesOn)
 {
     Recording rec;  // the virtual board
-    ProcResult r = rec.run("set 2 1\n"
-                           "set 6 6\n"
-                           "set 10 2000\n"
-                           "set 13 1\n"
-                           "press start\n"
-                           "wait 1\n"
-                           "set 6 8\n"       // line 7
-                           "set 10 5000\n"   // line 8
-                           "press start\n"   // line 9
-                           "wait 1\n"
-                           "press stop\n");
+    ProcResult r = rec.run(
+        "set 2 1\n"
+        "set 6 6\n"
+        "set 10 2000\n"
+        "set 13 1\n"
+        "press start\n"
+        "wait 1\n"
+        "set 6 8\n"      // line 7
+        "set 10 5000\n"  // line 8
+        "press start\n"  // line 9
+        "wait 1\n"
+        "press stop\n");
     ASSERT_EQ(r.status, 0) << r.err;
     const char* const refused[] = {
         ":7: control 6 is greyed out; not set\n",
