@@ -278,8 +278,9 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
                                         [&](const auto& p) { return p.text == c.message; });
         ASSERT_NE(first, shown.paints.end());
         EXPECT_TRUE(first->settingsOn);
-        if (c.note)
+        if (c.note) {
             EXPECT_EQ(text("statusNote").rfind(c.note, 0), 0u) << text("statusNote");
+        }
         fs::remove_all(dir.file("data.txt"));
         close();
     }
