@@ -6,7 +6,41 @@
 #include "sendconf.h"
 #include "state.h"
 
+#include <string>
+
 const char MSG_SAMPLING[] = "Sampling...";
+
+// The settings a run is made with, and Start itself: greyed out from Start
+// until it is clear the run will not begin, and for the whole run, so the
+// panel never shows settings other than those being recorded.
+static const int SETTINGS[] = {PANEL_COMPORT,    PANEL_NUMCH,  PANEL_BAUD,
+                               PANEL_STATUSBYTE, PANEL_PERIOD, PANEL_DIGITAL,
+                               PANEL_COUNTER,    PANEL_FORMAT, PANEL_START};
+
+static void dimsettings(int dimmed)
+{
+    for (size_t i = 0; i < sizeof SETTINGS / sizeof SETTINGS[0]; i++)
+        SetCtrlAttribute(PANEL, SETTINGS[i], ATTR_DIMMED, dimmed);
+}
+
+// The run status says what the handshake is doing while it holds the
+// window (about a second), in place of whatever an earlier Start said.
+// `what` names the board as "the board on %s" (the device the port number
+// maps to). Without a device there is no note: the open says why it fails.
+static void boardnote(const char* what)
+{
+    char device[256];
+    if (GetComDeviceName(com, device, sizeof device) < 0)
+        return;
+    std::string note = what;
+    const std::string board = "the board on %s";
+    const size_t at = note.find(board);
+    if (at != std::string::npos)
+        note.replace(at, board.size(),
+                     strcmp(device, "virtual") == 0 ? "the virtual board"
+                                                    : "the board on " + std::string(device));
+    RunStatusNote(note.c_str());
+}
 
 // How long a read in the run waits before the board counts as silent: two
 // periods and a second. A time-out shorter than the period would take every
@@ -23,27 +57,38 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         if (functionId != 0)
             break;
 
+        dimsettings(1);
         stopp = 1;
         bconf = buildconf();
         if (bconf == -1) {
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The sampling period results too short!");
             stopp = 0;
             break;
         }
         if (bconf == -2) {
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The sampling period is too long!");
             stopp = 0;
             break;
         }
         if (bconf == -3) {
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: The panel's settings are out of range!");
             stopp = 0;
             break;
         }
 
+        boardnote("Checking the board on %s...");
         sconf = sendconf();
-        if (sconf < 0)
+        if (sconf < 0) {
+            // A port that did not open has put its reason in the run status.
+            if (FlushInQ(com) != COM_ERR_NOT_OPEN)
+                boardnote(sconf == -1 ? "No answer from the board on %s"
+                                      : "Wrong checksum from the board on %s");
             CloseCom(com);  // the port, and its lock, are free while the message shows
+            dimsettings(0);
+        }
         if (sconf == -1) {
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Unknown device!");
             Delay(2.0);
@@ -67,6 +112,7 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         if (fout == NULL) {
             // Nothing to record into: leave the board alone and stay ready.
             CloseCom(com);
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot create DATA.TXT!");
             stopp = 0;
             break;
@@ -80,6 +126,7 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
         CloseCom(com);
         if (OpenComConfig(com, "", baudr, 2, 8, 1, RecLen, RecLen) < 0) {
             closedata();
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot open the serial port for sampling!");
             stopp = 0;
             break;
@@ -99,6 +146,7 @@ int start(int panel, int control, int event, void* callbackData, int eventData1,
             CloseCom(com);
             closedata();
             runinfoend("quit");
+            dimsettings(0);
             SetCtrlVal(PANEL, PANEL_MESSAGE, " ERROR: Cannot start the sampling thread!");
         }
         break;

@@ -146,6 +146,7 @@ int stop(int panel, int control, int event, void* callbackData, int eventData1, 
         CloseCom(com);
         closedata();
         runinfoend("stop");
+        viewend();  // the final counts, as the report gives them, on screen now
         SetCtrlVal(PANEL, PANEL_MESSAGE,
                    "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
         writereport();

@@ -14,7 +14,7 @@ void viewbegin(void)
     // records carry the whole status byte, columns only when asked to.
     int lines = di != 0 && (wfile == 0 || digf != 0);
     ChartBegin(num_ch, lines, SampPer);
-    RunStatusBegin(&tot_data, &lost_data, "data.txt");
+    RunStatusBegin(&tot_data, &lost_data, "data.txt", SampPer);
 }
 
 void viewend(void) { RunStatusEnd(); }

@@ -5,6 +5,7 @@ enum {
     PANEL = 1,  // the front panel's resource id
 
     PANEL_COMPORT = 2,      // serial port number
+    PANEL_START = 3,        // the Start button
     PANEL_NUMCH = 6,        // analog channels, 1..8
     PANEL_MESSAGE = 7,      // message line
     PANEL_BAUD = 8,         // acquisition baud rate

@@ -124,13 +124,10 @@ std::string lastComError(int port)
 
 using namespace tarvo::rt;
 
-// The queue sizes are accepted and not used: the kernel (or the board model)
-// keeps its own queues, and the slot's 64 KiB read buffer serves the reads.
-int OpenComConfig(int port, const char* deviceName, long baud, int parity, int dataBits,
-                  int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/)
+// Opens port number `port` under the table's lock; `failure` says why not.
+static int openLocked(int port, const char* deviceName, long baud, int parity, int dataBits,
+                      int stopBits, std::string& failure)
 {
-    if (!validNumber(port))
-        return COM_ERR_BAD_ARG;
     auto& t = table();
     std::lock_guard lock(t.mutex);
     Slot& slot = t.slots[port];
@@ -141,8 +138,9 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
     auto failWith = [&](int code, const std::string& why) {
         slot.lastError = why;
         // The program's messages name no cause ("Unknown device!"): the user
-        // finds the reason here.
+        // finds the reason here, and under the run status.
         std::fprintf(stderr, "tarvo: port %d: %s\n", port, why.c_str());
+        failure = "port " + std::to_string(port) + ": " + why;
         return code;
     };
     const std::string device =
@@ -174,6 +172,21 @@ int OpenComConfig(int port, const char* deviceName, long baud, int parity, int d
     slot.buffer.clear();
     slot.port.store(opened.release(), std::memory_order_seq_cst);
     return 0;
+}
+
+// The queue sizes are accepted and not used: the kernel (or the board model)
+// keeps its own queues, and the slot's 64 KiB read buffer serves the reads.
+int OpenComConfig(int port, const char* deviceName, long baud, int parity, int dataBits,
+                  int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/)
+{
+    if (!validNumber(port))
+        return COM_ERR_BAD_ARG;
+    std::string failure;
+    const int r = openLocked(port, deviceName, baud, parity, dataBits, stopBits, failure);
+    // Outside the table's lock: the window may paint the note at once.
+    if (r < 0)
+        RunStatusNote(failure.c_str());
+    return r;
 }
 
 int CloseCom(int port)

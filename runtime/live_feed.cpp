@@ -47,7 +47,7 @@ ChartLayout ChartFeed::layout() const
 }
 
 void StatusFeed::begin(const std::atomic<unsigned>* records, const std::atomic<unsigned>* lost,
-                       const char* fileName)
+                       const char* fileName, unsigned periodUs)
 {
     const std::string name = fileName ? fileName : "";
     std::string file = name;
@@ -64,16 +64,43 @@ void StatusFeed::begin(const std::atomic<unsigned>* records, const std::atomic<u
     file_ = std::move(file);
     begun_ = Clock::now();
     phase_ = StatusSample::Phase::Running;
+    periodUs_ = periodUs;
     run_ += 1;
 }
 
 void StatusFeed::end()
 {
-    std::lock_guard lock(mutex_);
-    if (phase_ != StatusSample::Phase::Running)
+    {
+        std::lock_guard lock(mutex_);
+        if (phase_ == StatusSample::Phase::Running) {
+            ended_ = Clock::now();
+            phase_ = StatusSample::Phase::Ended;
+        }
+    }
+    tell();
+}
+
+void StatusFeed::listen(const void* owner, std::function<void()> listener)
+{
+    std::lock_guard lock(listenMutex_);
+    listener_ = std::move(listener);
+    listenerOwner_ = owner;
+}
+
+void StatusFeed::unlisten(const void* owner)
+{
+    std::lock_guard lock(listenMutex_);
+    if (listenerOwner_ != owner)
         return;
-    ended_ = Clock::now();
-    phase_ = StatusSample::Phase::Ended;
+    listener_ = nullptr;
+    listenerOwner_ = nullptr;
+}
+
+void StatusFeed::tell()
+{
+    std::lock_guard lock(listenMutex_);
+    if (listener_)
+        listener_();
 }
 
 StatusSample StatusFeed::sample() const
@@ -84,6 +111,7 @@ StatusSample StatusFeed::sample() const
         std::lock_guard lock(mutex_);
         s.phase = phase_;
         s.run = run_;
+        s.periodUs = periodUs_;
         if (phase_ == StatusSample::Phase::Idle)
             return s;
         if (records_)
@@ -104,8 +132,11 @@ StatusSample StatusFeed::sample() const
 
 void StatusFeed::note(std::string text)
 {
-    std::lock_guard lock(mutex_);
-    note_ = std::move(text);
+    {
+        std::lock_guard lock(mutex_);
+        note_ = std::move(text);
+    }
+    tell();
 }
 
 std::string StatusFeed::note() const
@@ -139,9 +170,9 @@ int ChartRecord(unsigned int index, const unsigned short* values, int status)
 }
 
 void RunStatusBegin(const std::atomic<unsigned int>* records, const std::atomic<unsigned int>* lost,
-                    const char* fileName)
+                    const char* fileName, unsigned int periodUs)
 {
-    tarvo::rt::statusFeed().begin(records, lost, fileName);
+    tarvo::rt::statusFeed().begin(records, lost, fileName, periodUs);
 }
 
 void RunStatusEnd(void) { tarvo::rt::statusFeed().end(); }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -77,6 +78,7 @@ struct StatusSample {
     std::string fileName;         // as the run named it
     std::int64_t fileBytes = -1;  // -1: the file cannot be read
     unsigned run = 0;             // counts RunStatusBegin calls
+    unsigned periodUs = 0;        // 0: not known
 };
 
 class StatusFeed {
@@ -84,13 +86,27 @@ public:
     using Clock = std::chrono::steady_clock;
 
     void begin(const std::atomic<unsigned>* records, const std::atomic<unsigned>* lost,
-               const char* fileName);
+               const char* fileName, unsigned periodUs = 0);
+    // Ends the run (once) and tells the listener, each time.
     void end();
     StatusSample sample() const;
+    // Sets the note and tells the listener.
     void note(std::string text);
     std::string note() const;
 
+    // `listener` is called, on the calling thread, after each note and end:
+    // the window shows them without waiting for its next reading. One
+    // listener at a time; unlisten (by the owner that listened) waits for a
+    // call under way.
+    void listen(const void* owner, std::function<void()> listener);
+    void unlisten(const void* owner);
+
 private:
+    void tell();
+
+    std::mutex listenMutex_;
+    std::function<void()> listener_;
+    const void* listenerOwner_ = nullptr;
     mutable std::mutex mutex_;
     const std::atomic<unsigned>* records_ = nullptr;
     const std::atomic<unsigned>* lost_ = nullptr;
@@ -99,6 +115,7 @@ private:
     Clock::time_point begun_, ended_;
     StatusSample::Phase phase_ = StatusSample::Phase::Idle;
     unsigned run_ = 0;
+    unsigned periodUs_ = 0;
     std::string note_;
 };
 

@@ -301,8 +301,11 @@ Options:
                      wait SECONDS           let the program run that long
                    '#' starts a comment; blank lines are ignored. The whole
                    script is checked before the panel is shown: a bad line is
-                   reported as FILE:LINE with exit status 2. Every new text of
-                   the message line is written to stdout as "message: TEXT".
+                   reported as FILE:LINE with exit status 2. A set or press
+                   of a greyed-out control is refused, as the user's would
+                   be, with FILE:LINE on stderr; the script goes on. Every
+                   new text of the message line is written to stdout as
+                   "message: TEXT".
                    When the script ends, the program runs on as a user left it.
   --no-chart       no live chart of the records during a run (the run status
                    beside the message line stays): the sampling thread then

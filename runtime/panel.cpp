@@ -206,6 +206,49 @@ public:
 
     void setEchoStream(std::FILE* f) { echo_.setStream(f); }
 
+    int setAttribute(int panel, int control, int attribute, int value)
+    {
+        if (!onMainThread()) {
+            QMetaObject::invokeMethod(
+                this, [=, this] { setAttribute(panel, control, attribute, value); },
+                Qt::QueuedConnection);
+            return UIE_NO_ERROR;
+        }
+        int err = UIE_NO_ERROR;
+        Control* c = panel_.find(panel, control, err);
+        if (!c)
+            return err;
+        if (attribute != ATTR_DIMMED)
+            return UIE_BAD_ATTRIBUTE;
+        const bool enabled = value == 0;
+        c->widget->setEnabled(enabled);
+        // The port list's refresh would change the port under a dimmed list.
+        if (c->widget->property("portList").toBool())
+            for (QWidget* w : panel_.root->findChildren<QWidget*>())
+                if (w->property("portRefresh").toBool())
+                    w->setEnabled(enabled);
+        // Greyed out on screen before a long call on this thread (the
+        // handshake) keeps the event loop away.
+        panel_.root->repaint();
+        return UIE_NO_ERROR;
+    }
+
+    int getAttribute(int panel, int control, int attribute, int* value)
+    {
+        if (!onMainThread())
+            return UIE_BAD_PANEL;  // widgets belong to the main thread
+        int err = UIE_NO_ERROR;
+        Control* c = panel_.find(panel, control, err);
+        if (!c)
+            return err;
+        if (attribute != ATTR_DIMMED)
+            return UIE_BAD_ATTRIBUTE;
+        if (!value)
+            return UIE_BAD_TYPE;
+        *value = c->widget->isEnabled() ? 0 : 1;
+        return UIE_NO_ERROR;
+    }
+
     // ---- event loop -------------------------------------------------------
 
     int run()
@@ -293,21 +336,28 @@ private:
     bool accepting() const override { return loop_.accepting(); }
     bool callbackRunning() const override { return loop_.callbackRunning(); }
 
-    void setByScript(int control, std::int64_t value) override
+    bool setByScript(int control, std::int64_t value) override
     {
         auto it = panel_.controls.find(control);
         if (it == panel_.controls.end() || !it->second.widget)
-            return;
+            return true;
+        if (!it->second.widget->isEnabled())
+            return false;
         if (values_.apply(it->second, value) == UIE_NO_ERROR) {
             it->second.widget->repaint();
             dispatch(control, EVENT_COMMIT, false);
         }
+        return true;
     }
 
-    void pressByScript(const QString& callback) override
+    bool pressByScript(const QString& callback) override
     {
-        if (const Control* c = boundTo(panel_.controls, callback))
+        const Control* c = boundTo(panel_.controls, callback);
+        if (c && c->widget && !c->widget->isEnabled())
+            return false;
+        if (c)
             dispatch(c->id, EVENT_COMMIT, false);
+        return true;
     }
 
     // ---- helpers ----------------------------------------------------------
@@ -524,6 +574,16 @@ int SetCtrlVal(int panel, int control, unsigned int value)
 int InstallHintFunction(int panel, int control, HintFunctionPtr function)
 {
     return gPanel ? gPanel->installHint(panel, control, function) : UIE_BAD_PANEL;
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value)
+{
+    return gPanel ? gPanel->setAttribute(panel, control, attribute, value) : UIE_BAD_PANEL;
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, int* value)
+{
+    return gPanel ? gPanel->getAttribute(panel, control, attribute, value) : UIE_BAD_PANEL;
 }
 
 int GenericMessagePopup(const char* title, const char* message, const char* button1,

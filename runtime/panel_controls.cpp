@@ -136,10 +136,36 @@ std::int64_t rounded(double v)
     return static_cast<std::int64_t>(std::llround(std::clamp(v, -9e15, 9e15)));
 }
 
-std::optional<std::int64_t> readSpin(const Control& c) { return widgetOf<QSpinBox>(c)->value(); }
+// The number being typed, where the box would take it: the box commits a
+// typed value only on Enter or on leaving it, but what it shows is what the
+// user means (a hint follows it as it is typed).
+template <class Box>
+std::optional<double> typedValue(const Box* box)
+{
+    QString t = box->text();
+    if (!box->prefix().isEmpty() && t.startsWith(box->prefix()))
+        t.remove(0, box->prefix().size());
+    if (!box->suffix().isEmpty() && t.endsWith(box->suffix()))
+        t.chop(box->suffix().size());
+    bool ok = false;
+    const double v = box->locale().toDouble(t.trimmed(), &ok);
+    if (!ok || v < box->minimum() || v > box->maximum())
+        return std::nullopt;
+    return v;
+}
+
+std::optional<std::int64_t> readSpin(const Control& c)
+{
+    const auto* box = widgetOf<QSpinBox>(c);
+    const auto typed = typedValue(box);
+    if (typed && *typed == std::floor(*typed))
+        return static_cast<std::int64_t>(*typed);
+    return box->value();
+}
 std::optional<std::int64_t> readDoubleSpin(const Control& c)
 {
-    const double v = std::round(widgetOf<QDoubleSpinBox>(c)->value());
+    const auto* box = widgetOf<QDoubleSpinBox>(c);
+    const double v = std::round(typedValue(box).value_or(box->value()));
     return static_cast<std::int64_t>(std::clamp<double>(v, INT_MIN, UINT32_MAX));
 }
 std::string refuseSpin(const Control& c, std::int64_t v)
@@ -172,7 +198,8 @@ void setSpin(Control& c, std::int64_t v)
     widgetOf<Box>(c)->setValue(static_cast<Value>(v));
 }
 
-// Typing commits on Enter or on leaving the box, an arrow at once.
+// Typing commits on Enter or on leaving the box, an arrow at once; hints
+// follow the text as it is typed.
 template <class Box>
 void wireSpin(Control& c, ControlWiring& wiring)
 {
@@ -181,6 +208,11 @@ void wireSpin(Control& c, ControlWiring& wiring)
     box->setKeyboardTracking(false);
     QObject::connect(box, &Box::valueChanged, box, [&wiring, id] { wiring.committed(id); });
     QObject::connect(box, &Box::valueChanged, box, [&wiring] { wiring.valueChanged(); });
+    // The box tells of new text only with a new value: its editor tells of
+    // each key.
+    if (auto* editor = box->template findChild<QLineEdit*>())
+        QObject::connect(editor, &QLineEdit::textChanged, box,
+                         [&wiring] { wiring.valueChanged(); });
 }
 
 // ---- combo boxes ----------------------------------------------------------

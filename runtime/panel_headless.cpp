@@ -48,6 +48,7 @@ public:
             return UIE_BAD_PANEL;
         panel_ = 0;
         controls_.clear();
+        dimmed_.clear();
         return UIE_NO_ERROR;
     }
 
@@ -107,6 +108,36 @@ public:
         return 0;
     }
 
+    // Dimming only remembers: no user and no script acts here.
+    int setDimmed(int panel, int control, int attribute, int value)
+    {
+        std::lock_guard lock(mutex_);
+        if (!valid(panel))
+            return UIE_BAD_PANEL;
+        if (control <= 0)
+            return UIE_BAD_CONTROL;
+        if (attribute != ATTR_DIMMED)
+            return UIE_BAD_ATTRIBUTE;
+        dimmed_[control] = value != 0;
+        return UIE_NO_ERROR;
+    }
+
+    int dimmed(int panel, int control, int attribute, int* value)
+    {
+        std::lock_guard lock(mutex_);
+        if (!valid(panel))
+            return UIE_BAD_PANEL;
+        if (control <= 0)
+            return UIE_BAD_CONTROL;
+        if (attribute != ATTR_DIMMED)
+            return UIE_BAD_ATTRIBUTE;
+        if (!value)
+            return UIE_BAD_TYPE;
+        const auto it = dimmed_.find(control);
+        *value = it != dimmed_.end() && it->second ? 1 : 0;
+        return UIE_NO_ERROR;
+    }
+
     // Null: no echo.
     void setEcho(std::FILE* stream)
     {
@@ -123,6 +154,7 @@ private:
     std::condition_variable quit_;
     int panel_ = 0;
     std::map<int, Value> controls_;
+    std::map<int, bool> dimmed_;
     std::FILE* echo_ = stdout;
     bool quitRequested_ = false;
     int returnCode_ = 0;
@@ -203,6 +235,15 @@ int SetCtrlVal(int p, int control, int value)
 int SetCtrlVal(int p, int control, unsigned int value)
 {
     return panel().set(p, control, std::int64_t{value});
+}
+
+int SetCtrlAttribute(int p, int control, int attribute, int value)
+{
+    return panel().setDimmed(p, control, attribute, value);
+}
+int GetCtrlAttribute(int p, int control, int attribute, int* value)
+{
+    return panel().dimmed(p, control, attribute, value);
 }
 
 // No window to ask in: every question gets the answer of its Escape key, and

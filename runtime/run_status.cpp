@@ -1,6 +1,10 @@
 #include "run_status.h"
 
+#include <QLayout>
 #include <QLocale>
+#include <QThread>
+
+#include <algorithm>
 
 #include <cmath>
 
@@ -50,8 +54,50 @@ RunStatusView::RunStatusView(StatusFeed& feed, QWidget* panel) : QObject(panel),
                 labels_.emplace_back(role, label);
     }
     connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
-    if (!labels_.empty())
-        timer_.start(kPollMs);
+    if (labels_.empty())
+        return;
+    timer_.start(kPollMs);
+    feed_.listen(this, [this] {
+        if (QThread::currentThread() == thread())
+            showNow();
+        else
+            QMetaObject::invokeMethod(
+                this, [this] { poll(); }, Qt::QueuedConnection);
+    });
+}
+
+RunStatusView::~RunStatusView() { feed_.unlisten(this); }
+
+double RunStatusView::overdueAfter(unsigned periodUs) { return std::max(2.0, 3 * periodUs / 1e6); }
+
+void RunStatusView::showNow()
+{
+    std::vector<bool> shown;
+    for (auto& [r, label] : labels_)
+        shown.push_back(label && label->isVisible());
+    poll();
+    QWidget* window = nullptr;
+    bool moved = false;
+    for (std::size_t i = 0; i < labels_.size(); ++i) {
+        QLabel* label = labels_[i].second;
+        if (!label)
+            continue;
+        window = label->window();
+        moved = moved || label->isVisible() != shown[i];
+    }
+    if (!window)
+        return;
+    // A note that appears or goes moves what is below it: lay the window
+    // out now, not when the event loop would.
+    if (moved && window->layout())
+        window->layout()->activate();
+    if (moved) {
+        window->repaint();
+        return;
+    }
+    for (auto& [r, label] : labels_)
+        if (label && label->isVisible())
+            label->repaint();
 }
 
 void RunStatusView::show(Role role, const QString& text, const QVariant& value)
@@ -81,6 +127,8 @@ void RunStatusView::poll()
         run_ = s.run;
         final_ = false;
         recent_.clear();
+        lastRecords_ = 0;
+        lastRecordAt_ = 0;
     }
     if (final_)
         return;
@@ -102,7 +150,19 @@ void RunStatusView::poll()
 
     show(Role::Records, grouped(s.records) + (s.records == 1 ? " record" : " records"),
          QVariant::fromValue<qulonglong>(s.records));
-    show(Role::Rate, grouped(std::round(rate)) + " records/s", rate);
+    if (s.records != lastRecords_) {
+        lastRecords_ = s.records;
+        lastRecordAt_ = s.elapsed;
+    }
+    const double quiet = s.elapsed - lastRecordAt_;
+    if (!ended && quiet > overdueAfter(s.periodUs)) {
+        const auto secs = static_cast<long long>(quiet);
+        const QString ago = secs < 3600 ? QString("%1 s").arg(secs) : clockText(quiet);
+        show(Role::Rate, s.records == 0 ? "no record in " + ago : "last record " + ago + " ago",
+             0.0);
+    } else {
+        show(Role::Rate, grouped(std::round(rate)) + " records/s", rate);
+    }
     show(Role::Elapsed, clockText(s.elapsed), s.elapsed);
     show(Role::Lost, grouped(s.lost) + " lost", QVariant::fromValue<qulonglong>(s.lost));
     show(Role::File, QString::fromStdString(s.fileName) + " " + bytesText(s.fileBytes),

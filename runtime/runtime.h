@@ -138,7 +138,21 @@ enum {
     UIE_BAD_PANEL = -1,
     UIE_BAD_CONTROL = -2,
     UIE_BAD_TYPE = -3,
+    UIE_BAD_ATTRIBUTE = -4,
 };
+
+// Attributes of a control.
+enum {
+    // 1: greyed out. A dimmed control takes nothing from the user, and a
+    // script's `set` or `press` of it is refused as the user's would be (a
+    // line on stderr, the script goes on); the program still sets its value.
+    // Dimming the port list dims the buttons that read it again.
+    ATTR_DIMMED = 1,
+};
+// Main thread; from another thread the change is made by the main thread
+// soon after (and 0 is returned).
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int GetCtrlAttribute(int panel, int control, int attribute, int* value);
 
 // ---------------------------------------------------------------------------
 // Serial ports, by number. A number maps to a device through --com N=DEVICE,
@@ -241,12 +255,17 @@ int ChartRecord(unsigned int index, const unsigned short* values, int status);
 // begun, records lost), the time since this call and the size of `fileName`.
 // The panel reads them several times a second; the thread only raises them.
 // Any thread; the counters must outlive the process's panel.
+// With `periodUs`, a run whose records are clearly overdue (more than
+// 3 periods and at least 2 s since the last) shows how long ago the last came.
 void RunStatusBegin(const std::atomic<unsigned int>* records, const std::atomic<unsigned int>* lost,
-                    const char* fileName);
-// The run's final numbers: the status is read once more and then stays.
+                    const char* fileName, unsigned int periodUs = 0);
+// The run's final numbers: the status is read once more and then stays. On
+// the main thread the window shows them at once, before the call returns.
 void RunStatusEnd(void);
 // A note under the run status, before, during or after a run (any thread):
-// what happened to the files around it. An empty text clears it.
+// what is happening to the port and the files around it. An empty text
+// clears it. On the main thread the window shows it at once, so a note set
+// before a long call on that thread (the handshake) is on screen during it.
 void RunStatusNote(const char* text);
 
 // A hint: a text that the panel computes from the values of its controls and

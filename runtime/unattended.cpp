@@ -1,5 +1,7 @@
 #include "unattended.h"
 
+#include <cstdio>
+
 #include "std_streams.h"
 
 #include <QTimer>
@@ -86,8 +88,16 @@ void UnattendedRunner::step(ScriptTarget& target, std::size_t i)
     const ScriptAction& a = script_[i];
     int delayMs = 0;
     switch (a.verb) {
-    case ScriptVerb::Set: target.setByScript(a.control, a.value); break;
-    case ScriptVerb::Press: target.pressByScript(QString::fromStdString(a.callback)); break;
+    case ScriptVerb::Set:
+        if (!target.setByScript(a.control, a.value))
+            std::fprintf(stderr, "tarvo: %s:%d: control %d is greyed out; not set\n",
+                         scriptFile_.c_str(), a.line, a.control);
+        break;
+    case ScriptVerb::Press:
+        if (!target.pressByScript(QString::fromStdString(a.callback)))
+            std::fprintf(stderr, "tarvo: %s:%d: %s is greyed out; not pressed\n",
+                         scriptFile_.c_str(), a.line, a.callback.c_str());
+        break;
     case ScriptVerb::Wait: delayMs = static_cast<int>(std::llround(a.seconds * 1000)); break;
     }
     QTimer::singleShot(delayMs, Qt::PreciseTimer, this,

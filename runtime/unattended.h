@@ -48,8 +48,10 @@ public:
     virtual bool accepting() const = 0;
     // A callback runs (perhaps a nested event loop).
     virtual bool callbackRunning() const = 0;
-    virtual void setByScript(int control, std::int64_t value) = 0;
-    virtual void pressByScript(const QString& callback) = 0;
+    // Each returns false, doing nothing, when the control is greyed out: a
+    // user could not act on it either.
+    virtual bool setByScript(int control, std::int64_t value) = 0;
+    virtual bool pressByScript(const QString& callback) = 0;
 
 protected:
     ~ScriptTarget() = default;

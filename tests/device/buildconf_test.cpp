@@ -224,3 +224,30 @@ TEST(Checksum, CarryGoesBackIntoBitZero)
                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(blockchecksum(all, 14), 0xFFu);
 }
+
+// The line's own floor: the record's bytes at 10 bits each, rounded up to a
+// whole microsecond. Where it exceeds the table's cost the line, not the
+// board, sets the shortest period.
+TEST(LineFloor, TheRecordsBytesAtTenBitsEachOverTheBaudRate)
+{
+    struct Case {
+        uint32_t ch, di, baud;
+        uint32_t bytes, floorUs, costUs;
+    };
+    const Case cases[] = {
+        {6, 1, 9600, 10, 10417, 3415},   // 100 bits: 10416.7 us, the table 3.4 ms
+        {1, 0, 9600, 2, 2084, 693},      // 20 bits: 2083.3 us
+        {8, 1, 19200, 13, 6771, 4441},   // 130 bits: 6770.8 us
+        {8, 1, 115200, 13, 1129, 1958},  // 1128.5 us: the table is the tighter
+        {2, 0, 38400, 3, 782, 1061},     // 781.25 us
+        {8, 0, 57600, 12, 2084, 3011},   // 2083.3 us
+        {3, 1, 4000000, 6, 15, 2021},    // 15 us exactly
+        {8, 1, 0, 13, 0, 4441},          // no rate: no floor
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ch << " ch, status " << c.di << ", " << c.baud);
+        EXPECT_EQ(reclen(c.ch, c.di), c.bytes);
+        EXPECT_EQ(linefloor(c.ch, c.di, c.baud), c.floorUs);
+        EXPECT_EQ(reccost(c.ch, c.di, c.baud), c.costUs);
+    }
+}

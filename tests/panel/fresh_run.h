@@ -2,6 +2,7 @@
 // programs that make several runs in one process.
 #pragma once
 
+#include "ctrlids.h"
 #include "runtime.h"
 #include "state.h"
 
@@ -21,4 +22,9 @@ inline void freshRunState()
     stopp = 1;
     timestart = nullptr;
     fout = nullptr;
+    // A new process's window has its settings and Start enabled (a panel
+    // not loaded yet refuses the call, and has them enabled anyway).
+    for (int id : {PANEL_COMPORT, PANEL_NUMCH, PANEL_BAUD, PANEL_STATUSBYTE, PANEL_PERIOD,
+                   PANEL_DIGITAL, PANEL_COUNTER, PANEL_FORMAT, PANEL_START})
+        SetCtrlAttribute(PANEL, id, ATTR_DIMMED, 0);
 }

@@ -1,0 +1,566 @@
+// The controls and the run status in the real window, offscreen, with the
+// program's own callbacks against the virtual board (or a silent line): the
+// settings greyed out for a run, what the run status says during the
+// handshake, when a port does not open, after Stop and when the board falls
+// silent; the period hint as the user types; the keyboard mnemonics.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ctrlids.h"
+#include "fresh_run.h"
+#include "hint.h"
+#include "pty.h"
+#include "reccost.h"
+#include "runtime.h"
+#include "serial_virtual.h"
+#include "state.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kBoardPort = 1;  // --com 1=virtual
+
+QWidget* window()
+{
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->objectName() == "tarvoPanel")
+            return top;
+    return nullptr;
+}
+
+template <class T>
+T* child(const char* name)
+{
+    QWidget* w = window();
+    return w ? w->findChild<T*>(name) : nullptr;
+}
+
+QPushButton* buttonFor(const char* callback)
+{
+    if (QWidget* w = window())
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            if (b->property("callback").toString() == callback)
+                return b;
+    return nullptr;
+}
+
+std::string text(const char* label) { return child<QLabel>(label)->text().toStdString(); }
+
+std::string messageLine() { return child<QLineEdit>("message")->text().toStdString(); }
+
+// Watches not yet done when an event loop ended: they go with it.
+std::vector<QTimer*>& pending()
+{
+    static std::vector<QTimer*> timers;
+    return timers;
+}
+
+void dropPending()
+{
+    for (QTimer* t : pending())
+        delete t;
+    pending().clear();
+}
+
+// Calls `fn` from the event loop once `pred` holds (checked every 20 ms).
+void when(std::function<bool()> pred, std::function<void()> fn)
+{
+    auto* timer = new QTimer;
+    pending().push_back(timer);
+    QObject::connect(timer, &QTimer::timeout, [timer, pred, fn] {
+        if (!pred())
+            return;
+        timer->stop();
+        std::erase(pending(), timer);
+        timer->deleteLater();
+        fn();
+    });
+    timer->start(20);
+}
+
+// The settings a run is made with, by their widgets' names, and Start.
+const char* const kSettings[] = {"comPort",       "refreshPorts", "baudRate",   "channels",
+                                 "period",        "statusByte",   "fileFormat", "recordDigital",
+                                 "recordCounter", "startButton"};
+// What stays usable during a run.
+const char* const kAlwaysOn[] = {"stopButton", "quitButton", "viewRunsButton"};
+
+// Names of the widgets among `names` that are enabled.
+std::set<std::string> enabledOf(const std::vector<const char*>& names)
+{
+    std::set<std::string> on;
+    for (const char* n : names) {
+        QWidget* w = child<QWidget>(n);
+        EXPECT_NE(w, nullptr) << n;
+        if (w && w->isEnabled())
+            on.insert(n);
+    }
+    return on;
+}
+
+std::vector<const char*> allControls()
+{
+    std::vector<const char*> all(std::begin(kSettings), std::end(kSettings));
+    all.insert(all.end(), std::begin(kAlwaysOn), std::end(kAlwaysOn));
+    return all;
+}
+
+std::set<std::string> named(std::vector<const char*> names)
+{
+    return std::set<std::string>(names.begin(), names.end());
+}
+
+// Records the text of a label (or line) each time it is painted, with what
+// the program was doing then.
+class PaintLog final : public QObject {
+public:
+    struct Paint {
+        std::string text;
+        bool running;     // a sampling thread was scheduled
+        int height;       // the widget's height on screen
+        bool settingsOn;  // the channels could be changed
+    };
+    explicit PaintLog(QWidget* widget) : widget_(widget) { widget->installEventFilter(this); }
+    std::vector<Paint> paints;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (o != widget_ || e->type() != QEvent::Paint)
+            return false;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget_))
+            text = label->text();
+        else if (auto* line = qobject_cast<QLineEdit*>(widget_))
+            text = line->text();
+        QWidget* channels = widget_->window()->findChild<QWidget*>("channels");
+        paints.push_back({text.toStdString(), functionId != 0, widget_->height(),
+                          channels && channels->isEnabled()});
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+};
+
+class Controls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fresh();
+        here = fs::current_path();
+        fs::current_path(dir.path());
+    }
+
+    void open(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
+        panel = LoadPanel(0, "tarvo.uir", 1);
+        ASSERT_GT(panel, 0);
+        InstallHintFunction(panel, PANEL_PERIODHINT, periodhint);
+        DisplayPanel(panel);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
+        const std::pair<int, unsigned> values[] = {
+            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2},     {PANEL_BAUD, 115200},
+            {PANEL_STATUSBYTE, 1},       {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1},
+            {PANEL_COUNTER, 1},          {PANEL_FORMAT, 1},
+        };
+        for (auto [id, v] : values)
+            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+    }
+
+    void close()
+    {
+        if (panel > 0)
+            DiscardPanel(panel);
+        panel = 0;
+        fresh();
+    }
+
+    void TearDown() override
+    {
+        close();
+        tarvo::rt::resetVirtualBoard(kBoardPort);
+        fs::current_path(here);
+    }
+
+    static void fresh() { freshRunState(); }
+
+    // Presses Start and runs the event loop until the program or `then`
+    // quits it (a guard ends a hang).
+    int pressStart(std::function<void()> then = {})
+    {
+        QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+        if (then)
+            then();
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
+        guard.start(60000);
+        const int code = RunUserInterface();
+        dropPending();
+        return code;
+    }
+
+    TempDir dir;
+    fs::path here;
+    int panel = 0;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Greyed out during a run
+
+TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
+{
+    const std::set<std::string> all = named(allControls());
+    const std::set<std::string> duringRun = named({std::begin(kAlwaysOn), std::end(kAlwaysOn)});
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;  // after the window is open
+        const char* message;            // the message line after Start
+        const char* note;               // in the run status note; null: not checked
+    };
+    const Case cases[] = {
+        {"period too short", [] { SetCtrlVal(PANEL, PANEL_PERIOD, 100u); },
+         " ERROR: The sampling period results too short!", nullptr},
+        {"data.txt cannot be created", [this] { fs::create_directories(dir.file("data.txt")); },
+         " ERROR: Cannot create DATA.TXT!", "data.txt: "},
+        {"port does not open", [] { SetCtrlVal(PANEL, PANEL_COMPORT, 2u); },
+         " ERROR: Unknown device!", "port 2: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        open({"--com", "2=/nonexistent/ttyTARVO"});
+        c.arrange();
+        EXPECT_EQ(enabledOf(allControls()), all) << "before Start";
+        PaintLog shown(child<QLineEdit>("message"));
+        const int code = pressStart(
+            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(messageLine(), c.message);  // the program's own text, unchanged
+        EXPECT_EQ(functionId, 0);
+        EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
+        // Back already when the error is on screen (a failed handshake
+        // holds the window while it shows).
+        const auto first = std::find_if(shown.paints.begin(), shown.paints.end(),
+                                        [&](const auto& p) { return p.text == c.message; });
+        ASSERT_NE(first, shown.paints.end());
+        EXPECT_TRUE(first->settingsOn);
+        if (c.note) {
+            EXPECT_EQ(text("statusNote").rfind(c.note, 0), 0u) << text("statusNote");
+        }
+        fs::remove_all(dir.file("data.txt"));
+        close();
+    }
+
+    // A run: greyed from Start to its end but for Stop, Quit and View runs.
+    open();
+    std::set<std::string> during;
+    bool sixWhileGreyed = false;
+    const int code = pressStart([&] {
+        when([] { return tot_data.load() > 50; },
+             [&] {
+                 during = enabledOf(allControls());
+                 // The program may still set a greyed control.
+                 sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
+                 buttonFor("stop")->click();
+             });
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(during, duringRun);
+    EXPECT_TRUE(sixWhileGreyed);
+    int dimmed = -1;
+    EXPECT_EQ(GetCtrlAttribute(panel, PANEL_NUMCH, ATTR_DIMMED, &dimmed), UIE_NO_ERROR);
+    EXPECT_EQ(dimmed, 1);
+    EXPECT_TRUE(fs::exists(dir.file("config.txt")));
+}
+
+TEST_F(Controls, AttributeCallsCheckThePanelTheControlAndTheAttribute)
+{
+    open();
+    int v = -1;
+    EXPECT_EQ(SetCtrlAttribute(panel + 100, PANEL_NUMCH, ATTR_DIMMED, 1), UIE_BAD_PANEL);
+    EXPECT_EQ(SetCtrlAttribute(panel, 999, ATTR_DIMMED, 1), UIE_BAD_CONTROL);
+    EXPECT_EQ(SetCtrlAttribute(panel, PANEL_NUMCH, 77, 1), UIE_BAD_ATTRIBUTE);
+    EXPECT_EQ(GetCtrlAttribute(panel, PANEL_NUMCH, ATTR_DIMMED, nullptr), UIE_BAD_TYPE);
+    EXPECT_TRUE(child<QWidget>("channels")->isEnabled());
+    // The port list takes its refresh button with it.
+    EXPECT_EQ(SetCtrlAttribute(panel, PANEL_COMPORT, ATTR_DIMMED, 1), UIE_NO_ERROR);
+    EXPECT_EQ(GetCtrlAttribute(panel, PANEL_COMPORT, ATTR_DIMMED, &v), UIE_NO_ERROR);
+    EXPECT_EQ(v, 1);
+    EXPECT_FALSE(child<QWidget>("refreshPorts")->isEnabled());
+    EXPECT_EQ(SetCtrlAttribute(panel, PANEL_COMPORT, ATTR_DIMMED, 0), UIE_NO_ERROR);
+    EXPECT_TRUE(child<QWidget>("refreshPorts")->isEnabled());
+    EXPECT_TRUE(child<QWidget>("comPort")->isEnabled());
+}
+
+// ---------------------------------------------------------------------------
+// The run status
+
+// The handshake holds the window for about a second: the note says which
+// board is being checked, painted then, in place of what an earlier Start
+// said; a board that does not answer is said too.
+TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
+{
+    Pty silent;  // a line with nobody behind it
+    struct Case {
+        const char* name;
+        unsigned port;
+        std::string checking;  // painted during the handshake
+        std::string after;     // the note after Start
+        const char* message;
+    };
+    const Case cases[] = {
+        {"virtual board", 1, "Checking the virtual board...", "", "Sampling..."},
+        {"a line with no board", 3, "Checking the board on " + silent.slavePath() + "...",
+         "No answer from the board on " + silent.slavePath(), " ERROR: Unknown device!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        open({"--com", "3=" + silent.slavePath()});
+        // An earlier Start's error stands in the note first.
+        fs::remove_all(dir.file("data.txt"));
+        fs::create_directories(dir.file("data.txt"));
+        pressStart(
+            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
+        ASSERT_EQ(text("statusNote").rfind("data.txt: ", 0), 0u) << text("statusNote");
+        fs::remove_all(dir.file("data.txt"));
+
+        SetCtrlVal(panel, PANEL_COMPORT, c.port);
+        PaintLog log(child<QLabel>("statusNote"));
+        SetCtrlVal(panel, PANEL_MESSAGE, "");
+        std::optional<std::string> noteThen;
+        pressStart([&] {
+            // A run is ended by Stop, so data.txt is closed for the next case.
+            when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
+                 [&] {
+                     noteThen = text("statusNote");
+                     if (functionId != 0)
+                         buttonFor("stop")->click();
+                     else
+                         QuitUserInterface(0);
+                 });
+        });
+        // A Start that fails ends the program itself, after its pause.
+        EXPECT_EQ(noteThen.value_or(text("statusNote")), c.after);
+        // Painted during the handshake (no run yet), on a label with room
+        // for it; the earlier error is gone from then on.
+        std::size_t first = log.paints.size();
+        for (std::size_t i = 0; i < log.paints.size() && first == log.paints.size(); ++i) {
+            const auto& p = log.paints[i];
+            if (p.text == c.checking && !p.running && p.height > 0)
+                first = i;
+        }
+        ASSERT_LT(first, log.paints.size()) << "not painted during the handshake: " << c.checking;
+        for (std::size_t i = first; i < log.paints.size(); ++i)
+            EXPECT_EQ(log.paints[i].text.find("data.txt: "), std::string::npos)
+                << "the earlier error stood: " << log.paints[i].text;
+        close();
+    }
+}
+
+// Stop shows the final counts before its pause: the same number as data.txt
+// has lines and the report gives.
+TEST_F(Controls, AfterStopTheRunStatusShowsTheCountsOfDataTxtAndTheReport)
+{
+    open();
+    PaintLog records(child<QLabel>("statusRecords"));
+    const int code = pressStart(
+        [] { when([] { return tot_data.load() > 400; }, [] { buttonFor("stop")->click(); }); });
+    EXPECT_EQ(code, 0);
+    std::vector<std::string> lines;
+    {
+        std::istringstream in(readfile(dir.file("data.txt")));
+        for (std::string l; std::getline(in, l);)
+            lines.push_back(l);
+    }
+    const std::string report = readfile(dir.file("config.txt"));
+    const std::string count = report.substr(report.rfind("  ") + 2);
+    ASSERT_GT(lines.size(), 400u);
+    EXPECT_EQ(count, std::to_string(lines.size()));
+    EXPECT_EQ(child<QLabel>("statusRecords")->property("value").toULongLong(), lines.size());
+    ASSERT_FALSE(records.paints.empty());
+    // The last picture the window got before the program ended.
+    const std::string shown = records.paints.back().text;
+    std::string digits;
+    for (char ch : shown)
+        if (ch >= '0' && ch <= '9')
+            digits += ch;
+    EXPECT_EQ(digits, count) << shown;
+}
+
+// A board that falls silent: the status says how long ago the last record
+// came, once it is clearly overdue; records flowing show their rate.
+TEST_F(Controls, ASilentBoardIsSaidWithTheTimeSinceTheLastRecord)
+{
+    tarvo::board::Faults faults;
+    faults.silenceAfter = 1500;  // 3 s of records
+    tarvo::rt::resetVirtualBoard(kBoardPort, faults);
+    open();
+    std::string flowing, silent;
+    const int code = pressStart([&] {
+        when([] { return tot_data.load() > 50; }, [&] { flowing = text("statusRate"); });
+        when([] { return QString::fromStdString(text("statusRate")).startsWith("last record"); },
+             [&] {
+                 silent = text("statusRate");
+                 buttonFor("stop")->click();
+             });
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(QString::fromStdString(flowing).endsWith(" records/s")) << flowing;
+    const QRegularExpressionMatch m =
+        QRegularExpression("^last record (\\d+) s ago$").match(QString::fromStdString(silent));
+    ASSERT_TRUE(m.hasMatch()) << silent;
+    EXPECT_GE(m.captured(1).toInt(), 2);  // never before two seconds
+    EXPECT_GE(tot_data.load(), 1500u);
+}
+
+// ---------------------------------------------------------------------------
+// The period hint
+
+TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloor)
+{
+    open();
+    QLabel* hint = child<QLabel>("periodHint");
+    ASSERT_NE(hint, nullptr);
+    struct Case {
+        unsigned ch, status, baud, period;
+        const char* text;
+    };
+    // The longest period is the cost plus 2^24 steps of 10 us (and 9 us):
+    // about 167.8 s for every cost. A line of 10-bit bytes carries a record
+    // of B bytes in B x 10 / baud seconds.
+    const Case cases[] = {
+        {6, 1, 115200, 2000, "1505 µs to 167.8 s"},
+        {6, 1, 115200, 1504, "1505 µs to 167.8 s: too short"},
+        {8, 1, 115200, 1958 + 167772160, "1958 µs to 167.8 s: too long"},
+        {2, 0, 38400, 100000, "1061 µs to 167.8 s"},           // 3 bytes: 781 µs
+        {4, 0, 57600, 1000, "1523 µs to 167.8 s: too short"},  // 6 bytes: 1042 µs
+        // 10 bytes at 9600 bit/s: 10.4 ms, where the table allows 3.4 ms.
+        {6, 1, 9600, 20000, "3415 µs to 167.8 s; at 9600 bit/s the line needs 10.4 ms"},
+        {6, 1, 9600, 3000, "3415 µs to 167.8 s: too short; at 9600 bit/s the line needs 10.4 ms"},
+        {1, 0, 9600, 2000, "693 µs to 167.8 s; at 9600 bit/s the line needs 2084 µs"},
+        {8, 1, 19200, 5000, "4441 µs to 167.8 s; at 19200 bit/s the line needs 6771 µs"},
+        {8, 1, 115200, 2000, "1958 µs to 167.8 s"},  // 13 bytes: 1129 µs
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.ch << " ch, status " << c.status << ", " << c.baud << " at " << c.period);
+        ASSERT_EQ(SetCtrlVal(panel, PANEL_NUMCH, c.ch), UIE_NO_ERROR);
+        ASSERT_EQ(SetCtrlVal(panel, PANEL_STATUSBYTE, c.status), UIE_NO_ERROR);
+        ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, c.baud), UIE_NO_ERROR);
+        ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, c.period), UIE_NO_ERROR);
+        EXPECT_EQ(hint->text().toStdString(), c.text);
+    }
+}
+
+TEST_F(Controls, ThePeriodHintFollowsThePeriodAsItIsTyped)
+{
+    open();
+    SetCtrlVal(panel, PANEL_NUMCH, 6u);  // 1505 µs at 115200 bit/s with the status byte
+    QLabel* hint = child<QLabel>("periodHint");
+    auto* period = child<QDoubleSpinBox>("period");
+    ASSERT_TRUE(hint && period);
+    period->setFocus();
+    period->selectAll();
+    struct Step {
+        const char* keys;
+        const char* hint;
+    };
+    const Step steps[] = {
+        {"1", "1505 µs to 167.8 s: too short"},
+        {"5", "1505 µs to 167.8 s: too short"},   // 15
+        {"00", "1505 µs to 167.8 s: too short"},  // 1500
+        {"0", "1505 µs to 167.8 s"},              // 15000
+    };
+    for (const Step& s : steps) {
+        QTest::keyClicks(period, s.keys);
+        EXPECT_EQ(hint->text().toStdString(), s.hint) << "after " << s.keys;
+    }
+    // Typing alone commits nothing: the box's value is still the one set.
+    EXPECT_EQ(period->value(), 2000);
+    QTest::keyClick(period, Qt::Key_Return);
+    EXPECT_EQ(period->value(), 15000);
+    EXPECT_EQ(hint->text().toStdString(), "1505 µs to 167.8 s");
+}
+
+TEST_F(Controls, TheHintsTextLeavesTheSettingsColumnsWidthAlone)
+{
+    open();
+    QWidget* column = child<QWidget>("acquisitionGroup");
+    ASSERT_NE(column, nullptr);
+    QApplication::processEvents();
+    const int width = column->width();
+    const int windowWidth = window()->width();
+    const std::pair<unsigned, unsigned> settings[] = {
+        {9600, 8},    // the longest text: the line's note
+        {115200, 1},  // a short one
+        {19200, 8},
+    };
+    for (auto [baud, ch] : settings) {
+        SetCtrlVal(panel, PANEL_BAUD, baud);
+        SetCtrlVal(panel, PANEL_NUMCH, ch);
+        QApplication::processEvents();
+        EXPECT_EQ(column->width(), width) << baud << " " << ch;
+        EXPECT_EQ(window()->width(), windowWidth) << baud << " " << ch;
+        QLabel* hint = child<QLabel>("periodHint");
+        // The whole text stays on screen, wrapped where it must be.
+        EXPECT_GE(hint->height(), hint->heightForWidth(hint->width())) << baud << " " << ch;
+    }
+}
+
+// Alt+letter: each label and button of the window has its own letter, and
+// Start's is S.
+TEST_F(Controls, EveryMnemonicIsItsOwnAndStartIsAltS)
+{
+    open();
+    std::map<QKeySequence, std::string> owners;
+    auto take = [&](const QString& label) {
+        const QKeySequence key = QKeySequence::mnemonic(label);
+        if (key.isEmpty())
+            return;
+        const auto [it, added] = owners.emplace(key, label.toStdString());
+        EXPECT_TRUE(added) << label.toStdString() << " and " << it->second << " share "
+                           << key.toString().toStdString();
+    };
+    for (QLabel* l : window()->findChildren<QLabel*>())
+        take(l->text());
+    for (QAbstractButton* b : window()->findChildren<QAbstractButton*>())
+        take(b->text());
+    for (QGroupBox* g : window()->findChildren<QGroupBox*>())
+        take(g->title());
+    EXPECT_EQ(owners[QKeySequence(Qt::ALT | Qt::Key_S)], "&Start");
+    EXPECT_GE(owners.size(), 12u);
+}
