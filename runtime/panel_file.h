@@ -6,6 +6,7 @@
 #include "panel_controls.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -17,8 +18,14 @@ struct PanelFile {
     QString error;  // one line, when root is null
 };
 
-// Loads panel `resourceId` from the Qt Designer file `file` (relative to the
-// executable's folder unless absolute).
+// Where a panel file named `file` is looked for, in this order: an absolute
+// name only there; a relative one beside the executable, in
+// ../share/tarvo/ relative to it, and in the data folder the build was
+// configured for.
+QStringList panelFilePlaces(const QString& file);
+
+// Loads panel `resourceId` from the Qt Designer file `file`, the first of
+// panelFilePlaces() that exists.
 PanelFile loadPanelFile(const char* file, int resourceId);
 
 }  // namespace tarvo::rt
