@@ -56,7 +56,8 @@ struct Board {
     // Puts on the line the records due by `now` (flood: enough to fill `cap`).
     void advance(Clock::time_point now, std::size_t cap)
     {
-        if (!model.streaming())
+        // Records still on the line arrive after the stream has stopped.
+        if (!model.streaming() && !pacer.inFlight())
             return;
         const uint64_t len = model.config().recLen;
         if (model.flood()) {

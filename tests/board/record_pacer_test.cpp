@@ -127,10 +127,7 @@ TEST(RecordPacer, NothingIsSentBeforeTheStreamStartsOrAfterItStops)
 
 namespace {
 
-// 6 channels, third rate class, status byte, 3420 us (record cost 3415 +
-// fine delay 5): 10-byte records, 292 a second.
-const Bytes kBlock3420 = tarvo::board::test::bytes(
-    tarvo::board::test::blockOf("06 0A 08 06 04 02 00 00 00 7B FF FF FF 00"));
+const Bytes kBlock3420 = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
 
 // The record numbers of records in a row, from their counters (the status
 // byte's low nibble), taking every gap as less than 16 records.
