@@ -371,6 +371,20 @@ uint64_t BoardModel::produce(std::vector<uint8_t>* out, uint64_t slots)
     return used;
 }
 
+uint64_t BoardModel::skip(uint64_t slots)
+{
+    if (state_ != State::Streaming)
+        return 0;
+    auto end = RecordStream::End::Running;
+    const uint64_t used = stream_.skip(
+        slots, faults_, [this](std::string line) { note(std::move(line)); }, &end);
+    if (end == RecordStream::End::Silent)
+        state_ = State::Silent;
+    if (end == RecordStream::End::HungUp)
+        state_ = State::HungUp;
+    return used;
+}
+
 std::vector<std::string> BoardModel::takeLog()
 {
     std::vector<std::string> lines(std::make_move_iterator(log_.begin()),

@@ -146,6 +146,10 @@ public:
     // but never arrive (the receiver overran). Returns the slots used; fewer
     // than asked when the stream stopped (state() is then Silent or HungUp).
     uint64_t produce(std::vector<uint8_t>* out, uint64_t slots);
+    // Lets up to `slots` record periods pass with nothing sent: the records
+    // the line had no room for. The record counter goes on, so the recorder
+    // sees the gap; recordsSent() does not count them. Returns the slots used.
+    uint64_t skip(uint64_t slots);
     // The number of the last record produced or lost (records count from 1).
     uint64_t recordNumber() const { return stream_.recordNumber(); }
     // Record n (1-based) exactly as generated, before faults; config().recLen bytes.

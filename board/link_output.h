@@ -3,6 +3,13 @@
 // the link takes them), up to a given number of records. What the link has
 // not taken yet waits here; a reader that falls behind loses the oldest
 // records, as on a receiver that overruns.
+//
+// No line rate is modelled here (the virtual board models one): on a serial
+// port the UART itself carries the bytes at the line's pace, and a
+// pseudo-terminal has no line. Its baud rate is a setting the recorder
+// stores, and the rate classes 115200 and 57600 leave every record time to
+// cross its line anyway; the pty stays a link as fast as the machine, which
+// the flood measurements and the tests of the recorder's own pace rely on.
 #pragma once
 
 #include <chrono>

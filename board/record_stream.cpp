@@ -107,4 +107,20 @@ uint64_t RecordStream::produce(std::vector<uint8_t>* out, uint64_t slots, const 
     return used;
 }
 
+uint64_t RecordStream::skip(uint64_t slots, const Faults& f, const Note& note, End* end)
+{
+    // The last record the stream makes before it hangs up or falls silent.
+    uint64_t last = noRecords_ ? 0 : UINT64_MAX;
+    if (f.hangupAfter)
+        last = std::min(last, f.hangupAfter);
+    if (f.silenceAfter)
+        last = std::min(last, f.silenceAfter);
+    const uint64_t used = std::min(slots, last > slot_ ? last - slot_ : 0);
+    slot_ += used;
+    // The stream ends at the first slot past its last record, as produce() finds.
+    if (used < slots)
+        produce(nullptr, 1, f, note, end);
+    return used;
+}
+
 }  // namespace tarvo::board

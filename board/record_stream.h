@@ -35,6 +35,10 @@ public:
     // slots used; fewer than asked when the stream stopped, *end says how.
     uint64_t produce(std::vector<uint8_t>* out, uint64_t slots, const Faults& faults,
                      const Note& note, End* end);
+    // Lets up to `slots` record periods pass with nothing sent (the line
+    // was still busy): the records are made and dropped, and the counter
+    // goes on. The end of the stream still comes where it would.
+    uint64_t skip(uint64_t slots, const Faults& faults, const Note& note, End* end);
 
     uint64_t recordNumber() const { return slot_; }
     uint64_t recordsSent() const { return recordsSent_; }

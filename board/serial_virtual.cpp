@@ -2,8 +2,10 @@
 // process, with no thread of its own. What the board sends waits in `line`;
 // records are made lazily when a read asks for them, as many as are due by
 // then on a schedule anchored at the start byte, so the recorder sees the
-// same pacing as from a real board. A reader that falls far behind loses the
-// oldest records, as a receiver would on overrun; the record counter shows it.
+// same pacing as from a real board. The records cross a line of the port's
+// baud rate: what the line cannot carry is not sent, as on a real board whose
+// period is too short for its rate. A reader that falls far behind loses the
+// oldest records, as a receiver would on overrun; the record counter shows both.
 #include "serial_virtual.h"
 
 #include <algorithm>
@@ -54,7 +56,8 @@ struct Board {
     // Puts on the line the records due by `now` (flood: enough to fill `cap`).
     void advance(Clock::time_point now, std::size_t cap)
     {
-        if (!model.streaming())
+        // Records still on the line arrive after the stream has stopped.
+        if (!model.streaming() && !pacer.inFlight())
             return;
         const uint64_t len = model.config().recLen;
         if (model.flood()) {
@@ -100,6 +103,7 @@ public:
     {
         std::lock_guard lock(b_.mutex);
         b_.model.linkOpened();
+        b_.pacer.setLine(link.baud);
         static constexpr char parity[] = {'N', 'O', 'E'};
         b_.model.note("line " + std::to_string(link.baud) + " " + std::to_string(link.dataBits) +
                       parity[std::clamp(link.parity, 0, 2)] + std::to_string(link.stopBits));
@@ -158,13 +162,14 @@ protected:
                 b_.line.erase(b_.line.begin(), b_.line.begin() + std::ptrdiff_t(n));
                 return int(n);
             }
-            if (b_.model.state() == State::HungUp)
+            if (b_.model.state() == State::HungUp && !b_.pacer.inFlight())
                 return COM_ERR_IO;
             if (now >= deadline)
                 return COM_ERR_TIMEOUT;
             auto until = deadline;
             if (b_.model.streaming() && !b_.model.flood())
                 until = std::min(until, b_.nextDue());
+            until = std::min(until, b_.pacer.nextArrival());
             b_.wake.wait_until(lock, until);
         }
     }

@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace tarvo::rt {
 
 namespace {
@@ -212,11 +214,35 @@ void setControlRequirements(const ControlRequirement* table, int count)
     gRequirementCount = table ? count : 0;
 }
 
+QStringList panelFilePlaces(const QString& file)
+{
+    if (!QFileInfo(file).isRelative())
+        return {file};
+    // Beside the program (the build tree, the Windows folder), then the
+    // installed data folder relative to the program (a prefix moved elsewhere
+    // keeps working), then the data folder the build was configured for.
+    const QDir bin(QCoreApplication::applicationDirPath());
+    QStringList places{bin.filePath(file), QDir::cleanPath(bin.filePath("../share/tarvo/" + file))};
+#ifdef TARVO_DATADIR
+    const QString configured = QDir::cleanPath(QStringLiteral(TARVO_DATADIR "/") + file);
+    if (!places.contains(configured))
+        places << configured;
+#endif
+    return places;
+}
+
 PanelFile loadPanelFile(const char* file, int resourceId)
 {
-    QString path = QFile::decodeName(file);
-    if (QFileInfo(path).isRelative())
-        path = QDir(QCoreApplication::applicationDirPath()).filePath(path);
+    const QStringList places = panelFilePlaces(QFile::decodeName(file));
+    QString path = places.first();
+    if (places.size() > 1) {
+        const auto found = std::find_if(places.begin(), places.end(),
+                                        [](const QString& p) { return QFileInfo::exists(p); });
+        if (found == places.end())
+            return failure("cannot open panel file " + QFile::decodeName(file) +
+                           ": not found; looked in " + places.join(", "));
+        path = *found;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return failure("cannot open panel file " + path + ": " + f.errorString());

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -19,8 +20,14 @@ struct PanelFile {
     QByteArray digest;  // of the file's bytes: tells one panel file from another
 };
 
-// Loads panel `resourceId` from the Qt Designer file `file` (relative to the
-// executable's folder unless absolute).
+// Where a panel file named `file` is looked for, in this order: an absolute
+// name only there; a relative one beside the executable, in
+// ../share/tarvo/ relative to it, and in the data folder the build was
+// configured for.
+QStringList panelFilePlaces(const QString& file);
+
+// Loads panel `resourceId` from the Qt Designer file `file`, the first of
+// panelFilePlaces() that exists.
 PanelFile loadPanelFile(const char* file, int resourceId);
 
 }  // namespace tarvo::rt

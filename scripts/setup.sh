@@ -12,12 +12,14 @@ packages=(
 )
 # Extra groups, by argument: "screenshot" (a real X server and a grabber),
 # "windows" (the mingw-w64 cross compiler, wine, GoogleTest's sources),
-# "style" (the formatter of scripts/format.sh).
+# "style" (the formatter of scripts/format.sh), "package" (the Debian
+# package's tools: scripts/package.sh, deb-check.sh).
 for extra in "$@"; do
   case "$extra" in
     screenshot) packages+=(xvfb xauth x11-apps imagemagick) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;                 # libFuzzer (scripts/fuzz.sh)
     style) packages+=(clang-format-14) ;;
+    package) packages+=(dpkg-dev file desktop-file-utils debootstrap) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest) ;;
     *) echo "setup.sh: unknown group '$extra'" >&2; exit 2 ;;
   esac

@@ -171,6 +171,27 @@ TEST_F(VirtualBoard, HangUpFailsTheReadsAfterTheLastRecord)
     EXPECT_EQ(ComWrtByte(kPort, 0), COM_ERR_IO);
 }
 
+TEST_F(VirtualBoard, ALineTooSlowForThePeriodLosesRecordsAndWhatIsOnItArrivesBeforeTheHangUp)
+{
+    // At 9600 bit/s a 10-byte record takes 10.4 ms, three periods of 3420
+    // us: records 1 and 2 go, 3 and 4 find the line full, 5 would, and the
+    // hang-up after record 7 comes while 5 is still on the line.
+    const Bytes block = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
+    ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::hangupAfter, 7), block,
+                                      tarvo::board::blockChecksum(block.data(), block.size()),
+                                      9600));
+    Bytes want = expected(block, 1, 2);
+    const Bytes fifth = expected(block, 5, 1);
+    want.insert(want.end(), fifth.begin(), fifth.end());
+    EXPECT_EQ(readBytes(30), want);
+    EXPECT_EQ(ComRdByte(kPort), COM_ERR_IO);
+    tarvo::rt::inspectVirtualBoard(kPort, [](const tarvo::board::BoardModel& b) {
+        EXPECT_EQ(b.recordNumber(), 7u);
+        EXPECT_EQ(b.recordsSent(), 3u);
+        EXPECT_NE(std::find(b.log().begin(), b.log().end(), "line 9600 8E1"), b.log().end());
+    });
+}
+
 TEST_F(VirtualBoard, LostRecordsShowInTheCounter)
 {
     ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::loseRecordEvery, 4)));

@@ -2,6 +2,7 @@
 // a reader's backlog turns into lost records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <string>
@@ -120,4 +121,145 @@ TEST(RecordPacer, NothingIsSentBeforeTheStreamStartsOrAfterItStops)
     pacer.pace(h, &line, 0, t0 + 1s);
     EXPECT_EQ(line, recordBytes(h, 1, 3));
     EXPECT_EQ(h.state(), BoardModel::State::HungUp);
+}
+
+// --- the line ----------------------------------------------------------------
+
+namespace {
+
+const Bytes kBlock3420 = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
+
+// The record numbers of records in a row, from their counters (the status
+// byte's low nibble), taking every gap as less than 16 records.
+std::vector<uint64_t> numbersOf(const Bytes& line, unsigned recLen)
+{
+    std::vector<uint64_t> n;
+    for (std::size_t at = 0; at + recLen <= line.size(); at += recLen) {
+        const uint64_t counter = line[at + recLen - 1] & 15u;
+        const uint64_t last = n.empty() ? 0 : n.back();
+        n.push_back(last + ((counter - last) & 15u ? (counter - last) & 15u : 16));
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST(RecordPacer, ALineCarriesATenthOfItsBaudRateInBytes)
+{
+    const struct {
+        long baud;
+        uint64_t bytes;
+        std::chrono::nanoseconds time;
+    } cases[] = {
+        {9600, 10, 10'416'666ns},  // 960 bytes/s
+        {9600, 960, 1s},          {19200, 3, 1'562'500ns},
+        {115200, 10, 868'055ns},  {57600, 13, 2'256'944ns},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bytes) + " bytes at " + std::to_string(c.baud));
+        EXPECT_EQ(RecordPacer::lineTime(c.baud, c.bytes), c.time);
+    }
+}
+
+TEST(RecordPacer, ARecordArrivesOnceItsLastByteIsAcrossTheLine)
+{
+    BoardModel b = streamingBoard(kBlock3420);
+    ASSERT_EQ(b.config().periodUs, 3420u);
+    RecordPacer pacer(8 * 1024);
+    pacer.setLine(9600);
+    const auto t0 = RecordPacer::Clock::now();
+    pacer.start(t0);
+    Bytes line;
+    // Record 1 takes 10.417 ms; record 2, due at 3.42 ms, waits behind it.
+    pacer.pace(b, &line, 0, t0 + 10416us);
+    EXPECT_TRUE(line.empty());
+    EXPECT_TRUE(pacer.inFlight());
+    EXPECT_EQ(pacer.nextArrival(), t0 + 10'416'666ns);
+    pacer.pace(b, &line, 0, t0 + 10417us);
+    EXPECT_EQ(line, recordBytes(b, 1, 1));
+    pacer.pace(b, &line, 0, t0 + 20834us);
+    EXPECT_EQ(line, recordBytes(b, 1, 2));
+}
+
+TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
+{
+    // 10 s of the 3420 us stream, read every millisecond: 2924 records fall
+    // due; the line carries baud/10 bytes a second, 10 bytes a record.
+    const struct {
+        long baud;
+        uint64_t carried;    // records the line carries in 10 s
+        uint64_t firstLost;  // the first record with the wire and the transmitter both taken
+    } cases[] = {
+        {9600, 960, 3},    // 96 of the 292 a second: two records in three lost
+        {19200, 1920, 4},  // 192 a second: a record takes 5.208 ms
+        {38400, 2924, 0},  // 384 a second: room for every record
+        {115200, 2924, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.baud) + " bit/s");
+        BoardModel b = streamingBoard(kBlock3420);
+        RecordPacer pacer(8 * 1024);
+        pacer.setLine(c.baud);
+        const auto t0 = RecordPacer::Clock::now();
+        pacer.start(t0);
+        Bytes line;
+        for (auto t = 1ms; t <= 10s; t += 1ms)
+            pacer.pace(b, &line, 0, t0 + t);
+        ASSERT_EQ(b.recordNumber(), 2924u);
+        const uint64_t received = line.size() / 10;
+        // The line is busy to the end: the last record or two are still on it.
+        EXPECT_LE(received, c.carried);
+        EXPECT_GE(received + 2, c.carried);
+        // Every record not received was either lost on the line or is still on it.
+        EXPECT_LE(b.recordNumber() - received - pacer.lineLost(), 2u);
+        EXPECT_EQ(b.recordsSent(), b.recordNumber() - pacer.lineLost());
+        // What arrived is the board's records, in order, with the gaps the
+        // counter shows: records 1 and 2, then every third while the line is full.
+        const auto numbers = numbersOf(line, 10);
+        for (std::size_t i = 0; i < numbers.size(); ++i)
+            ASSERT_EQ(Bytes(line.begin() + std::ptrdiff_t(10 * i),
+                            line.begin() + std::ptrdiff_t(10 * i + 10)),
+                      recordBytes(b, numbers[i], 1))
+                << "record " << i;
+        if (c.baud == 9600) {
+            EXPECT_EQ(std::vector<uint64_t>(numbers.begin(), numbers.begin() + 6),
+                      (std::vector<uint64_t>{1, 2, 5, 8, 11, 14}));
+        }
+        const auto noted = std::find_if(b.log().begin(), b.log().end(), [](const std::string& l) {
+            return l.rfind("line full at record ", 0) == 0;
+        });
+        if (c.carried == 2924) {
+            EXPECT_EQ(pacer.lineLost(), 0u);
+            EXPECT_EQ(noted, b.log().end());
+        } else {
+            ASSERT_NE(noted, b.log().end());
+            EXPECT_EQ(*noted, "line full at record " + std::to_string(c.firstLost) + ": " +
+                                  std::to_string(c.baud / 10) +
+                                  " bytes/s carry no more, the records in between are not sent");
+        }
+    }
+}
+
+TEST(RecordPacer, TheStreamEndsWhereItWouldAndWhatIsOnTheLineStillArrives)
+{
+    // At 9600 records 1 and 2 go, 3 and 4 find the line full; the hang-up
+    // after record 4 (or the silence after it) comes all the same, and
+    // records 1 and 2 arrive after it.
+    for (auto field : {&tarvo::board::Faults::hangupAfter, &tarvo::board::Faults::silenceAfter}) {
+        BoardModel b = streamingBoard(kBlock3420, tarvo::board::test::faultsWith(field, 4));
+        RecordPacer pacer(8 * 1024);
+        pacer.setLine(9600);
+        const auto t0 = RecordPacer::Clock::now();
+        pacer.start(t0);
+        Bytes line;
+        pacer.pace(b, &line, 0, t0 + 20ms);
+        EXPECT_NE(b.state(), BoardModel::State::Streaming);
+        EXPECT_EQ(b.recordNumber(), 4u);
+        EXPECT_EQ(pacer.lineLost(), 2u);
+        EXPECT_EQ(line, recordBytes(b, 1, 1));
+        pacer.pace(b, &line, 0, t0 + 21ms);
+        Bytes expected = recordBytes(b, 1, 2);
+        EXPECT_EQ(line, expected);
+        EXPECT_FALSE(pacer.inFlight());
+    }
 }
