@@ -69,7 +69,7 @@ TEST(Proc, GivenStreamsAndDirectoryAreTheChildsOwn)
     ASSERT_GE(input, 0);
     ASSERT_GE(output, 0);
     Proc cat({"/bin/sh", "-c", "cat; pwd >&2"}, dir.path(),
-             ProcStreams{input, output, dir.file("err.txt")});
+             ProcStreams{input, output, dir.file("err.txt"), {}});
     close(input);
     close(output);
     ASSERT_TRUE(cat.awaitExit(after(30)));
