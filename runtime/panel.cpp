@@ -32,10 +32,12 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -198,6 +200,13 @@ public:
         if (!c)
             return err;
         hints_.install(control, function);
+        // A wrapping hint keeps room for two lines, so a longer text never
+        // asks the window for more height (a top-level window does not grow
+        // for a label's height-for-width).
+        if (auto* label = qobject_cast<QLabel*>(c->widget); label && label->wordWrap())
+            label->setMinimumHeight(std::max(label->minimumHeight(),
+                                             2 * label->fontMetrics().lineSpacing() +
+                                                 2 * label->margin()));
         if (!function)
             values_.applyText(*c, QString());
         refreshHints();
