@@ -146,6 +146,7 @@ void StripChart::setPaused(bool paused)
     if (pause_->isChecked() != paused)
         pause_->setChecked(paused);
     pause_->setText(paused ? "Resume" : "Pause");
+    pause_->setShortcut(Qt::Key_P);  // a new text takes its mnemonic for the shortcut
     redrawAll_ = true;
     restatic_ = true;
     update();

@@ -64,6 +64,10 @@ public:
     void setHidden(unsigned mask);
     // The readout's lines at widget point `at` (empty: nothing there).
     std::vector<ReadoutLine> readoutAt(QPoint at) const;
+    // The column at the plot's right edge (the run's time, paused or not),
+    // and where the parts of the chart are.
+    std::int64_t rightEdge() const { return headOf(shown(), shownNowUs()); }
+    const ChartGeometry& parts() const { return geo_; }
     // Frames drawn so far (the traces brought up to date and shown).
     std::uint64_t frames() const { return frames_; }
 
