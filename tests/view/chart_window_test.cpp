@@ -184,7 +184,7 @@ TEST_F(ChartWindow, EachTimeWindowShowsTheRunThroughItsOwnColumns)
         int pixelsAtLeast;
     };
     const Case cases[] = {
-        {"30 s", 30, 400}, {"2 min", 120, 200}, {"10 min", 600, 40},
+        {"30 s", 30, 400},      {"2 min", 120, 200}, {"10 min", 600, 40},
         {"Whole run", 40, 400}, {"5 s", 5, 400},
     };
     int at = 0;
@@ -288,11 +288,17 @@ TEST_F(ChartWindow, TheReadoutGivesTheTimeAndTheValuesUnderTheMouse)
     ASSERT_EQ(lines.size(), 1u + kChannels);
     EXPECT_TRUE(lines[2].text.startsWith("Ch 3"));
     EXPECT_TRUE(chart->readoutAt(QPoint(plot().left() - 20, mid.y())).empty());
-    // The box is on the picture: the tooltip ground beside the line.
-    const QImage image = picture();
-    EXPECT_GT(pixelsOf(image, chart->palette().color(QPalette::ToolTipBase),
-                       QRect(mid.x() - 300, plot().top(), 600, 150)),
-              400);
+    // The box is on the picture (a ground of its own colour beside the
+    // line) while the mouse is over the plot, and goes when it leaves.
+    QPalette pal = chart->palette();
+    const QColor box(0xff, 0xff, 0x00);
+    pal.setColor(QPalette::ToolTipBase, box);
+    chart->setPalette(pal);
+    const QRect near(mid.x() - 300, plot().top(), 600, 150);
+    QTest::mouseMove(chart.get(), mid);
+    EXPECT_GT(pixelsOf(picture(), box, near), 400);
+    QTest::mouseMove(chart.get(), QPoint(2, chart->height() - 2));
+    EXPECT_EQ(pixelsOf(picture(), box, near), 0);
 }
 
 // When the board falls silent the axis goes on with the clock and the
