@@ -128,9 +128,21 @@ void StripChart::frame()
         restatic_ = true;  // the time labels
         redrawAll_ = true;
     }
-    if (restatic_)
+    if (restatic_) {
         update();
-    else if (redrawAll_ || c.changed() || headOf(c, shownNowUs()) != shown_)
+        return;
+    }
+    const bool moved = headOf(c, shownNowUs()) != shown_;
+    if (!redrawAll_ && !moved && c.changed()) {
+        // Records into the columns shown, the right edge where it was: in a
+        // wide window a column spans many frames, and its picture is brought
+        // up to date once a column's time (a second at most), not each frame.
+        const std::int64_t columnMs =
+            std::min<std::int64_t>(std::llround(c.columnUs() / 1000), 1000);
+        if (clock_.elapsed() - drawnAtMs_ < columnMs)
+            return;
+    }
+    if (redrawAll_ || moved || c.changed())
         update(geo_.image);
 }
 
@@ -340,6 +352,7 @@ void StripChart::paintEvent(QPaintEvent* e)
     if (redrawAll_ || columns.changed() || headOf(columns, shownNowUs()) != shown_) {
         renderTraces();
         ++frames_;
+        drawnAtMs_ = clock_.elapsed();
     }
 
     QPainter p(this);

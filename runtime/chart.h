@@ -118,6 +118,7 @@ private:
     bool redrawAll_ = true;
     bool restatic_ = true;
     std::uint64_t frames_ = 0;
+    std::int64_t drawnAtMs_ = 0;  // when the traces were last brought up to date
 
     QElapsedTimer clock_;  // for the record rate and the run's time
 };

@@ -156,7 +156,9 @@ TEST_F(ChartWindow, PauseAndTheKeyFreezeThePictureWhileTheRecordsGoOn)
         // The records are taken either way: resume shows now.
         EXPECT_EQ(chart->columns().lastIndex(), sent);
         if (s.paused) {
+            const std::uint64_t frames = chart->frames();
             QTest::qWait(300);  // frames that would have come
+            EXPECT_EQ(chart->frames(), frames) << "nothing drawn while paused";
             EXPECT_EQ(chart->rightEdge(), edge);
             EXPECT_EQ(picture(), before) << "a paused picture stays as it is";
         } else {
@@ -323,6 +325,23 @@ TEST_F(ChartWindow, WhenTheBoardFallsSilentTheTracesStopAndTheAxisGoesOn)
     // Records again: the traces go on at their own time.
     send(1001, 1200);
     EXPECT_EQ(chart->columns().latest(), chart->columns().columnAt(1199 * 2000.0));
+}
+
+// The whole run's picture stands still while nothing comes: no frame is
+// drawn for an unchanged picture.
+TEST_F(ChartWindow, AnUnchangedPictureIsNotDrawnAgain)
+{
+    begin(2000);
+    send(1, 250);  // half a second: the whole run's first 5 s hold it
+    chart->setTimeWindow(4);
+    ASSERT_TRUE(chart->columns().wholeRun());
+    const std::uint64_t before = chart->frames();
+    ASSERT_TRUE(settle([&] { return chart->frames() > before; })) << "the window's first frame";
+    const std::uint64_t drawn = chart->frames();
+    QTest::qWait(500);
+    EXPECT_EQ(chart->frames(), drawn);
+    send(251, 300);
+    EXPECT_TRUE(settle([&] { return chart->frames() > drawn; })) << "new records are drawn";
 }
 
 // A record every 10 s: each one is a dot, in every window.
