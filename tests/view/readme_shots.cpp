@@ -109,8 +109,8 @@ int main(int argc, char** argv)
     InstallHintFunction(panelHandle, PANEL_PERIODHINT, periodhint);
     // Six channels with the digital lines, as docs/run.png shows them.
     const std::pair<int, int> settings[] = {
-        {PANEL_COMPORT, 1}, {PANEL_NUMCH, 6}, {PANEL_BAUD, 115200}, {PANEL_STATUSBYTE, 1},
-        {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1}, {PANEL_COUNTER, 1}, {PANEL_FORMAT, 1},
+        {PANEL_COMPORT, 1},   {PANEL_NUMCH, 6},   {PANEL_BAUD, 115200}, {PANEL_STATUSBYTE, 1},
+        {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1}, {PANEL_COUNTER, 1},   {PANEL_FORMAT, 1},
     };
     for (auto [id, v] : settings)
         SetCtrlVal(panelHandle, id, v);
