@@ -12,6 +12,9 @@ void ChartColumns::restart(const ChartLayout& layout, std::int64_t nowMs)
         c.id = -1;
     latest_ = -1;
     lastIndex_ = 0;
+    coarsenings_ = 0;
+    if (wholeRun() && !columns_.empty())
+        columnUs_ = kWindowSeconds * 1e6 / double(columns_.size());
     rateIndex_ = 0;
     rateAt_ = nowMs;
 }
@@ -24,14 +27,46 @@ const ChartColumn* ChartColumns::column(std::int64_t id) const
     return c.id == id ? &c : nullptr;
 }
 
+double ChartColumns::timeUs(std::uint32_t index) const
+{
+    return (double(index) - 1) * std::max(1u, layout_.periodUs);
+}
+
+std::int64_t ChartColumns::columnAt(double us) const
+{
+    return static_cast<std::int64_t>(std::floor(us / columnUs_));
+}
+
+void ChartColumns::reach(double us)
+{
+    if (wholeRun() && !columns_.empty() && us >= 0)
+        coarsenFor(columnAt(us));
+}
+
+void ChartColumns::coarsenFor(std::int64_t id)
+{
+    const std::int64_t width = std::int64_t(columns_.size());
+    int doublings = 0;
+    for (; id >= width; id /= 2)
+        ++doublings;
+    if (doublings == 0)
+        return;
+    regroup(int(width), columnUs_ * double(std::int64_t(1) << doublings));
+    coarsenings_ += doublings;
+    if (latest_ >= 0)
+        changedFrom_ = 0;
+}
+
 void ChartColumns::take(const ChartPoint& p)
 {
     const std::int64_t width = std::int64_t(columns_.size());
     if (width == 0)
         return;
-    const double periodUs = std::max(1u, layout_.periodUs);
-    const auto id =
-        static_cast<std::int64_t>(std::floor((double(p.index) - 1) * periodUs / columnUs_));
+    std::int64_t id = columnAt(timeUs(p.index));
+    if (wholeRun() && id >= width) {
+        coarsenFor(id);
+        id = columnAt(timeUs(p.index));
+    }
     if (id < 0 || id <= latest_ - width)
         return;  // older than the window
     ChartColumn& c = columns_[static_cast<std::size_t>(id % width)];
@@ -59,10 +94,23 @@ void ChartColumns::take(const ChartPoint& p)
 
 void ChartColumns::rebin(int width)
 {
+    double us = windowSeconds_ * 1e6 / width;
+    if (wholeRun()) {
+        // The narrowest doubling of the first 5 s that still holds the run.
+        us = kWindowSeconds * 1e6 / width;
+        const double reached = latest_ >= 0 ? (double(latest_) + 1) * columnUs_ : 0;
+        while (reached > us * width * (1 + 1e-9))
+            us *= 2;
+    }
+    regroup(width, us);
+}
+
+void ChartColumns::regroup(int width, double columnUs)
+{
     std::vector<ChartColumn> old = std::move(columns_);
     const double oldUs = columnUs_;
     columns_.assign(static_cast<std::size_t>(width), ChartColumn{});
-    columnUs_ = kWindowSeconds * 1e6 / width;
+    columnUs_ = columnUs;
     if (old.empty() || latest_ < 0)
         return;
     const std::int64_t oldWidth = std::int64_t(old.size());
@@ -102,6 +150,26 @@ std::optional<int> ChartColumns::skipAt(std::int64_t nowMs)
     rateIndex_ = index;
     rateAt_ = nowMs;
     return rate > kMaxTakenPerSecond ? int(std::ceil(rate / kMaxTakenPerSecond)) - 1 : 0;
+}
+
+}  // namespace tarvo::rt
+
+namespace tarvo::rt {
+
+void RunClock::record(double recordUs, std::int64_t nowMs)
+{
+    if (recordUs <= recordUs_)
+        return;
+    recordUs_ = recordUs;
+    seenMs_ = nowMs;
+}
+
+double RunClock::nowUs(std::int64_t nowMs)
+{
+    if (recordUs_ < 0)
+        return -1;
+    shownUs_ = std::max(shownUs_, recordUs_ + double(nowMs - seenMs_) * 1000);
+    return shownUs_;
 }
 
 }  // namespace tarvo::rt

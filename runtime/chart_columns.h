@@ -7,7 +7,11 @@
 //
 // Column `id` covers the times [id, id + 1) column widths after the run's
 // first record; the columns are a ring of `width()` slots, column id in slot
-// id mod width(), so the window moves on without moving anything. Besides,
+// id mod width(), so the window moves on without moving anything. A chart
+// keeps one such set of columns for each time window it offers, all of the
+// same width, so a wider window costs no more to draw than a narrow one. The
+// whole run so far is a set whose columns start 5 s / width wide and double
+// (two neighbours merged into one) whenever the run outgrows them. Besides,
 // the model measures the record rate from the record numbers it is given and
 // tells how many records the run should pass over between two it hands on.
 #pragma once
@@ -29,7 +33,11 @@ struct ChartColumn {
 
 class ChartColumns {
 public:
+    // The window a new chart shows, and the width of the whole run's columns
+    // at its start.
     static constexpr double kWindowSeconds = 5.0;
+    // The time windows a chart offers; 0 stands for the whole run so far.
+    static constexpr double kWindows[] = {5, 30, 120, 600, 0};
     // The records per second the chart takes at most; beyond that the run
     // hands over every n-th record. A real board sends at most about 3200.
     static constexpr double kMaxTakenPerSecond = 40000;
@@ -39,8 +47,24 @@ public:
     void restart(const ChartLayout& layout, std::int64_t nowMs);
     const ChartLayout& layout() const { return layout_; }
 
-    // Puts a record into its column; a record older than the window is left out.
+    // The window, in seconds (0: the whole run so far); takes effect at the
+    // next rebin(). 5 s unless set.
+    void setWindow(double seconds) { windowSeconds_ = seconds; }
+    double windowSeconds() const { return windowSeconds_; }
+    bool wholeRun() const { return windowSeconds_ <= 0; }
+
+    // Puts a record into its column; a record older than the window is left
+    // out. Over the whole run, columns double until the record fits.
     void take(const ChartPoint& p);
+    // The time of record `index` after the run's first record, in us.
+    double timeUs(std::uint32_t index) const;
+    // The column the time `us` after the run's first record falls in.
+    std::int64_t columnAt(double us) const;
+    // Over the whole run: columns double until the time `us` fits in them
+    // (the clock goes on while the board is silent). Nothing otherwise.
+    void reach(double us);
+    // Counts the doublings since restart(): each one moves every column.
+    int coarsenings() const { return coarsenings_; }
 
     // The same window in `width` columns: the values merged into the new
     // columns, so a resize keeps the picture.
@@ -65,6 +89,12 @@ public:
     std::optional<int> skipAt(std::int64_t nowMs);
 
 private:
+    // The columns regrouped at `columnUs` a column, `width` of them.
+    void regroup(int width, double columnUs);
+    void coarsenFor(std::int64_t id);
+
+    double windowSeconds_ = kWindowSeconds;
+    int coarsenings_ = 0;
     ChartLayout layout_;
     std::vector<ChartColumn> columns_;
     double columnUs_ = 0;
@@ -74,6 +104,24 @@ private:
 
     std::uint32_t rateIndex_ = 0;  // lastIndex_ at the last measurement
     std::int64_t rateAt_ = 0;      // and its time
+};
+
+// The run's time as the chart shows it: the time of the newest record, moved
+// on by the clock since it came, never back. While records come the chart's
+// right edge is the newest record; when the board falls silent it goes on
+// with the clock, and the traces stop where the records stopped.
+class RunClock {
+public:
+    void restart() { *this = RunClock(); }
+    // The newest record so far is `recordUs` into the run, seen at `nowMs`.
+    void record(double recordUs, std::int64_t nowMs);
+    // The run's time at `nowMs` (-1 before the first record).
+    double nowUs(std::int64_t nowMs);
+
+private:
+    double recordUs_ = -1;
+    std::int64_t seenMs_ = 0;
+    double shownUs_ = -1;
 };
 
 }  // namespace tarvo::rt

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "axis.h"
-#include "chart_colours.h"
+#include "trace_colours.h"
 #include "run_chart.h"
 
 namespace tarvo::view {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "chart_colours.h"
+#include "trace_colours.h"
 #include "chart_decor.h"
 #include "trace_drawing.h"
 
@@ -140,12 +140,12 @@ void RunChart::setTraceVisible(int t, bool on)
 
 QColor RunChart::traceColour(int t) const
 {
-    return view::traceColour(palette(), t, analogChannels());
+    return tarvo::traceColour(palette(), t, analogChannels());
 }
 
-QColor RunChart::lossColour() const { return view::lossColour(palette()); }
+QColor RunChart::lossColour() const { return tarvo::lossColour(palette()); }
 
-QColor RunChart::silenceColour() const { return view::silenceColour(palette()); }
+QColor RunChart::silenceColour() const { return tarvo::silenceColour(palette()); }
 
 std::vector<unsigned> RunChart::shownChannels() const
 {

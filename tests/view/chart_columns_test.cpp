@@ -258,3 +258,159 @@ TEST(ChartColumns, TheMeasuredRateSetsHowManyRecordsTheRunPassesOver)
     c.take(point(5000, 0));
     EXPECT_EQ(c.skipAt(1100), 1);  // 50000 a second, counted from record 0
 }
+
+// The wider windows: the same 500 columns over 30 s, 2 min and 10 min; the
+// whole run starts at 5 s over 500 columns (10000 us each) and doubles its
+// columns whenever a record or the clock goes past its right edge.
+TEST(ChartColumns, EachWindowHasItsOwnColumnWidthAndTheWholeRunDoublesAsItGrows)
+{
+    struct Case {
+        const char* what;
+        double window;  // seconds, 0: the whole run
+        std::vector<ChartPoint> points;
+        double reachUs;  // the clock, after the records (-1: not moved)
+        double columnUs;
+        int coarsenings;
+        std::vector<Kept> kept;
+        std::int64_t latest;
+    };
+    const Case cases[] = {
+        {"30 s: 60000 us a column, 30 records each",
+         30,
+         {point(1, 100), point(30, 200), point(31, 300)},
+         -1,
+         60000,
+         0,
+         {{0, 100, 100, 200, 200, 0, 0, 0, 0}, {1, 300, 300, 300, 300, 0, 0, 0, 0}},
+         1},
+        {"10 min: 1.2 s a column, record 601 (1.2 s in) starts the second",
+         600,
+         {point(600, 7), point(601, 8)},
+         -1,
+         1.2e6,
+         0,
+         {{0, 7, 7, 7, 7, 0, 0, 0, 0}, {1, 8, 8, 8, 8, 0, 0, 0, 0}},
+         1},
+        {"the whole run within its first 5 s: 10000 us a column",
+         0,
+         {point(1, 10), point(2500, 20)},
+         -1,
+         10000,
+         0,
+         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {499, 20, 20, 20, 20, 0, 0, 0, 0}},
+         499},
+        {"a record at 5 s doubles the columns: neighbours merge",
+         0,
+         {point(1, 500, 0, 0x80), point(5, 100, 0, 0x80), point(6, 900, 0, 0x00),
+          point(10, 300, 0, 0x40), point(2501, 40)},
+         -1,
+         20000,
+         1,
+         {{0, 500, 100, 900, 300, 0x80, 0x00, 0xC0, 0x40}, {250, 40, 40, 40, 40, 0, 0, 0, 0}},
+         250},
+        {"a record at 25 s doubles them three times at once",
+         0,
+         {point(1, 10), point(12501, 50)},
+         -1,
+         80000,
+         3,
+         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {312, 50, 50, 50, 50, 0, 0, 0, 0}},
+         312},
+        {"a silent board: the clock at 20 s doubles them too",
+         0,
+         {point(1, 10), point(6, 20)},
+         20e6,
+         80000,
+         3,
+         {{0, 10, 10, 20, 20, 0, 0, 0, 0}},
+         0},
+        {"the clock does not change a window's columns",
+         30,
+         {point(1, 10)},
+         600e6,
+         60000,
+         0,
+         {{0, 10, 10, 10, 10, 0, 0, 0, 0}},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ChartColumns got;
+        got.setWindow(c.window);
+        got.rebin(500);
+        got.restart(kTwoChannels, 0);
+        for (const ChartPoint& p : c.points)
+            got.take(p);
+        if (c.reachUs >= 0)
+            got.reach(c.reachUs);
+        EXPECT_EQ(got.wholeRun(), c.window == 0);
+        EXPECT_DOUBLE_EQ(got.columnUs(), c.columnUs);
+        EXPECT_EQ(got.coarsenings(), c.coarsenings);
+        for (const Kept& k : c.kept)
+            expectColumn(got, k);
+        EXPECT_EQ(got.latest(), c.latest);
+        if (c.coarsenings > 0)
+            EXPECT_EQ(got.oldestChanged(), 0) << "every column moved";
+    }
+}
+
+TEST(ChartColumns, AResizeOfTheWholeRunKeepsTheNarrowestDoublingThatHoldsIt)
+{
+    // 5.02 s of run at 20000 us a column over 500 columns.
+    ChartColumns c;
+    c.setWindow(0);
+    c.rebin(500);
+    c.restart(kTwoChannels, 0);
+    c.take(point(1, 10));
+    c.take(point(2501, 40));
+    ASSERT_DOUBLE_EQ(c.columnUs(), 20000);
+    struct Case {
+        int width;
+        double columnUs;
+        std::int64_t newest;
+    };
+    // 1000 columns: 5000 us would hold 5 s only, 10000 us holds it;
+    // 250 columns: 20000 us holds 5 s only, 40000 us holds it.
+    const Case cases[] = {{1000, 10000, 500}, {250, 40000, 125}, {500, 20000, 250}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.width << " columns");
+        c.rebin(k.width);
+        EXPECT_DOUBLE_EQ(c.columnUs(), k.columnUs);
+        EXPECT_EQ(c.latest(), k.newest);
+        expectColumn(c, {k.newest, 40, 40, 40, 40, 0, 0, 0, 0});
+        expectColumn(c, {0, 10, 10, 10, 10, 0, 0, 0, 0});
+    }
+    // A new run starts again at 5 s.
+    c.restart(kTwoChannels, 0);
+    EXPECT_DOUBLE_EQ(c.columnUs(), 10000);
+    EXPECT_EQ(c.coarsenings(), 0);
+}
+
+// The chart's right edge: the newest record's time moved on by the clock
+// since it came, never back when records come late.
+TEST(RunClock, TheNewestRecordMovedOnByTheClockNeverBack)
+{
+    tarvo::rt::RunClock clock;
+    EXPECT_EQ(clock.nowUs(500), -1) << "no record yet";
+    struct Step {
+        const char* what;
+        double recordUs;  // -1: no record this step
+        std::int64_t atMs;
+        double nowUs;
+    };
+    const Step steps[] = {
+        {"the first record is now", 0, 1000, 0},
+        {"half a second of silence", -1, 1500, 500000},
+        {"records that came late do not move it back", 400000, 1600, 500000},
+        {"it goes on from them once the clock passes the time shown", -1, 1800, 600000},
+        {"then goes on from them", -1, 2000, 800000},
+        {"an older record changes nothing", 300000, 2100, 900000},
+        {"records ahead of it move it on", 1500000, 2100, 1500000},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        if (s.recordUs >= 0)
+            clock.record(s.recordUs, s.atMs);
+        EXPECT_DOUBLE_EQ(clock.nowUs(s.atMs), s.nowUs);
+    }
+}

@@ -249,6 +249,41 @@ TEST_F(LiveView, TheChartDrawsTheBoardsRecordsAndAResizeKeepsThem)
     EXPECT_GT(pixelsOf(wider, kCh6), 50);
 }
 
+// Pause during a run on the virtual board: the picture holds while the run
+// records on, into data.txt and into the chart's columns, so Resume shows now.
+TEST_F(LiveView, PauseHoldsThePictureWhileTheRunRecordsOn)
+{
+    open();
+    ASSERT_NE(chart(), nullptr);
+    QImage held, later;
+    std::uint32_t pausedAt = 0, takenLater = 0;
+    bool resumedShowsNow = false;
+    const std::string data = run(
+        {}, 3.0, "quit",
+        [&] {
+            QTest::mouseClick(chart()->findChild<QToolButton*>("chartPause"), Qt::LeftButton);
+            pausedAt = chart()->columns().lastIndex();
+            held = picture();
+            QTimer::singleShot(1000, chart(), [&] {
+                later = picture();
+                chart()->drain();
+                takenLater = chart()->columns().lastIndex();
+                QTest::keyClick(chart(), Qt::Key_P);  // resume
+                QTimer::singleShot(300, chart(), [&] {
+                    resumedShowsNow = !chart()->paused() && picture() != held;
+                });
+            });
+        },
+        1.2);
+    ASSERT_FALSE(held.isNull());
+    EXPECT_EQ(later, held) << "the paused picture holds";
+    EXPECT_GT(takenLater, pausedAt + 250) << "a second of records (about 500) taken while paused";
+    EXPECT_TRUE(resumedShowsNow);
+    // Every record is in the file, those of the pause too.
+    EXPECT_EQ(lines(data).size(), tot_data.load());
+    EXPECT_GE(tot_data.load(), takenLater);
+}
+
 // At up to 1000 records a second the chart takes every record, in both file
 // formats, with the digital lines where the file holds them.
 TEST_F(LiveView, EveryRecordIsChartedInEitherFormatWithOrWithoutDigitalLines)
