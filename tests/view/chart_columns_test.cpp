@@ -349,8 +349,9 @@ TEST(ChartColumns, EachWindowHasItsOwnColumnWidthAndTheWholeRunDoublesAsItGrows)
         for (const Kept& k : c.kept)
             expectColumn(got, k);
         EXPECT_EQ(got.latest(), c.latest);
-        if (c.coarsenings > 0)
+        if (c.coarsenings > 0) {
             EXPECT_EQ(got.oldestChanged(), 0) << "every column moved";
+        }
     }
 }
 
