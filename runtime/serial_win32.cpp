@@ -15,6 +15,7 @@
 // MAXDWORD combinations, which some drivers and wine do not honour.
 #include "runtime.h"
 #include "serial_device.h"
+#include "serial_gather.h"
 
 #include <windows.h>
 
@@ -72,7 +73,7 @@ class Win32Port final : public DevicePort {
 public:
     Win32Port(HANDLE h, HANDLE readEvent, HANDLE writeEvent, HANDLE cancelEvent, long baud)
         : DevicePort(baud), h_(h), readEvent_(readEvent), writeEvent_(writeEvent),
-          cancelEvent_(cancelEvent)
+          cancelEvent_(cancelEvent), gathering_(baud)
     {
         // Until the first wait sets its own: bounds a read of queued bytes.
         setReadTimeout(1000);
@@ -89,6 +90,7 @@ public:
 protected:
     int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
+        gathering_.awaitReply();
         std::size_t done = 0;
         while (done < n) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 20));
@@ -104,9 +106,17 @@ protected:
 
     void drainOutput() override { FlushFileBuffers(h_); }
 
-    bool setBreak(bool on) override { return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0; }
+    bool setBreak(bool on) override
+    {
+        gathering_.awaitReply();
+        return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0;
+    }
 
-    bool discardInput() override { return PurgeComm(h_, PURGE_RXCLEAR) != 0; }
+    bool discardInput() override
+    {
+        gathering_.awaitReply();
+        return PurgeComm(h_, PURGE_RXCLEAR) != 0;
+    }
 
     // Manual reset: the current wait and every later one end at once.
     void wakeReader() override { SetEvent(cancelEvent_); }
@@ -114,6 +124,19 @@ protected:
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         const DWORD room = static_cast<DWORD>(std::min<std::size_t>(cap, 1 << 20));
+        // A line that trickles was emptied by the last read a moment ago:
+        // its next bytes are given time to gather before this read looks
+        // (see serial_gather.h). A cancel still ends the wait at once.
+        gather(deadline);
+        const int got = fillNow(dst, room, deadline);
+        if (got > 0)
+            gathering_.read(static_cast<std::size_t>(got));
+        return got;
+    }
+
+private:
+    int fillNow(uint8_t* dst, DWORD room, Clock::time_point deadline)
+    {
         for (int early = 0;;) {
             if (cancelled())
                 return COM_ERR_CANCELLED;
@@ -151,7 +174,17 @@ protected:
         }
     }
 
-private:
+    // Waits for the gathering's moment (not past `deadline`) unless the
+    // reads are cancelled.
+    void gather(Clock::time_point deadline)
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const long long ms = std::min<long long>(left.count(), gathering_.next().count());
+        if (ms > 0)
+            WaitForSingleObject(cancelEvent_, static_cast<DWORD>(ms));
+    }
+
     // Reads what the driver holds already, at most `room` bytes, without
     // waiting for more. Returns the count (0: nothing queued) or COM_ERR_IO.
     int takeQueued(uint8_t* dst, DWORD room)
@@ -247,6 +280,7 @@ private:
     HANDLE h_;
     HANDLE readEvent_, writeEvent_, cancelEvent_;
     DWORD readTimeoutMs_ = MAXDWORD;  // the COMMTIMEOUTS constant in force
+    ReadGathering gathering_;
 };
 
 // The DCB for `link`, on top of what the driver reports (which fills the

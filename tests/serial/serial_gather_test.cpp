@@ -1,6 +1,7 @@
 // A line that trickles is read in batches: how long a read lets bytes gather,
 // and, over a real pseudo-terminal, that batching loses, repeats or reorders
-// no byte and that a cancel still ends a read on such a line.
+// no byte and that a cancel still ends a read on such a line (on Windows
+// too, over a COM port).
 #include <future>
 #include <thread>
 #include <vector>
@@ -116,7 +117,13 @@ TEST_F(PtyPort, BurstsAtALowRateAndAFloodAmongThemArriveWholeAndInOrder)
     for (const auto& b : sent)
         all.insert(all.end(), b.begin(), b.end());
 
-    for (long baud : {115200L, 921600L, 4000000L}) {
+#ifdef _WIN32
+    // A COM port under wine takes the standard rates.
+    const long rates[] = {115200L};
+#else
+    const long rates[] = {115200L, 921600L, 4000000L};
+#endif
+    for (long baud : rates) {
         SCOPED_TRACE(baud);
         ASSERT_EQ(open(baud), 0) << tarvo::rt::lastComError(kPort);
         ASSERT_EQ(SetComTime(kPort, 20.0), 0);
