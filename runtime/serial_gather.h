@@ -3,12 +3,14 @@
 // the reading thread waits a moment before it reads again rather than waking
 // for every record, which would cost it more than a percent of a core.
 //
-// The moment is short while a reply may be awaited (the handshake: a read
-// after a write, a break or a flush) and longer once the line has trickled
-// for several reads in a row. It is never longer than the line can fill a
-// small part of the kernel's queue in at its baud rate, so a gather cannot
-// overrun a real serial port whatever the board sends. A read that finds much
-// waiting (a flood) ends the gathering: the next read follows at once.
+// A read looks first; only when it finds nothing does it wait for the
+// gathering's moment, once, before it reads again. The moment is short while
+// a reply may be awaited (the handshake: a read after a write, a break or a
+// flush) and longer once the line has trickled for several reads in a row. It
+// is never longer than the line can fill a small part of the kernel's queue
+// in at its baud rate, so a gather cannot overrun a real serial port whatever
+// the board sends. A read that brings bytes faster than a trickle (a flood)
+// ends the gathering: the next reads wait for nothing but the line.
 //
 // One thread reads; awaitReply may come from another (the one that writes),
 // so the count is atomic.
@@ -23,10 +25,10 @@ namespace tarvo::rt {
 
 class ReadGathering {
 public:
-    // A read of fewer bytes than this found a line that trickles: the line
-    // at 115200 baud, full to the last bit, brings about 460 bytes in
-    // kSteady.
-    static constexpr std::size_t kTrickle = 1024;
+    // A read of fewer bytes than this in kFirst (or in proportion, after a
+    // longer gather) found a line that trickles: under 25.6 KB/s. The board
+    // at its own pace on a 115200 baud line brings about 65 bytes in kFirst.
+    static constexpr std::size_t kTrickle = 256;
     // Trickling reads in a row before the longer gather.
     static constexpr unsigned kSteadyAfter = 4;
     // The first gathers of a trickling line, and those of a steady one.
@@ -47,12 +49,14 @@ public:
         return std::min(n >= kSteadyAfter ? kSteady : kFirst, ceiling_);
     }
 
-    // A read brought n > 0 bytes.
-    void read(std::size_t n)
+    // A read brought n > 0 bytes after a gather of `waited` (zero: none).
+    void read(std::size_t n, std::chrono::milliseconds waited)
     {
+        const auto span = std::max(waited, kFirst).count();
+        const bool trickle =
+            static_cast<long long>(n) * kFirst.count() < static_cast<long long>(kTrickle) * span;
         const unsigned t = trickles_.load(std::memory_order_relaxed);
-        trickles_.store(n < kTrickle ? std::min(t + 1, kSteadyAfter) : 0,
-                        std::memory_order_relaxed);
+        trickles_.store(trickle ? std::min(t + 1, kSteadyAfter) : 0, std::memory_order_relaxed);
     }
 
     // A write, a break or a flush: a reply may follow, read it at once.

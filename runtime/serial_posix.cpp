@@ -183,10 +183,7 @@ protected:
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         bool readable = false, hungUp = false;
-        // A line that trickles was emptied by the last read a moment ago:
-        // its next bytes are given time to gather before this read looks
-        // (see serial_gather.h). A cancel still ends the wait at once.
-        gather(gathering_.next(), deadline);
+        std::chrono::milliseconds waited{0};
         for (int empty = 0;;) {
             if (cancelled())
                 return COM_ERR_CANCELLED;
@@ -197,7 +194,7 @@ protected:
             // the device.
             const ssize_t r = ::read(fd_, dst, cap);
             if (r > 0) {
-                gathering_.read(static_cast<std::size_t>(r));
+                gathering_.read(static_cast<std::size_t>(r), waited);
                 return static_cast<int>(r);
             }
             if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
@@ -205,6 +202,17 @@ protected:
             // Bytes received before a hang-up have been read by now.
             if (hungUp)
                 return fail();
+            // A line that trickles is read in batches (serial_gather.h): its
+            // next bytes are given a moment to gather, once, rather than
+            // waking this thread for each record. A cancel still ends the
+            // wait at once.
+            if (waited.count() == 0 && !readable) {
+                if (const auto g = gathering_.next(); g.count() > 0) {
+                    waited = g;
+                    gather(g, deadline);
+                    continue;
+                }
+            }
             // With VMIN = VTIME = 0, read() returns 0 when nothing is there.
             // After poll reported input that happens only when another thread
             // flushed it in between, or when the device is gone without

@@ -124,19 +124,7 @@ protected:
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         const DWORD room = static_cast<DWORD>(std::min<std::size_t>(cap, 1 << 20));
-        // A line that trickles was emptied by the last read a moment ago:
-        // its next bytes are given time to gather before this read looks
-        // (see serial_gather.h). A cancel still ends the wait at once.
-        gather(deadline);
-        const int got = fillNow(dst, room, deadline);
-        if (got > 0)
-            gathering_.read(static_cast<std::size_t>(got));
-        return got;
-    }
-
-private:
-    int fillNow(uint8_t* dst, DWORD room, Clock::time_point deadline)
-    {
+        std::chrono::milliseconds waited{0};
         for (int early = 0;;) {
             if (cancelled())
                 return COM_ERR_CANCELLED;
@@ -146,8 +134,21 @@ private:
             // at a time from the numbered port's read buffer, not from the
             // device.
             const int queued = takeQueued(dst, room);
+            if (queued > 0)
+                gathering_.read(static_cast<std::size_t>(queued), waited);
             if (queued != 0)
                 return queued;
+            // A line that trickles is read in batches (serial_gather.h): its
+            // next bytes are given a moment to gather, once, rather than
+            // waking this thread for each record. A cancel still ends the
+            // wait at once.
+            if (waited.count() == 0) {
+                if (const auto g = gathering_.next(); g.count() > 0) {
+                    waited = g;
+                    gather(g, deadline);
+                    continue;
+                }
+            }
 
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
@@ -160,7 +161,9 @@ private:
             const int r = transfer(true, dst, 1, &got, deadline, cancelEvent_);
             if (got == 1) {
                 const int more = room > 1 ? takeQueued(dst + 1, room - 1) : 0;
-                return more < 0 ? 1 : 1 + more;
+                const int n = more < 0 ? 1 : 1 + more;
+                gathering_.read(static_cast<std::size_t>(n), waited);
+                return n;
             }
             if (r == COM_ERR_CANCELLED || (r < 0 && r != COM_ERR_TIMEOUT))
                 return r;
@@ -174,13 +177,13 @@ private:
         }
     }
 
-    // Waits for the gathering's moment (not past `deadline`) unless the
-    // reads are cancelled.
-    void gather(Clock::time_point deadline)
+private:
+    // Waits for `wait` (not past `deadline`) unless the reads are cancelled.
+    void gather(std::chrono::milliseconds wait, Clock::time_point deadline)
     {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const long long ms = std::min<long long>(left.count(), gathering_.next().count());
+        const long long ms = std::min<long long>(left.count(), wait.count());
         if (ms > 0)
             WaitForSingleObject(cancelEvent_, static_cast<DWORD>(ms));
     }
