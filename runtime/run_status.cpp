@@ -113,6 +113,11 @@ void RunStatusView::show(Role role, const QString& text, const QVariant& value)
 
 void RunStatusView::poll()
 {
+    // A minimized window shows nothing: its labels are not kept up to date
+    // through a long run, only brought up to date when it is shown again.
+    if (const auto* panel = qobject_cast<QWidget*>(parent());
+        panel && panel->window()->isMinimized())
+        return;
     // The note stands apart from the run: a refused Start has none.
     const QString note = QString::fromStdString(feed_.note());
     show(Role::Note, note, note);

@@ -10,6 +10,7 @@
 #include "serial_baud.h"
 #include "serial_lock.h"
 #include "serial_device.h"
+#include "serial_gather.h"
 #include "serial_speed.h"
 
 #include <algorithm>
@@ -111,7 +112,7 @@ class PosixPort final : public DevicePort {
 public:
     PosixPort(int fd, int cancelRead, int cancelWrite, long baud, DeviceLockFile lock)
         : DevicePort(baud), fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite),
-          lock_(std::move(lock))
+          gathering_(baud), lock_(std::move(lock))
     {
     }
 
@@ -130,6 +131,7 @@ public:
 protected:
     int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
+        gathering_.awaitReply();
         std::size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(fd_, src + done, n - done);
@@ -153,9 +155,17 @@ protected:
     void drainOutput() override { ::tcdrain(fd_); }
 
     // A pseudo-terminal accepts the break and drops it.
-    bool setBreak(bool on) override { return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; }
+    bool setBreak(bool on) override
+    {
+        gathering_.awaitReply();
+        return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0;
+    }
 
-    bool discardInput() override { return ::tcflush(fd_, TCIFLUSH) == 0; }
+    bool discardInput() override
+    {
+        gathering_.awaitReply();
+        return ::tcflush(fd_, TCIFLUSH) == 0;
+    }
 
     void wakeReader() override
     {
@@ -173,6 +183,7 @@ protected:
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         bool readable = false, hungUp = false;
+        std::chrono::milliseconds waited{0};
         for (int empty = 0;;) {
             if (cancelled())
                 return COM_ERR_CANCELLED;
@@ -183,7 +194,7 @@ protected:
             // the device.
             const ssize_t r = ::read(fd_, dst, cap);
             if (r > 0) {
-                trickle_ = static_cast<std::size_t>(r) < kTrickle;
+                gathering_.read(static_cast<std::size_t>(r), waited);
                 return static_cast<int>(r);
             }
             if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
@@ -191,16 +202,16 @@ protected:
             // Bytes received before a hang-up have been read by now.
             if (hungUp)
                 return fail();
-            // A line that brings a few bytes at a time (records at the
-            // board's own pace) is read in batches: the next bytes are given
-            // a moment to gather rather than waking this thread for each
-            // record. That costs them at most kGather of delay, and a thread
-            // that waits on a serial line for every record costs more than a
-            // percent of a core. A cancel still ends the wait at once.
-            if (trickle_ && !readable) {
-                trickle_ = false;
-                gather(deadline);
-                continue;
+            // A line that trickles is read in batches (serial_gather.h): its
+            // next bytes are given a moment to gather, once, rather than
+            // waking this thread for each record. A cancel still ends the
+            // wait at once.
+            if (waited.count() == 0 && !readable) {
+                if (const auto g = gathering_.next(); g.count() > 0) {
+                    waited = g;
+                    gather(g, deadline);
+                    continue;
+                }
             }
             // With VMIN = VTIME = 0, read() returns 0 when nothing is there.
             // After poll reported input that happens only when another thread
@@ -242,27 +253,23 @@ private:
         }
     }
 
-    // Waits up to kGather (not past `deadline`) unless the reads are cancelled.
-    void gather(Clock::time_point deadline)
+    // Waits for `wait` (not past `deadline`) unless the reads are cancelled.
+    void gather(std::chrono::milliseconds wait, Clock::time_point deadline)
     {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const auto wait = std::min<long long>(left.count(), kGather.count());
-        if (wait <= 0)
+        const auto ms = std::min<long long>(left.count(), wait.count());
+        if (ms <= 0)
             return;
         pollfd fd{cancelRead_, POLLIN, 0};
-        ::poll(&fd, 1, static_cast<int>(wait));
+        ::poll(&fd, 1, static_cast<int>(ms));
     }
 
     static constexpr int kEmptyReadsLimit = 16;
-    // A read of fewer bytes than this found a line that trickles: a real
-    // line at 115200 baud brings about 115 bytes in kGather.
-    static constexpr std::size_t kTrickle = 256;
-    static constexpr std::chrono::milliseconds kGather{10};
 
     int fd_;
     int cancelRead_, cancelWrite_;
-    bool trickle_ = false;  // the last read found only a few bytes
+    ReadGathering gathering_;
     DeviceLockFile lock_;
 };
 

@@ -15,6 +15,7 @@
 // MAXDWORD combinations, which some drivers and wine do not honour.
 #include "runtime.h"
 #include "serial_device.h"
+#include "serial_gather.h"
 
 #include <windows.h>
 
@@ -72,7 +73,7 @@ class Win32Port final : public DevicePort {
 public:
     Win32Port(HANDLE h, HANDLE readEvent, HANDLE writeEvent, HANDLE cancelEvent, long baud)
         : DevicePort(baud), h_(h), readEvent_(readEvent), writeEvent_(writeEvent),
-          cancelEvent_(cancelEvent)
+          cancelEvent_(cancelEvent), gathering_(baud)
     {
         // Until the first wait sets its own: bounds a read of queued bytes.
         setReadTimeout(1000);
@@ -89,6 +90,7 @@ public:
 protected:
     int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
+        gathering_.awaitReply();
         std::size_t done = 0;
         while (done < n) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 20));
@@ -104,9 +106,17 @@ protected:
 
     void drainOutput() override { FlushFileBuffers(h_); }
 
-    bool setBreak(bool on) override { return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0; }
+    bool setBreak(bool on) override
+    {
+        gathering_.awaitReply();
+        return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0;
+    }
 
-    bool discardInput() override { return PurgeComm(h_, PURGE_RXCLEAR) != 0; }
+    bool discardInput() override
+    {
+        gathering_.awaitReply();
+        return PurgeComm(h_, PURGE_RXCLEAR) != 0;
+    }
 
     // Manual reset: the current wait and every later one end at once.
     void wakeReader() override { SetEvent(cancelEvent_); }
@@ -114,6 +124,7 @@ protected:
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         const DWORD room = static_cast<DWORD>(std::min<std::size_t>(cap, 1 << 20));
+        std::chrono::milliseconds waited{0};
         for (int early = 0;;) {
             if (cancelled())
                 return COM_ERR_CANCELLED;
@@ -123,8 +134,21 @@ protected:
             // at a time from the numbered port's read buffer, not from the
             // device.
             const int queued = takeQueued(dst, room);
+            if (queued > 0)
+                gathering_.read(static_cast<std::size_t>(queued), waited);
             if (queued != 0)
                 return queued;
+            // A line that trickles is read in batches (serial_gather.h): its
+            // next bytes are given a moment to gather, once, rather than
+            // waking this thread for each record. A cancel still ends the
+            // wait at once.
+            if (waited.count() == 0) {
+                if (const auto g = gathering_.next(); g.count() > 0) {
+                    waited = g;
+                    gather(g, deadline);
+                    continue;
+                }
+            }
 
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
@@ -137,7 +161,9 @@ protected:
             const int r = transfer(true, dst, 1, &got, deadline, cancelEvent_);
             if (got == 1) {
                 const int more = room > 1 ? takeQueued(dst + 1, room - 1) : 0;
-                return more < 0 ? 1 : 1 + more;
+                const int n = more < 0 ? 1 : 1 + more;
+                gathering_.read(static_cast<std::size_t>(n), waited);
+                return n;
             }
             if (r == COM_ERR_CANCELLED || (r < 0 && r != COM_ERR_TIMEOUT))
                 return r;
@@ -152,6 +178,16 @@ protected:
     }
 
 private:
+    // Waits for `wait` (not past `deadline`) unless the reads are cancelled.
+    void gather(std::chrono::milliseconds wait, Clock::time_point deadline)
+    {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const long long ms = std::min<long long>(left.count(), wait.count());
+        if (ms > 0)
+            WaitForSingleObject(cancelEvent_, static_cast<DWORD>(ms));
+    }
+
     // Reads what the driver holds already, at most `room` bytes, without
     // waiting for more. Returns the count (0: nothing queued) or COM_ERR_IO.
     int takeQueued(uint8_t* dst, DWORD room)
@@ -247,6 +283,7 @@ private:
     HANDLE h_;
     HANDLE readEvent_, writeEvent_, cancelEvent_;
     DWORD readTimeoutMs_ = MAXDWORD;  // the COMMTIMEOUTS constant in force
+    ReadGathering gathering_;
 };
 
 // The DCB for `link`, on top of what the driver reports (which fills the

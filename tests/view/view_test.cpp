@@ -637,3 +637,39 @@ TEST_F(LiveView, ThePortListShowsWhatTheMachineHasAndIsReadAgainOnRefresh)
     ASSERT_EQ(GetCtrlVal(panel, PANEL_COMPORT, &value), UIE_NO_ERROR);
     EXPECT_GE(box->findData(int(value)), 0);
 }
+
+TEST_F(LiveView, AMinimizedWindowsStatusWaitsAndShowsTheWholeRunWhenRestored)
+{
+    open();
+    QWidget* window = child<QWidget>("tarvoPanel");
+    QLabel* records = child<QLabel>("statusRecords");
+    QLabel* elapsed = child<QLabel>("statusElapsed");
+    ASSERT_TRUE(window && records && elapsed);
+
+    qulonglong atMinimize = 0;
+    QString elapsedAtMinimize;
+    const std::string data = run(
+        {}, 1.8, "stop",
+        [&] {
+            atMinimize = records->property("value").toULongLong();
+            elapsedAtMinimize = elapsed->text();
+            window->showMinimized();
+        },
+        0.3);
+    QTest::qWait(3 * tarvo::rt::RunStatusView::kPollMs);
+
+    // Records came and went to the data file while the labels stood still.
+    const qulonglong n = lines(data).size();
+    ASSERT_GT(n, 200u);
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_EQ(records->property("value").toULongLong(), atMinimize);
+    EXPECT_EQ(elapsed->text(), elapsedAtMinimize);
+
+    // Shown again: the ended run, as a window never minimized shows it.
+    window->showNormal();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(3 * tarvo::rt::RunStatusView::kPollMs);
+    EXPECT_EQ(records->property("value").toULongLong(), n);
+    EXPECT_EQ(records->text(), QLocale(QLocale::English).toString(n) + " records");
+    EXPECT_NE(elapsed->text(), elapsedAtMinimize);
+}

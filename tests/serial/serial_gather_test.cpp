@@ -1,0 +1,193 @@
+// A line that trickles is read in batches: how long a read lets bytes gather,
+// and, over a real pseudo-terminal, that batching loses, repeats or reorders
+// no byte and that a cancel still ends a read on such a line (on Windows
+// too, over a COM port).
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "serial_fixture.h"
+#include "serial_gather.h"
+
+using namespace std::chrono_literals;
+using tarvo::rt::ReadGathering;
+using ms = std::chrono::milliseconds;
+
+namespace {
+
+void sleepMs(int n) { std::this_thread::sleep_for(std::chrono::milliseconds(n)); }
+
+// Record-sized bursts, every byte numbered so that a lost, repeated or
+// reordered byte shows.
+std::vector<std::vector<uint8_t>> bursts(const std::vector<std::size_t>& sizes)
+{
+    std::vector<std::vector<uint8_t>> out;
+    unsigned next = 0;
+    for (std::size_t n : sizes) {
+        std::vector<uint8_t> b(n);
+        for (auto& byte : b)
+            byte = static_cast<uint8_t>(next++ * 7 + 3);
+        out.push_back(std::move(b));
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ReadGathering, TheLongestGatherKeepsTheLineWithinHalfTheKernelQueue)
+{
+    // 2048 bytes of 10 bits each: 20480 bits, in whole milliseconds.
+    const struct {
+        long baud;
+        long long ms;
+    } cases[] = {
+        {19200, 40},   {115200, 40},  {460800, 40}, {500000, 40},  {921600, 22},
+        {1000000, 20}, {2000000, 10}, {4000000, 5}, {12000000, 1}, {20480000, 1},
+        {20480001, 0}, {0, 10},       {-1, 10},
+    };
+    for (const auto& c : cases) {
+        const ms ceiling = ReadGathering::ceilingFor(c.baud);
+        EXPECT_EQ(ceiling.count(), c.ms) << c.baud;
+        if (c.baud > 0) {
+            // Whatever the board sends, a gather lets no more than this come.
+            EXPECT_LE(ceiling.count() * c.baud / 10 / 1000, ReadGathering::kSafeBytes) << c.baud;
+        }
+    }
+}
+
+TEST(ReadGathering, ShortWhileAReplyMayComeLongOnceTheLineTrickles)
+{
+    // Each step: what happened, and the gather the next read makes when it
+    // finds nothing. A read brings its bytes after the gather it was given.
+    enum Event { Read, Reply };
+    const struct {
+        const char* name;
+        long baud;
+        std::vector<std::pair<Event, std::size_t>> steps;
+        std::vector<long long> gathers;
+    } cases[] = {
+        {"a new port reads at once", 115200, {}, {}},
+        {"records at the board's own pace: short, then steady",
+         115200,
+         {{Read, 13}, {Read, 65}, {Read, 78}, {Read, 65}, {Read, 260}, {Read, 13}},
+         {10, 10, 10, 40, 40, 40}},
+        {"a flood reads at once, and trickles again from the start",
+         115200,
+         {{Read, 13}, {Read, 13}, {Read, 13}, {Read, 13}, {Read, 4095}, {Read, 255}, {Read, 256}},
+         {10, 10, 10, 40, 0, 10, 0}},
+        {"after the long gather, the same rate ends the trickle",
+         115200,
+         {{Read, 13}, {Read, 65}, {Read, 65}, {Read, 65}, {Read, 1023}, {Read, 1024}, {Read, 13}},
+         {10, 10, 10, 40, 40, 0, 10}},
+        {"a write, a break or a flush: the reply is read at once",
+         19200,
+         {{Read, 14}, {Reply, 0}, {Read, 1}, {Read, 13}, {Read, 13}, {Read, 13}, {Reply, 0}},
+         {10, 0, 10, 10, 10, 40, 0}},
+        {"a fast line gathers no longer than its ceiling, even at first",
+         4000000,
+         {{Read, 100}, {Read, 100}, {Read, 100}, {Read, 100}, {Read, 128}},
+         {5, 5, 5, 5, 5}},
+        {"a line too fast for a whole millisecond never gathers",
+         30000000,
+         {{Read, 13}, {Read, 13}, {Read, 13}, {Read, 13}},
+         {0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        ReadGathering g(c.baud);
+        EXPECT_EQ(g.next().count(), 0) << c.name;
+        ASSERT_EQ(c.steps.size(), c.gathers.size()) << c.name;
+        for (std::size_t i = 0; i < c.steps.size(); i++) {
+            if (c.steps[i].first == Read)
+                g.read(c.steps[i].second, g.next());
+            else
+                g.awaitReply();
+            EXPECT_EQ(g.next().count(), c.gathers[i]) << c.name << ", step " << i;
+        }
+    }
+}
+
+TEST_F(PtyPort, BurstsAtALowRateAndAFloodAmongThemArriveWholeAndInOrder)
+{
+    // A trickle long enough for the steady gather, then a flood far larger
+    // than the port's read-ahead, then a trickle again; at rates whose
+    // ceilings differ.
+    std::vector<std::size_t> sizes;
+    for (int i = 0; i < 30; i++)
+        sizes.push_back(13 * (1 + i % 5));
+    sizes.push_back(200'000);
+    for (int i = 0; i < 20; i++)
+        sizes.push_back(13 * (1 + i % 3));
+    const auto sent = bursts(sizes);
+    std::vector<uint8_t> all;
+    for (const auto& b : sent)
+        all.insert(all.end(), b.begin(), b.end());
+
+#ifdef _WIN32
+    // A COM port under wine takes the standard rates.
+    const long rates[] = {115200L};
+#else
+    const long rates[] = {115200L, 921600L, 4000000L};
+#endif
+    for (long baud : rates) {
+        SCOPED_TRACE(baud);
+        ASSERT_EQ(open(baud), 0) << tarvo::rt::lastComError(kPort);
+        ASSERT_EQ(SetComTime(kPort, 20.0), 0);
+        std::thread board([&] {
+            for (const auto& b : sent) {
+                pty.write(b);
+                sleepMs(3);
+            }
+        });
+        std::vector<uint8_t> got;
+        got.reserve(all.size());
+        // Byte reads for the trickle, as the sampling loop reads, and block
+        // reads taking turns with them.
+        while (got.size() < all.size()) {
+            if (got.size() % 3 == 0 && all.size() - got.size() >= 100) {
+                uint8_t block[100];
+                const int n = ComRd(kPort, block, sizeof block);
+                ASSERT_EQ(n, 100);
+                got.insert(got.end(), block, block + n);
+            } else {
+                const int b = ComRdByte(kPort);
+                ASSERT_GE(b, 0) << "after " << got.size() << " bytes";
+                got.push_back(static_cast<uint8_t>(b));
+            }
+        }
+        board.join();
+        EXPECT_EQ(got, all);
+        ASSERT_EQ(CloseCom(kPort), 0);
+    }
+}
+
+TEST_F(PtyPort, CancelEndsAReadOnATrickleLineLongBeforeItsTimeOut)
+{
+    ASSERT_EQ(open(115200), 0);
+    ASSERT_EQ(SetComTime(kPort, 60.0), 0);
+    // A steady trickle first, read as it comes.
+    for (const auto& b : bursts({13, 13, 26, 13, 39, 13})) {
+        pty.write(b);
+        for (std::size_t i = 0; i < b.size(); i++)
+            ASSERT_EQ(ComRdByte(kPort), b[i]);
+    }
+    // The next read gathers, then waits for the silent line: a cancel ends
+    // it, wherever it waits.
+    for (int attempt = 0; attempt < 2; attempt++) {
+        auto reader = std::async(std::launch::async, [] { return ComRdByte(kPort); });
+        if (attempt == 1)
+            sleepMs(300);  // past the gather, into the wait for the line
+        ASSERT_EQ(CancelComRd(kPort), 0);
+        ASSERT_EQ(reader.wait_for(30s), std::future_status::ready);
+        EXPECT_EQ(reader.get(), COM_ERR_CANCELLED);
+        // The port opened again reads on, and trickles again.
+        ASSERT_EQ(open(115200), 0);
+        ASSERT_EQ(SetComTime(kPort, 60.0), 0);
+        pty.write({42});
+        EXPECT_EQ(ComRdByte(kPort), 42);
+        for (const auto& b : bursts({13, 13, 13, 13, 13})) {
+            pty.write(b);
+            for (std::size_t i = 0; i < b.size(); i++)
+                ASSERT_EQ(ComRdByte(kPort), b[i]);
+        }
+    }
+}
