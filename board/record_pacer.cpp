@@ -23,11 +23,11 @@ void RecordPacer::start(Clock::time_point at)
     lineLost_ = 0;
 }
 
-RecordPacer::Clock::duration RecordPacer::lineTime(long baud, uint64_t bytes)
+RecordPacer::Clock::duration RecordPacer::lineTime(long baud, uint64_t bytes, uint32_t bitsPerByte)
 {
-    // 10 bit times a byte: 1e10 / baud nanoseconds.
+    // bitsPerByte x 1e9 / baud nanoseconds a byte, rounded down.
     return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::nanoseconds(int64_t(bytes * 10'000'000'000ull / uint64_t(baud))));
+        std::chrono::nanoseconds(int64_t(bytes * bitsPerByte * 1'000'000'000ull / uint64_t(baud))));
 }
 
 RecordPacer::Clock::time_point RecordPacer::nextDue(std::chrono::nanoseconds period,
@@ -71,7 +71,7 @@ void RecordPacer::pace(BoardModel& model, std::vector<uint8_t>* out, std::size_t
 void RecordPacer::paceLine(BoardModel& model, uint64_t due, uint64_t limit)
 {
     const auto period = std::chrono::duration_cast<Clock::duration>(model.period());
-    const auto recordTime = lineTime(baud_, model.config().recLen);
+    const auto recordTime = lineTime(baud_, model.config().recLen, bits_);
     while (model.streaming() && model.recordNumber() < due && limit > 0) {
         const uint64_t made = model.recordNumber();
         const auto at = start_ + period * int64_t(made);
@@ -83,7 +83,7 @@ void RecordPacer::paceLine(BoardModel& model, uint64_t due, uint64_t limit)
             const uint64_t lost = model.skip(std::min(std::min(fits, due) - made, limit));
             if (lost && !lineLost_)
                 model.note("line full at record " + std::to_string(made + 1) + ": " +
-                           std::to_string(baud_ / 10) +
+                           std::to_string(baud_ / bits_) +
                            " bytes/s carry no more, the records in between are not sent");
             lineLost_ += lost;
             limit -= lost;
@@ -98,7 +98,7 @@ void RecordPacer::paceLine(BoardModel& model, uint64_t due, uint64_t limit)
         const std::size_t bytes = flight_.size() - before;
         if (bytes == 0)
             continue;  // a record the board lost: its slot passes with the line idle
-        lineFree_ = std::max(lineFree_, at) + lineTime(baud_, bytes);
+        lineFree_ = std::max(lineFree_, at) + lineTime(baud_, bytes, bits_);
         arrivals_.push_back({lineFree_, bytes});
     }
 }

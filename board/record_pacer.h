@@ -5,11 +5,13 @@
 // first, as on a receiver that overruns, and the record counter shows the gap.
 // The pacer keeps no clock of its own: its callers pass the time.
 //
-// With a line rate set, records also cross a line that carries baud/10 bytes
-// a second (ten bit times a byte). The board's transmitter holds one record
-// beside the one on the wire: a record that falls due while both are taken
-// is not sent, and the record counter shows the gap. A record reaches the
-// reader once its last byte has crossed the line.
+// With a line rate set, records also cross a line that carries baud/bits
+// bytes a second, `bits` the bit times of one byte of its framing (11 on the
+// records' 8E1 link: 872 bytes a second at 9600 bit/s). The board's
+// transmitter holds one record beside the one on the wire: a record that
+// falls due while both are taken is not sent, and the record counter shows
+// the gap. A record reaches the reader once its last byte has crossed the
+// line.
 #pragma once
 
 #include <chrono>
@@ -18,6 +20,8 @@
 #include <deque>
 #include <limits>
 #include <vector>
+
+#include "reccost.h"
 
 namespace tarvo::board {
 
@@ -38,12 +42,19 @@ public:
     // for a period of zero.
     static uint64_t dueAfter(Clock::duration elapsed, std::chrono::nanoseconds period);
 
-    // The line the records cross, in bit/s; 0 (the default): none, records
+    // The line the records cross, in bit/s, and the bit times of one byte
+    // on it (see linebits()); a rate of 0 (the default): none, records
     // arrive when due.
-    void setLine(long baud) { baud_ = baud > 0 ? baud : 0; }
+    void setLine(long baud, uint32_t bitsPerByte = kLineBitsPerByte)
+    {
+        baud_ = baud > 0 ? baud : 0;
+        bits_ = bitsPerByte > 0 ? bitsPerByte : kLineBitsPerByte;
+    }
     long line() const { return baud_; }
-    // The time `bytes` take on a line of `baud` bit/s, ten bit times a byte.
-    static Clock::duration lineTime(long baud, uint64_t bytes);
+    // The time `bytes` take on a line of `baud` bit/s, `bitsPerByte` bit
+    // times a byte.
+    static Clock::duration lineTime(long baud, uint64_t bytes,
+                                    uint32_t bitsPerByte = kLineBitsPerByte);
 
     // When the next record falls due after the first `made`, or, sooner, the
     // next one on the line arrives.
@@ -91,6 +102,7 @@ private:
     Clock::time_point start_{};
     uint64_t overrun_ = 0;
     long baud_ = 0;
+    uint32_t bits_ = kLineBitsPerByte;
     Clock::time_point lineFree_{};  // the line has sent everything it took
     std::vector<uint8_t> flight_;   // the bytes of the records on the line, in order
     std::deque<Arrival> arrivals_;

@@ -103,7 +103,9 @@ public:
     {
         std::lock_guard lock(b_.mutex);
         b_.model.linkOpened();
-        b_.pacer.setLine(link.baud);
+        // Records cross the line at the bit times of its framing.
+        b_.pacer.setLine(link.baud, linebits(uint32_t(link.dataBits), link.parity != kNoParity,
+                                             uint32_t(link.stopBits)));
         static constexpr char parity[] = {'N', 'O', 'E'};
         b_.model.note("line " + std::to_string(link.baud) + " " + std::to_string(link.dataBits) +
                       parity[std::clamp(link.parity, 0, 2)] + std::to_string(link.stopBits));

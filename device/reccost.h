@@ -28,14 +28,26 @@ inline uint32_t reccost(uint32_t num_ch, uint32_t di, uint32_t baudr)
 // Bytes of one record on the wire: the packed 12-bit samples and the status byte.
 inline uint32_t reclen(uint32_t num_ch, uint32_t di) { return di + (3 * num_ch + 1) / 2; }
 
+// Bit times of one byte on a serial line: the start bit, the data bits, the
+// parity bit if there is one, and the stop bits.
+constexpr uint32_t linebits(uint32_t dataBits, bool parity, uint32_t stopBits)
+{
+    return 1 + dataBits + (parity ? 1 : 0) + stopBits;
+}
+
+// The link the records cross is opened with 8 data bits, even parity and one
+// stop bit (8E1): 11 bit times a byte. The handshake's link (8N1) is not
+// this one.
+inline constexpr uint32_t kLineBitsPerByte = linebits(8, true, 1);
+
 // The shortest time the line itself takes to carry one record, in
-// microseconds, rounded up: its bytes at 10 bits each (start, 8 data, stop)
-// at `baudr` bit/s. The cost table does not cover it: at 9600 bit/s ten bytes
-// take 10.4 ms where the table allows 3.4 ms. 0 for a rate of 0.
+// microseconds, rounded up: its bytes at 11 bit times each at `baudr` bit/s.
+// The cost table does not cover it: at 9600 bit/s ten bytes take 11.5 ms
+// (110 bits) where the table allows 3.4 ms. 0 for a rate of 0.
 inline uint32_t linefloor(uint32_t num_ch, uint32_t di, uint32_t baudr)
 {
     if (baudr == 0)
         return 0;
-    const uint64_t bits = uint64_t(reclen(num_ch, di)) * 10 * 1000000;
+    const uint64_t bits = uint64_t(reclen(num_ch, di)) * kLineBitsPerByte * 1000000;
     return static_cast<uint32_t>((bits + baudr - 1) / baudr);
 }

@@ -41,7 +41,8 @@ inline constexpr Block k1ch1s = blockOf("01 00 00 00 00 00 00 00 00 79 A5 79 FE 
 // fastest stream with a counter.
 inline constexpr Block k1chFast = blockOf("01 00 00 00 00 00 00 00 00 80 FF FF FF 80");
 // 6 channels, third rate class, status byte, 3420 us (record cost 3415 +
-// fine delay 5): 10-byte records, 292 a second, more than 9600 bit/s carry.
+// fine delay 5): 10-byte records, 292 a second, more than 9600 bit/s 8E1
+// carries (87 a second).
 inline constexpr Block k6ch3420 = blockOf("06 0A 08 06 04 02 00 00 00 7B FF FF FF 00");
 // Nine channels: refused.
 inline constexpr Block k9ch = blockOf("09 0A 08 06 04 02 00 00 00 7B CE FF FF 80");

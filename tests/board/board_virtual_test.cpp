@@ -173,8 +173,10 @@ TEST_F(VirtualBoard, HangUpFailsTheReadsAfterTheLastRecord)
 
 TEST_F(VirtualBoard, ALineTooSlowForThePeriodLosesRecordsAndWhatIsOnItArrivesBeforeTheHangUp)
 {
-    // At 9600 bit/s a 10-byte record takes 10.4 ms, three periods of 3420
-    // us: records 1 and 2 go, 3 and 4 find the line full, 5 would, and the
+    // The records' link is 8E1: at 9600 bit/s a 10-byte record takes 110
+    // bit times, 11.458 ms, 3.35 periods of 3420 us. Records 1 and 2 go
+    // (ending at 11.458 and 22.917 ms), 3 and 4 find the line full, 5 goes
+    // (due 13.68 ms, ending 34.375 ms), 6 and 7 find it full, and the
     // hang-up after record 7 comes while 5 is still on the line.
     const Bytes block = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
     ASSERT_NO_FATAL_FAILURE(streaming(faultsWith(&Faults::hangupAfter, 7), block,
@@ -189,6 +191,11 @@ TEST_F(VirtualBoard, ALineTooSlowForThePeriodLosesRecordsAndWhatIsOnItArrivesBef
         EXPECT_EQ(b.recordNumber(), 7u);
         EXPECT_EQ(b.recordsSent(), 3u);
         EXPECT_NE(std::find(b.log().begin(), b.log().end(), "line 9600 8E1"), b.log().end());
+        // 9600 / 11 bit times: 872 bytes a second.
+        EXPECT_NE(std::find(b.log().begin(), b.log().end(),
+                            "line full at record 3: 872 bytes/s carry no more, the records in "
+                            "between are not sent"),
+                  b.log().end());
     });
 }
 

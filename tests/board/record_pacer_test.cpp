@@ -144,20 +144,28 @@ std::vector<uint64_t> numbersOf(const Bytes& line, unsigned recLen)
 
 }  // namespace
 
-TEST(RecordPacer, ALineCarriesATenthOfItsBaudRateInBytes)
+TEST(RecordPacer, ALineCarriesItsBaudRateOverItsBitsPerByteInBytes)
 {
+    // The records' line (8E1) takes 11 bit times a byte, the handshake's
+    // (8N1) 10: bytes x bits x 1e9 / baud ns, rounded down.
     const struct {
         long baud;
         uint64_t bytes;
+        uint32_t bits;
         std::chrono::nanoseconds time;
     } cases[] = {
-        {9600, 10, 10'416'666ns},  // 960 bytes/s
-        {9600, 960, 1s},          {19200, 3, 1'562'500ns},
-        {115200, 10, 868'055ns},  {57600, 13, 2'256'944ns},
+        {9600, 10, 11, 11'458'333ns},  // 110e9 / 9600: 872.7 bytes/s
+        {9600, 960, 11, 1'100'000'000ns}, {9600, 960, 10, 1s},
+        {19200, 3, 11, 1'718'750ns},      {115200, 10, 11, 954'861ns},
+        {57600, 13, 11, 2'482'638ns},     {9600, 10, 10, 10'416'666ns},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.bytes) + " bytes at " + std::to_string(c.baud));
-        EXPECT_EQ(RecordPacer::lineTime(c.baud, c.bytes), c.time);
+        SCOPED_TRACE(std::to_string(c.bytes) + " bytes at " + std::to_string(c.baud) + ", " +
+                     std::to_string(c.bits) + " bits a byte");
+        EXPECT_EQ(RecordPacer::lineTime(c.baud, c.bytes, c.bits), c.time);
+        if (c.bits == kLineBitsPerByte) {
+            EXPECT_EQ(RecordPacer::lineTime(c.baud, c.bytes), c.time);
+        }
     }
 }
 
@@ -170,29 +178,33 @@ TEST(RecordPacer, ARecordArrivesOnceItsLastByteIsAcrossTheLine)
     const auto t0 = RecordPacer::Clock::now();
     pacer.start(t0);
     Bytes line;
-    // Record 1 takes 10.417 ms; record 2, due at 3.42 ms, waits behind it.
-    pacer.pace(b, &line, 0, t0 + 10416us);
+    // Record 1 takes 110 bit times, 11.458 ms; record 2, due at 3.42 ms,
+    // waits behind it and arrives at 2 x 11.458 = 22.917 ms.
+    pacer.pace(b, &line, 0, t0 + 11458us);
     EXPECT_TRUE(line.empty());
     EXPECT_TRUE(pacer.inFlight());
-    EXPECT_EQ(pacer.nextArrival(), t0 + 10'416'666ns);
-    pacer.pace(b, &line, 0, t0 + 10417us);
+    EXPECT_EQ(pacer.nextArrival(), t0 + 11'458'333ns);
+    pacer.pace(b, &line, 0, t0 + 11459us);
     EXPECT_EQ(line, recordBytes(b, 1, 1));
-    pacer.pace(b, &line, 0, t0 + 20834us);
+    pacer.pace(b, &line, 0, t0 + 22916us);
+    EXPECT_EQ(line, recordBytes(b, 1, 1));
+    pacer.pace(b, &line, 0, t0 + 22917us);
     EXPECT_EQ(line, recordBytes(b, 1, 2));
 }
 
 TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
 {
     // 10 s of the 3420 us stream, read every millisecond: 2924 records fall
-    // due; the line carries baud/10 bytes a second, 10 bytes a record.
+    // due; the line carries baud/11 bytes a second, 10 bytes a record, and
+    // never idles while records wait: record k arrives at k x 110 / baud s.
     const struct {
         long baud;
         uint64_t carried;    // records the line carries in 10 s
         uint64_t firstLost;  // the first record with the wire and the transmitter both taken
     } cases[] = {
-        {9600, 960, 3},    // 96 of the 292 a second: two records in three lost
-        {19200, 1920, 4},  // 192 a second: a record takes 5.208 ms
-        {38400, 2924, 0},  // 384 a second: room for every record
+        {9600, 872, 3},    // 10 s / 11.458 ms: 872.7, 87 of the 292 a second
+        {19200, 1745, 4},  // a record takes 5.729 ms: 1745.5 in 10 s
+        {38400, 2924, 0},  // 2.865 ms a record, 349 a second: room for every record
         {115200, 2924, 0},
     };
     for (const auto& c : cases) {
@@ -214,7 +226,10 @@ TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
         EXPECT_LE(b.recordNumber() - received - pacer.lineLost(), 2u);
         EXPECT_EQ(b.recordsSent(), b.recordNumber() - pacer.lineLost());
         // What arrived is the board's records, in order, with the gaps the
-        // counter shows: records 1 and 2, then every third while the line is full.
+        // counter shows. At 9600 a record takes 3.35 periods: record 2 ends
+        // at 22.917 ms, so 3 and 4 (due 6.84 and 10.26 ms) find both taken;
+        // 5 (13.68 ms) waits for record 1's slot and ends at 34.375 ms; 6, 7
+        // lost; 8 (23.94 ms) ends at 45.833 ms; 9 to 11 lost; 12 (37.62 ms)...
         const auto numbers = numbersOf(line, 10);
         for (std::size_t i = 0; i < numbers.size(); ++i)
             ASSERT_EQ(Bytes(line.begin() + std::ptrdiff_t(10 * i),
@@ -223,7 +238,7 @@ TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
                 << "record " << i;
         if (c.baud == 9600) {
             EXPECT_EQ(std::vector<uint64_t>(numbers.begin(), numbers.begin() + 6),
-                      (std::vector<uint64_t>{1, 2, 5, 8, 11, 14}));
+                      (std::vector<uint64_t>{1, 2, 5, 8, 12, 15}));
         }
         const auto noted = std::find_if(b.log().begin(), b.log().end(), [](const std::string& l) {
             return l.rfind("line full at record ", 0) == 0;
@@ -234,7 +249,7 @@ TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
         } else {
             ASSERT_NE(noted, b.log().end());
             EXPECT_EQ(*noted, "line full at record " + std::to_string(c.firstLost) + ": " +
-                                  std::to_string(c.baud / 10) +
+                                  std::to_string(c.baud / 11) +
                                   " bytes/s carry no more, the records in between are not sent");
         }
     }
@@ -244,7 +259,7 @@ TEST(RecordPacer, TheStreamEndsWhereItWouldAndWhatIsOnTheLineStillArrives)
 {
     // At 9600 records 1 and 2 go, 3 and 4 find the line full; the hang-up
     // after record 4 (or the silence after it) comes all the same, and
-    // records 1 and 2 arrive after it.
+    // records 1 and 2 arrive after it, at 11.458 and 22.917 ms.
     for (auto field : {&tarvo::board::Faults::hangupAfter, &tarvo::board::Faults::silenceAfter}) {
         BoardModel b = streamingBoard(kBlock3420, tarvo::board::test::faultsWith(field, 4));
         RecordPacer pacer(8 * 1024);
@@ -257,7 +272,9 @@ TEST(RecordPacer, TheStreamEndsWhereItWouldAndWhatIsOnTheLineStillArrives)
         EXPECT_EQ(b.recordNumber(), 4u);
         EXPECT_EQ(pacer.lineLost(), 2u);
         EXPECT_EQ(line, recordBytes(b, 1, 1));
-        pacer.pace(b, &line, 0, t0 + 21ms);
+        pacer.pace(b, &line, 0, t0 + 22ms);
+        EXPECT_EQ(line, recordBytes(b, 1, 1));
+        pacer.pace(b, &line, 0, t0 + 23ms);
         Bytes expected = recordBytes(b, 1, 2);
         EXPECT_EQ(line, expected);
         EXPECT_FALSE(pacer.inFlight());

@@ -225,23 +225,43 @@ TEST(Checksum, CarryGoesBackIntoBitZero)
     EXPECT_EQ(blockchecksum(all, 14), 0xFFu);
 }
 
-// The line's own floor: the record's bytes at 10 bits each, rounded up to a
-// whole microsecond. Where it exceeds the table's cost the line, not the
-// board, sets the shortest period.
-TEST(LineFloor, TheRecordsBytesAtTenBitsEachOverTheBaudRate)
+// A byte's bit times by its framing: start bit, data bits, parity bit, stop bits.
+TEST(LineFloor, AByteTakesItsStartDataParityAndStopBits)
+{
+    struct Case {
+        uint32_t data;
+        bool parity;
+        uint32_t stop, bits;
+    };
+    const Case cases[] = {
+        {8, false, 1, 10},  // 8N1, the handshake's link
+        {8, true, 1, 11},   // 8E1, the records' link
+        {8, true, 2, 12},  {7, true, 1, 10}, {5, false, 1, 7},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(linebits(c.data, c.parity, c.stop), c.bits)
+            << c.data << (c.parity ? "E" : "N") << c.stop;
+    EXPECT_EQ(kLineBitsPerByte, 11u);
+}
+
+// The line's own floor: the record's bytes at 11 bit times each (start, 8
+// data, even parity, stop), rounded up to a whole microsecond. Where it
+// exceeds the table's cost the line, not the board, sets the shortest period.
+TEST(LineFloor, TheRecordsBytesAtElevenBitsEachOverTheBaudRate)
 {
     struct Case {
         uint32_t ch, di, baud;
         uint32_t bytes, floorUs, costUs;
     };
     const Case cases[] = {
-        {6, 1, 9600, 10, 10417, 3415},   // 100 bits: 10416.7 us, the table 3.4 ms
-        {1, 0, 9600, 2, 2084, 693},      // 20 bits: 2083.3 us
-        {8, 1, 19200, 13, 6771, 4441},   // 130 bits: 6770.8 us
-        {8, 1, 115200, 13, 1129, 1958},  // 1128.5 us: the table is the tighter
-        {2, 0, 38400, 3, 782, 1061},     // 781.25 us
-        {8, 0, 57600, 12, 2084, 3011},   // 2083.3 us
-        {3, 1, 4000000, 6, 15, 2021},    // 15 us exactly
+        {6, 1, 9600, 10, 11459, 3415},   // 110 bits / 9600: 11458.3 us, the table 3.4 ms
+        {1, 0, 9600, 2, 2292, 693},      // 22 bits: 2291.7 us
+        {8, 1, 19200, 13, 7448, 4441},   // 143 bits / 19200: 7447.9 us
+        {8, 1, 115200, 13, 1242, 1958},  // 1241.3 us: the table is the tighter
+        {2, 0, 38400, 3, 860, 1061},     // 33 bits: 859.375 us
+        {8, 0, 57600, 12, 2292, 3011},   // 132 bits: 2291.7 us
+        {3, 1, 4000000, 6, 17, 2021},    // 66 bits: 16.5 us
+        {3, 1, 1100000, 6, 60, 2021},    // 60 us exactly
         {8, 1, 0, 13, 0, 4441},          // no rate: no floor
     };
     for (const Case& c : cases) {

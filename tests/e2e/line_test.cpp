@@ -29,9 +29,10 @@ TEST(Line, AVirtualBoardTooFastForItsLineLosesWhatTheLineCannotCarry)
         unsigned baud;
         double carried;  // the share of the records the line carries
     } cases[] = {
-        {9600, 96 / 292.4},    // 960 bytes/s: 96 records a second
-        {19200, 192 / 292.4},  // 192 a second
-        {38400, 1.0},          // 384 a second: room for every record
+        // The records' link is 8E1, 11 bit times a byte: baud / 110 records a second.
+        {9600, 87.27 / 292.4},    // 872.7 bytes/s: 87.27 records a second
+        {19200, 174.55 / 292.4},  // 174.55 a second
+        {38400, 1.0},             // 349 a second: room for every record
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.baud) + " bit/s");

@@ -460,20 +460,21 @@ TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloor)
         const char* text;
     };
     // The longest period is the cost plus 2^24 steps of 10 us (and 9 us):
-    // about 167.8 s for every cost. A line of 10-bit bytes carries a record
-    // of B bytes in B x 10 / baud seconds.
+    // about 167.8 s for every cost. The records' line (8E1, 11 bit times a
+    // byte) carries a record of B bytes in B x 11 / baud seconds.
     const Case cases[] = {
         {6, 1, 115200, 2000, "1505 µs to 167.8 s"},
         {6, 1, 115200, 1504, "1505 µs to 167.8 s: too short"},
         {8, 1, 115200, 1958 + 167772160, "1958 µs to 167.8 s: too long"},
-        {2, 0, 38400, 100000, "1061 µs to 167.8 s"},           // 3 bytes: 781 µs
-        {4, 0, 57600, 1000, "1523 µs to 167.8 s: too short"},  // 6 bytes: 1042 µs
-        // 10 bytes at 9600 bit/s: 10.4 ms, where the table allows 3.4 ms.
-        {6, 1, 9600, 20000, "3415 µs to 167.8 s; at 9600 bit/s the line needs 10.4 ms"},
-        {6, 1, 9600, 3000, "3415 µs to 167.8 s: too short; at 9600 bit/s the line needs 10.4 ms"},
-        {1, 0, 9600, 2000, "693 µs to 167.8 s; at 9600 bit/s the line needs 2084 µs"},
-        {8, 1, 19200, 5000, "4441 µs to 167.8 s; at 19200 bit/s the line needs 6771 µs"},
-        {8, 1, 115200, 2000, "1958 µs to 167.8 s"},  // 13 bytes: 1129 µs
+        {2, 0, 38400, 100000, "1061 µs to 167.8 s"},           // 3 bytes: 860 µs
+        {4, 0, 57600, 1000, "1523 µs to 167.8 s: too short"},  // 6 bytes: 1146 µs
+        // 10 bytes at 9600 bit/s: 110 bits, 11458.3 µs, where the table allows 3.4 ms.
+        {6, 1, 9600, 20000, "3415 µs to 167.8 s; at 9600 bit/s the line needs 11.5 ms"},
+        {6, 1, 9600, 3000, "3415 µs to 167.8 s: too short; at 9600 bit/s the line needs 11.5 ms"},
+        // 2 bytes, 22 bits: 2291.7 µs; 13 bytes at 19200, 143 bits: 7447.9 µs.
+        {1, 0, 9600, 2000, "693 µs to 167.8 s; at 9600 bit/s the line needs 2292 µs"},
+        {8, 1, 19200, 5000, "4441 µs to 167.8 s; at 19200 bit/s the line needs 7448 µs"},
+        {8, 1, 115200, 2000, "1958 µs to 167.8 s"},  // 13 bytes: 1242 µs
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()

@@ -551,6 +551,9 @@ TEST_F(LiveView, TheHintFollowsTheUserAndLeavesTheSettingsToStart)
     EXPECT_EQ(withoutLineNote(hint), hintFor(reccost(8, 0, 9600), 2000));
     QTest::keyClick(baud->lineEdit(), Qt::Key_Backspace);  // "960": any other rate
     EXPECT_EQ(withoutLineNote(hint), hintFor(reccost(8, 0, 960), 2000));
+    // 12 bytes of 11 bit times at 960 bit/s: 132 / 960 s.
+    EXPECT_EQ(hint->text().toStdString().substr(withoutLineNote(hint).size()),
+              "; at 960 bit/s the line needs 137.5 ms");
 
     // The settings controls' callbacks stayed inert: the program's settings
     // are still those before any Start.
