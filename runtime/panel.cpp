@@ -204,9 +204,9 @@ public:
         // asks the window for more height (a top-level window does not grow
         // for a label's height-for-width).
         if (auto* label = qobject_cast<QLabel*>(c->widget); label && label->wordWrap())
-            label->setMinimumHeight(std::max(label->minimumHeight(),
-                                             2 * label->fontMetrics().lineSpacing() +
-                                                 2 * label->margin()));
+            label->setMinimumHeight(
+                std::max(label->minimumHeight(),
+                         2 * label->fontMetrics().lineSpacing() + 2 * label->margin()));
         if (!function)
             values_.applyText(*c, QString());
         refreshHints();
