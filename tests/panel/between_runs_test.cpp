@@ -243,7 +243,7 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
     // The way back.
     auto* back = part<QPushButton>("panelFileValues");
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(back->text().toStdString(), "Panel file values");
+    EXPECT_EQ(back->text().toStdString(), "Panel fi&le values");
     back->click();
     EXPECT_EQ(windowState(), panelFile);
     EXPECT_TRUE(settle([] { return note().find("panel file's again") != std::string::npos; }))
