@@ -236,6 +236,9 @@ public:
             for (QWidget* w : panel_.root->findChildren<QWidget*>())
                 if (w->property("portRefresh").toBool())
                     w->setEnabled(enabled);
+        for (QWidget* w : panel_.root->findChildren<QWidget*>())
+            if (w->property("panelFileValues").toBool())
+                w->setEnabled(PanelMemory::settingsEditable(panel_.controls));
         // Greyed out on screen before a long call on this thread (the
         // handshake) keeps the event loop away.
         panel_.root->repaint();

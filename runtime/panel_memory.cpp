@@ -145,9 +145,17 @@ void PanelMemory::restore(ControlTable& controls, PanelValues& values) const
 {
     for (const auto& [id, value] : panelFileValues_) {
         auto it = controls.find(id);
-        if (it != controls.end() && isSetting(it->second))
+        if (it != controls.end() && isSetting(it->second) && it->second.widget->isEnabled())
             put(it->second, value, values);
     }
+}
+
+bool PanelMemory::settingsEditable(const ControlTable& controls)
+{
+    for (const auto& [id, c] : controls)
+        if (isSetting(c) && !c.widget->isEnabled())
+            return false;
+    return true;
 }
 
 void StartAgain::attach(QWidget* root, bool unattended)

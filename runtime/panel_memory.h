@@ -45,6 +45,9 @@ public:
     // The panel file's values back on the controls (a value the control no
     // longer takes, a port no longer listed, stays as it is).
     void restore(ControlTable& controls, PanelValues& values) const;
+    // False while any setting is greyed out (a run records with them): the
+    // way back to the panel file's values is greyed out with them.
+    static bool settingsEditable(const ControlTable& controls);
 
 private:
     QByteArray digest_;

@@ -102,12 +102,13 @@ void when(std::function<bool()> pred, std::function<void()> fn)
     timer->start(20);
 }
 
-// The settings a run is made with, by their widgets' names, and Start.
-const char* const kSettings[] = {"comPort",       "refreshPorts", "baudRate",   "channels",
-                                 "period",        "statusByte",   "fileFormat", "recordDigital",
-                                 "recordCounter", "startButton"};
-// What stays usable during a run.
-const char* const kAlwaysOn[] = {"stopButton", "quitButton", "viewRunsButton"};
+// The settings a run is made with, by their widgets' names, Start, and the
+// way back to the panel file's values (which would change them).
+const char* const kSettings[] = {"comPort",       "refreshPorts", "baudRate",       "channels",
+                                 "period",        "statusByte",   "fileFormat",     "recordDigital",
+                                 "recordCounter", "startButton",  "panelFileValues"};
+// What stays usable during a run ("Start again after Stop" is meant for it).
+const char* const kAlwaysOn[] = {"stopButton", "quitButton", "viewRunsButton", "startAgain"};
 
 // Names of the widgets among `names` that are enabled.
 std::set<std::string> enabledOf(const std::vector<const char*>& names)
