@@ -2,27 +2,49 @@
 # Builds the Debian package: a Release build of its own in build-package/
 # (or $TARVO_PACKAGE_DIR), installed under /usr, packed by CPack into
 # tarvo_VERSION_ARCH.deb there. Prints the package's path last.
-#   bash scripts/package.sh [--list|--check]
+#   bash scripts/package.sh [--list|--check] [--from BUILD]
 # --list: also its control fields and files; --check: those, and checks that
 # the files a user needs are in it and the Qt libraries among its
 # dependencies (CI's quick check, which installs nothing: deb-check.sh does).
+# --from BUILD packs an existing build tree as it is (CI packs the tests'
+# build rather than build everything a second time); its programs look for
+# tarvo.uir in ../share/tarvo first, so the package works all the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${TARVO_PACKAGE_DIR:-build-package}
+mode=
+from=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --list | --check) mode=$1 ;;
+    --from)
+      [ $# -ge 2 ] || { echo "package.sh: --from needs a build folder" >&2; exit 2; }
+      from=$2
+      shift
+      ;;
+    *) echo "package.sh: unknown option $1 (--list, --check, --from BUILD)" >&2; exit 2 ;;
+  esac
+  shift
+done
 bash scripts/setup.sh package >&2
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-  -DTARVO_BUILD_TESTS=OFF -DTARVO_BUILD_BENCH=OFF >&2
-cmake --build "$build" -j"${TARVO_JOBS:-$(nproc)}" >&2
+if [ -n "$from" ]; then
+  [ -f "$from/CPackConfig.cmake" ] || { echo "package.sh: $from is not a configured build" >&2; exit 2; }
+  build=$from
+else
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DTARVO_BUILD_TESTS=OFF -DTARVO_BUILD_BENCH=OFF >&2
+  cmake --build "$build" -j"${TARVO_JOBS:-$(nproc)}" >&2
+fi
 rm -f "$build"/tarvo_*.deb
-(cd "$build" && cpack -G DEB >&2)
+(cd "$build" && cpack -G DEB -D CPACK_PACKAGING_INSTALL_PREFIX=/usr >&2)
 deb=$(ls "$build"/tarvo_*.deb)
-case "${1:-}" in
+case "$mode" in
   --list | --check)
     dpkg-deb -I "$deb"
     dpkg-deb -c "$deb"
     ;;
 esac
-if [ "${1:-}" = "--check" ]; then
+if [ "$mode" = "--check" ]; then
   version=$(sed -n 's/^project(tarvo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
   arch=$(dpkg --print-architecture)
   bad=0
