@@ -77,9 +77,12 @@ void StripChart::restart(const ChartLayout& layout)
     restatic_ = true;
 }
 
+// At most a ring's worth a call: when the run hands over records faster than
+// the chart takes them, the drain would otherwise never end, and the pass-over
+// count that slows the run's side down is set only after it.
 void StripChart::drain()
 {
-    for (;;) {
+    for (std::size_t taken = 0; taken < ChartFeed::kRingSize; taken += batch_.size()) {
         const std::size_t n = feed_.drain(batch_.data(), batch_.size());
         for (std::size_t i = 0; i < n; ++i) {
             const ChartPoint& p = batch_[i];
