@@ -78,8 +78,8 @@ void StripChart::restart(const ChartLayout& layout)
 }
 
 // At most a ring's worth a call: when the run hands over records faster than
-// the chart takes them, the drain would otherwise never end, and the pass-over
-// count that slows the run's side down is set only after it.
+// the chart takes them, the drain would otherwise go on for as long as they
+// come, and how many records the run passes over is set only after it.
 void StripChart::drain()
 {
     for (std::size_t taken = 0; taken < ChartFeed::kRingSize; taken += batch_.size()) {
