@@ -117,7 +117,25 @@ bool parseCom(std::string_view value, ComOption& out)
     return true;
 }
 
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
 }  // namespace
+
+std::vector<std::string_view> tokens(std::string_view line)
+{
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && isBlank(line[i]))
+            ++i;
+        const std::size_t start = i;
+        while (i < line.size() && !isBlank(line[i]))
+            ++i;
+        if (i > start)
+            out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
 
 std::string quoteToken(std::string_view token, std::size_t limit)
 {
@@ -337,24 +355,6 @@ value it cannot take; no window system), 2 for a bad script.
 // ---------------------------------------------------------------------------
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::vector<std::string_view> tokens(std::string_view line)
-{
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && isBlank(line[i]))
-            ++i;
-        const std::size_t start = i;
-        while (i < line.size() && !isBlank(line[i]))
-            ++i;
-        if (i > start)
-            out.push_back(line.substr(start, i - start));
-    }
-    return out;
-}
 
 // Parses one line without its comment. Returns an empty string when it is
 // fine (an action or nothing), else the reason.

@@ -82,6 +82,9 @@ ScriptResult parseScript(std::string_view text);
 // Reads and parses `path`; a file that cannot be read is an error on line 0.
 ScriptResult loadScript(const std::string& path);
 
+// The words of a line, split at blanks (space, tab, CR, VT, FF).
+std::vector<std::string_view> tokens(std::string_view line);
+
 // A token quoted for a one-line message: control characters escaped, long
 // tokens cut after `limit` bytes, so that arbitrary input cannot break the
 // message line.

@@ -10,24 +10,6 @@ namespace tarvo::rt {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::vector<std::string_view> words(std::string_view line)
-{
-    std::vector<std::string_view> out;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && isBlank(line[i]))
-            ++i;
-        const std::size_t from = i;
-        while (i < line.size() && !isBlank(line[i]))
-            ++i;
-        if (i > from)
-            out.push_back(line.substr(from, i - from));
-    }
-    return out;
-}
-
 template <class Int>
 bool number(std::string_view s, Int& out)
 {
@@ -57,7 +39,7 @@ RememberedRead parseRemembered(std::string_view text)
         const std::size_t nl = text.find('\n');
         std::string_view line = text.substr(0, nl);
         text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-        const std::vector<std::string_view> w = words(line);
+        const std::vector<std::string_view> w = tokens(line);
         if (w.empty() || w[0].front() == '#')
             continue;
         if (w.size() != 2)
