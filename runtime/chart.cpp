@@ -214,7 +214,6 @@ void StripChart::relayout()
     if (traces_.size() != devicePixels) {
         traces_ = QImage(devicePixels, QImage::Format_RGB32);
         traces_.fill(palette().color(QPalette::Base));
-        redrawAll_ = true;
     }
     if (levels_[0].width() != devicePixels.width()) {
         for (ChartColumns& c : levels_)
@@ -223,9 +222,8 @@ void StripChart::relayout()
             for (ChartColumns& c : frozen_)
                 c.rebin(devicePixels.width());
         coarsenings_ = shown().coarsenings();
-        redrawAll_ = true;
     }
-    redrawAll_ = true;  // a palette or font of its own
+    redrawAll_ = true;  // also for a palette or font of its own
     restatic_ = true;
 }
 
@@ -317,7 +315,7 @@ std::vector<ReadoutLine> StripChart::readoutAt(QPoint at) const
 // two halves in order.
 void StripChart::renderTraces()
 {
-    const ChartColumns& columns = shown();
+    ChartColumns& columns = shown();
     const std::int64_t width = traces_.width();
     const std::int64_t head = headOf(columns, shownNowUs());
     const TraceStyle style{&palette(), hidden_};
@@ -338,7 +336,7 @@ void StripChart::renderTraces()
         }
     }
     shown_ = head;
-    const_cast<ChartColumns&>(columns).clearChanged();
+    columns.clearChanged();
     redrawAll_ = false;
 }
 

@@ -92,6 +92,10 @@ private:
     {
         return paused_ ? frozen_[std::size_t(level_)] : levels_[std::size_t(level_)];
     }
+    ChartColumns& shown()
+    {
+        return paused_ ? frozen_[std::size_t(level_)] : levels_[std::size_t(level_)];
+    }
     double shownNowUs() const { return paused_ ? frozenNowUs_ : nowUs_; }
     std::int64_t headOf(const ChartColumns& c, double nowUs) const;
     QSize reserved() const;

@@ -231,14 +231,16 @@ public:
             return UIE_BAD_ATTRIBUTE;
         const bool enabled = value == 0;
         c->widget->setEnabled(enabled);
-        // The port list's refresh would change the port under a dimmed list.
-        if (c->widget->property("portList").toBool())
-            for (QWidget* w : panel_.root->findChildren<QWidget*>())
-                if (w->property("portRefresh").toBool())
-                    w->setEnabled(enabled);
-        for (QWidget* w : panel_.root->findChildren<QWidget*>())
+        // The port list's refresh would change the port under a dimmed list,
+        // and the panel file's values the settings of a run.
+        const bool portList = c->widget->property("portList").toBool();
+        const bool editable = PanelMemory::settingsEditable(panel_.controls);
+        for (QWidget* w : panel_.root->findChildren<QWidget*>()) {
+            if (portList && w->property("portRefresh").toBool())
+                w->setEnabled(enabled);
             if (w->property("panelFileValues").toBool())
-                w->setEnabled(PanelMemory::settingsEditable(panel_.controls));
+                w->setEnabled(editable);
+        }
         // Greyed out on screen before a long call on this thread (the
         // handshake) keeps the event loop away.
         panel_.root->repaint();

@@ -112,12 +112,8 @@ public:
     int setDimmed(int panel, int control, int attribute, int value)
     {
         std::lock_guard lock(mutex_);
-        if (!valid(panel))
-            return UIE_BAD_PANEL;
-        if (control <= 0)
-            return UIE_BAD_CONTROL;
-        if (attribute != ATTR_DIMMED)
-            return UIE_BAD_ATTRIBUTE;
+        if (const int err = checkDimmed(panel, control, attribute))
+            return err;
         dimmed_[control] = value != 0;
         return UIE_NO_ERROR;
     }
@@ -125,12 +121,8 @@ public:
     int dimmed(int panel, int control, int attribute, int* value)
     {
         std::lock_guard lock(mutex_);
-        if (!valid(panel))
-            return UIE_BAD_PANEL;
-        if (control <= 0)
-            return UIE_BAD_CONTROL;
-        if (attribute != ATTR_DIMMED)
-            return UIE_BAD_ATTRIBUTE;
+        if (const int err = checkDimmed(panel, control, attribute))
+            return err;
         if (!value)
             return UIE_BAD_TYPE;
         const auto it = dimmed_.find(control);
@@ -149,6 +141,14 @@ public:
 
 private:
     bool valid(int panel) const { return panel_ > 0 && panel == panel_; }
+    int checkDimmed(int panel, int control, int attribute) const
+    {
+        if (!valid(panel))
+            return UIE_BAD_PANEL;
+        if (control <= 0)
+            return UIE_BAD_CONTROL;
+        return attribute == ATTR_DIMMED ? UIE_NO_ERROR : UIE_BAD_ATTRIBUTE;
+    }
 
     std::mutex mutex_;
     std::condition_variable quit_;

@@ -124,8 +124,7 @@ QString PanelMemory::remember(const ControlTable& controls) const
 {
     RememberedSettings s;
     s.panel = digest_.toStdString();
-    for (const auto& [id, v] : settingsValues(controls))
-        s.values[id] = v;
+    s.values = settingsValues(controls);
     const QString path = rememberedSettingsPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return path + ": cannot create its folder";
