@@ -152,10 +152,6 @@ std::optional<int> ChartColumns::skipAt(std::int64_t nowMs)
     return rate > kMaxTakenPerSecond ? int(std::ceil(rate / kMaxTakenPerSecond)) - 1 : 0;
 }
 
-}  // namespace tarvo::rt
-
-namespace tarvo::rt {
-
 void RunClock::record(double recordUs, std::int64_t nowMs)
 {
     if (recordUs <= recordUs_)
