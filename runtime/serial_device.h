@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime.h"
+#include "serial_gather.h"
 #include "serial_port.h"
 
 #include <atomic>
@@ -20,6 +21,7 @@ public:
     {
         if (failed())
             return COM_ERR_IO;
+        gathering_.awaitReply();
         return writeAll(src, n, writeDeadline(n, baud_));
     }
 
@@ -29,9 +31,11 @@ public:
             return COM_ERR_IO;
         // Bytes already queued go out before the line is held low.
         drainOutput();
+        gathering_.awaitReply();
         if (!setBreak(true))
             return fail();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        gathering_.awaitReply();
         if (!setBreak(false))
             return fail();
         return 0;
@@ -41,6 +45,7 @@ public:
     {
         if (failed())
             return COM_ERR_IO;
+        gathering_.awaitReply();
         return discardInput() ? 0 : fail();
     }
 
@@ -51,7 +56,7 @@ public:
     }
 
 protected:
-    explicit DevicePort(long baud) : baud_(baud) {}
+    explicit DevicePort(long baud) : baud_(baud), gathering_(baud) {}
 
     // Writes all n bytes by `deadline`. Returns n or a negative code.
     virtual int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) = 0;
@@ -74,9 +79,13 @@ protected:
     }
     // Set by cancelReads; reads fail with COM_ERR_CANCELLED from then on.
     bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
+    // When the reads let the line's bytes gather (serial_gather.h). A write,
+    // a break or a flush may bring a reply: the next read takes it at once.
+    ReadGathering& gathering() { return gathering_; }
 
 private:
     long baud_;
+    ReadGathering gathering_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> failed_{false};
 };

@@ -10,7 +10,6 @@
 #include "serial_baud.h"
 #include "serial_lock.h"
 #include "serial_device.h"
-#include "serial_gather.h"
 #include "serial_speed.h"
 
 #include <algorithm>
@@ -112,7 +111,7 @@ class PosixPort final : public DevicePort {
 public:
     PosixPort(int fd, int cancelRead, int cancelWrite, long baud, DeviceLockFile lock)
         : DevicePort(baud), fd_(fd), cancelRead_(cancelRead), cancelWrite_(cancelWrite),
-          gathering_(baud), lock_(std::move(lock))
+          lock_(std::move(lock))
     {
     }
 
@@ -131,7 +130,6 @@ public:
 protected:
     int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
-        gathering_.awaitReply();
         std::size_t done = 0;
         while (done < n) {
             const ssize_t w = ::write(fd_, src + done, n - done);
@@ -155,17 +153,9 @@ protected:
     void drainOutput() override { ::tcdrain(fd_); }
 
     // A pseudo-terminal accepts the break and drops it.
-    bool setBreak(bool on) override
-    {
-        gathering_.awaitReply();
-        return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0;
-    }
+    bool setBreak(bool on) override { return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; }
 
-    bool discardInput() override
-    {
-        gathering_.awaitReply();
-        return ::tcflush(fd_, TCIFLUSH) == 0;
-    }
+    bool discardInput() override { return ::tcflush(fd_, TCIFLUSH) == 0; }
 
     void wakeReader() override
     {
@@ -194,7 +184,7 @@ protected:
             // the device.
             const ssize_t r = ::read(fd_, dst, cap);
             if (r > 0) {
-                gathering_.read(static_cast<std::size_t>(r), waited);
+                gathering().read(static_cast<std::size_t>(r), waited);
                 return static_cast<int>(r);
             }
             if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
@@ -207,7 +197,7 @@ protected:
             // waking this thread for each record. A cancel still ends the
             // wait at once.
             if (waited.count() == 0 && !readable) {
-                if (const auto g = gathering_.next(); g.count() > 0) {
+                if (const auto g = gathering().next(); g.count() > 0) {
                     waited = g;
                     gather(g, deadline);
                     continue;
@@ -269,7 +259,6 @@ private:
 
     int fd_;
     int cancelRead_, cancelWrite_;
-    ReadGathering gathering_;
     DeviceLockFile lock_;
 };
 

@@ -15,7 +15,6 @@
 // MAXDWORD combinations, which some drivers and wine do not honour.
 #include "runtime.h"
 #include "serial_device.h"
-#include "serial_gather.h"
 
 #include <windows.h>
 
@@ -73,7 +72,7 @@ class Win32Port final : public DevicePort {
 public:
     Win32Port(HANDLE h, HANDLE readEvent, HANDLE writeEvent, HANDLE cancelEvent, long baud)
         : DevicePort(baud), h_(h), readEvent_(readEvent), writeEvent_(writeEvent),
-          cancelEvent_(cancelEvent), gathering_(baud)
+          cancelEvent_(cancelEvent)
     {
         // Until the first wait sets its own: bounds a read of queued bytes.
         setReadTimeout(1000);
@@ -90,7 +89,6 @@ public:
 protected:
     int writeAll(const uint8_t* src, std::size_t n, Clock::time_point deadline) override
     {
-        gathering_.awaitReply();
         std::size_t done = 0;
         while (done < n) {
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1 << 20));
@@ -106,17 +104,9 @@ protected:
 
     void drainOutput() override { FlushFileBuffers(h_); }
 
-    bool setBreak(bool on) override
-    {
-        gathering_.awaitReply();
-        return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0;
-    }
+    bool setBreak(bool on) override { return (on ? SetCommBreak(h_) : ClearCommBreak(h_)) != 0; }
 
-    bool discardInput() override
-    {
-        gathering_.awaitReply();
-        return PurgeComm(h_, PURGE_RXCLEAR) != 0;
-    }
+    bool discardInput() override { return PurgeComm(h_, PURGE_RXCLEAR) != 0; }
 
     // Manual reset: the current wait and every later one end at once.
     void wakeReader() override { SetEvent(cancelEvent_); }
@@ -135,7 +125,7 @@ protected:
             // device.
             const int queued = takeQueued(dst, room);
             if (queued > 0)
-                gathering_.read(static_cast<std::size_t>(queued), waited);
+                gathering().read(static_cast<std::size_t>(queued), waited);
             if (queued != 0)
                 return queued;
             // A line that trickles is read in batches (serial_gather.h): its
@@ -143,7 +133,7 @@ protected:
             // waking this thread for each record. A cancel still ends the
             // wait at once.
             if (waited.count() == 0) {
-                if (const auto g = gathering_.next(); g.count() > 0) {
+                if (const auto g = gathering().next(); g.count() > 0) {
                     waited = g;
                     gather(g, deadline);
                     continue;
@@ -162,7 +152,7 @@ protected:
             if (got == 1) {
                 const int more = room > 1 ? takeQueued(dst + 1, room - 1) : 0;
                 const int n = more < 0 ? 1 : 1 + more;
-                gathering_.read(static_cast<std::size_t>(n), waited);
+                gathering().read(static_cast<std::size_t>(n), waited);
                 return n;
             }
             if (r == COM_ERR_CANCELLED || (r < 0 && r != COM_ERR_TIMEOUT))
@@ -283,7 +273,6 @@ private:
     HANDLE h_;
     HANDLE readEvent_, writeEvent_, cancelEvent_;
     DWORD readTimeoutMs_ = MAXDWORD;  // the COMMTIMEOUTS constant in force
-    ReadGathering gathering_;
 };
 
 // The DCB for `link`, on top of what the driver reports (which fills the
