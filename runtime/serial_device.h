@@ -7,6 +7,7 @@
 #include "serial_gather.h"
 #include "serial_port.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -68,6 +69,8 @@ protected:
     virtual bool discardInput() = 0;
     // Ends the wait of a read under way, and every later one, at once.
     virtual void wakeReader() = 0;
+    // Waits `ms` milliseconds, or until the reads are cancelled.
+    virtual void waitForCancel(long long ms) = 0;
 
     // A failed device stays failed: later calls return COM_ERR_IO at once
     // instead of waiting on a handle that reports an error for ever.
@@ -79,9 +82,26 @@ protected:
     }
     // Set by cancelReads; reads fail with COM_ERR_CANCELLED from then on.
     bool cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
-    // When the reads let the line's bytes gather (serial_gather.h). A write,
-    // a break or a flush may bring a reply: the next read takes it at once.
-    ReadGathering& gathering() { return gathering_; }
+    // A line that trickles is read in batches (serial_gather.h): a read that
+    // finds nothing lets the next bytes gather for a moment, once, rather
+    // than waking the reading thread for each record. A cancel still ends
+    // the wait at once. True when it waited; `waited` is how long it meant to.
+    bool gatherOnce(std::chrono::milliseconds& waited, Clock::time_point deadline)
+    {
+        if (waited.count() != 0)
+            return false;
+        const std::chrono::milliseconds g = gathering_.next();
+        if (g.count() == 0)
+            return false;
+        waited = g;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (const long long ms = std::min<long long>(left.count(), g.count()); ms > 0)
+            waitForCancel(ms);
+        return true;
+    }
+    // A read brought n > 0 bytes after a gather of `waited` (zero: none).
+    void gathered(std::size_t n, std::chrono::milliseconds waited) { gathering_.read(n, waited); }
 
 private:
     long baud_;

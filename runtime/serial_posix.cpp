@@ -170,6 +170,12 @@ protected:
 #endif
     }
 
+    void waitForCancel(long long ms) override
+    {
+        pollfd fd{cancelRead_, POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(ms));
+    }
+
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         bool readable = false, hungUp = false;
@@ -184,7 +190,7 @@ protected:
             // the device.
             const ssize_t r = ::read(fd_, dst, cap);
             if (r > 0) {
-                gathering().read(static_cast<std::size_t>(r), waited);
+                gathered(static_cast<std::size_t>(r), waited);
                 return static_cast<int>(r);
             }
             if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
@@ -192,17 +198,8 @@ protected:
             // Bytes received before a hang-up have been read by now.
             if (hungUp)
                 return fail();
-            // A line that trickles is read in batches (serial_gather.h): its
-            // next bytes are given a moment to gather, once, rather than
-            // waking this thread for each record. A cancel still ends the
-            // wait at once.
-            if (waited.count() == 0 && !readable) {
-                if (const auto g = gathering().next(); g.count() > 0) {
-                    waited = g;
-                    gather(g, deadline);
-                    continue;
-                }
-            }
+            if (!readable && gatherOnce(waited, deadline))
+                continue;
             // With VMIN = VTIME = 0, read() returns 0 when nothing is there.
             // After poll reported input that happens only when another thread
             // flushed it in between, or when the device is gone without
@@ -241,18 +238,6 @@ private:
                 return fds[0].revents;
             // Nothing yet: the deadline check above ends the wait.
         }
-    }
-
-    // Waits for `wait` (not past `deadline`) unless the reads are cancelled.
-    void gather(std::chrono::milliseconds wait, Clock::time_point deadline)
-    {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const auto ms = std::min<long long>(left.count(), wait.count());
-        if (ms <= 0)
-            return;
-        pollfd fd{cancelRead_, POLLIN, 0};
-        ::poll(&fd, 1, static_cast<int>(ms));
     }
 
     static constexpr int kEmptyReadsLimit = 16;

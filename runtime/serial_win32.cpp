@@ -111,6 +111,11 @@ protected:
     // Manual reset: the current wait and every later one end at once.
     void wakeReader() override { SetEvent(cancelEvent_); }
 
+    void waitForCancel(long long ms) override
+    {
+        WaitForSingleObject(cancelEvent_, static_cast<DWORD>(ms));
+    }
+
     int fill(uint8_t* dst, std::size_t cap, Clock::time_point deadline) override
     {
         const DWORD room = static_cast<DWORD>(std::min<std::size_t>(cap, 1 << 20));
@@ -125,20 +130,11 @@ protected:
             // device.
             const int queued = takeQueued(dst, room);
             if (queued > 0)
-                gathering().read(static_cast<std::size_t>(queued), waited);
+                gathered(static_cast<std::size_t>(queued), waited);
             if (queued != 0)
                 return queued;
-            // A line that trickles is read in batches (serial_gather.h): its
-            // next bytes are given a moment to gather, once, rather than
-            // waking this thread for each record. A cancel still ends the
-            // wait at once.
-            if (waited.count() == 0) {
-                if (const auto g = gathering().next(); g.count() > 0) {
-                    waited = g;
-                    gather(g, deadline);
-                    continue;
-                }
-            }
+            if (gatherOnce(waited, deadline))
+                continue;
 
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
@@ -152,7 +148,7 @@ protected:
             if (got == 1) {
                 const int more = room > 1 ? takeQueued(dst + 1, room - 1) : 0;
                 const int n = more < 0 ? 1 : 1 + more;
-                gathering().read(static_cast<std::size_t>(n), waited);
+                gathered(static_cast<std::size_t>(n), waited);
                 return n;
             }
             if (r == COM_ERR_CANCELLED || (r < 0 && r != COM_ERR_TIMEOUT))
@@ -168,16 +164,6 @@ protected:
     }
 
 private:
-    // Waits for `wait` (not past `deadline`) unless the reads are cancelled.
-    void gather(std::chrono::milliseconds wait, Clock::time_point deadline)
-    {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const long long ms = std::min<long long>(left.count(), wait.count());
-        if (ms > 0)
-            WaitForSingleObject(cancelEvent_, static_cast<DWORD>(ms));
-    }
-
     // Reads what the driver holds already, at most `room` bytes, without
     // waiting for more. Returns the count (0: nothing queued) or COM_ERR_IO.
     int takeQueued(uint8_t* dst, DWORD room)
