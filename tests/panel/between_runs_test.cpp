@@ -152,19 +152,6 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
     EXPECT_EQ(readfile(settingsFile()), kept);
 }
 
-TEST_F(BetweenRuns, AStartThatBeginsNoRunKeepsNothing)
-{
-    open();
-    set({{PANEL_NUMCH, 8}, {PANEL_PERIOD, 10}});  // far too short for eight channels
-    QTimer::singleShot(0, [] {
-        buttonFor("start")->click();
-        QuitUserInterface(0);
-    });
-    ASSERT_EQ(runWindow(), 0);
-    EXPECT_EQ(functionId, 0);
-    EXPECT_FALSE(fs::exists(settingsFile()));
-}
-
 TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
 {
     // A file the program wrote itself, for the panel line of this panel file.

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "panel_memory.h"
 #include "real_window.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +131,12 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         const char* message;            // the message line after Start
         const char* note;               // in the run status note; null: not checked
     };
+    // The settings a run began with are kept for the next start of tarvo,
+    // in this test program's own config folder.
+    usePrivateConfigHome();
+    const fs::path kept = tarvo::rt::rememberedSettingsPath().toStdString();
+    ASSERT_EQ(kept.string().rfind(usePrivateConfigHome(), 0), 0u) << kept;
+    fs::remove(kept);
     const Case cases[] = {
         {"period too short", [] { SetCtrlVal(PANEL, PANEL_PERIOD, 100u); },
          " ERROR: The sampling period results too short!", nullptr},
@@ -148,6 +155,7 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         EXPECT_EQ(messageLine(), c.message);  // the program's own text, unchanged
         EXPECT_EQ(functionId, 0);
         EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
+        EXPECT_FALSE(fs::exists(kept));
         // Back already when the error is on screen (a failed handshake
         // holds the window while it shows).
         const auto first = std::find_if(shown.paints.begin(), shown.paints.end(),
@@ -181,6 +189,7 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
     EXPECT_EQ(GetCtrlAttribute(panel, PANEL_NUMCH, ATTR_DIMMED, &dimmed), UIE_NO_ERROR);
     EXPECT_EQ(dimmed, 1);
     EXPECT_TRUE(fs::exists(dir.file("config.txt")));
+    EXPECT_TRUE(fs::exists(kept));
 }
 
 TEST_F(Controls, AttributeCallsCheckThePanelTheControlAndTheAttribute)
