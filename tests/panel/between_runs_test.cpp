@@ -12,7 +12,6 @@
 #include <QCheckBox>
 #include <QPushButton>
 
-#include <csignal>
 #include <fstream>
 #include <regex>
 #include <thread>

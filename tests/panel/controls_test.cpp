@@ -261,16 +261,13 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         EXPECT_EQ(noteThen.value_or(labelText("statusNote")), c.after);
         // Painted during the handshake (no run yet), on a label with room
         // for it; the earlier error is gone from then on.
-        std::size_t first = log.paints.size();
-        for (std::size_t i = 0; i < log.paints.size() && first == log.paints.size(); ++i) {
-            const auto& p = log.paints[i];
-            if (p.text == c.checking && !p.running && p.height > 0)
-                first = i;
-        }
-        ASSERT_LT(first, log.paints.size()) << "not painted during the handshake: " << c.checking;
-        for (std::size_t i = first; i < log.paints.size(); ++i)
-            EXPECT_EQ(log.paints[i].text.find("data.txt: "), std::string::npos)
-                << "the earlier error stood: " << log.paints[i].text;
+        auto p = std::find_if(log.paints.begin(), log.paints.end(), [&](const auto& p) {
+            return p.text == c.checking && !p.running && p.height > 0;
+        });
+        ASSERT_NE(p, log.paints.end()) << "not painted during the handshake: " << c.checking;
+        for (; p != log.paints.end(); ++p)
+            EXPECT_EQ(p->text.find("data.txt: "), std::string::npos)
+                << "the earlier error stood: " << p->text;
         close();
     }
 }
