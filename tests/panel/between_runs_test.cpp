@@ -9,60 +9,25 @@
 // (see secondWindow below) and writes what it found into second.txt.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
-#include <csignal>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <regex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "../support/config_home.h"
-#include "ctrlids.h"
-#include "fresh_run.h"
-#include "hint.h"
 #include "panel_memory.h"
 #include "proc.h"
-#include "pty.h"
-#include "runtime.h"
-#include "serial_virtual.h"
-#include "state.h"
-#include "window_user.h"
+#include "real_window.h"
 
 namespace fs = std::filesystem;
+using namespace realwin;
 
 namespace {
-
-constexpr int kBoardPort = 1;  // --com 1=virtual
-
-QWidget* window()
-{
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (top->objectName() == "tarvoPanel")
-            return top;
-    return nullptr;
-}
-
-template <class W>
-W* part(const char* name)
-{
-    QWidget* w = window();
-    return w ? w->findChild<W*>(name) : nullptr;
-}
 
 unsigned value(int control)
 {
@@ -71,46 +36,14 @@ unsigned value(int control)
     return v;
 }
 
-std::string note()
-{
-    auto* label = part<QLabel>("statusNote");
-    return label ? label->text().toStdString() : std::string();
-}
-
-// Calls `fn` from the event loop once `pred` holds (checked every 20 ms).
-void when(std::function<bool()> pred, std::function<void()> fn)
-{
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, pred, fn] {
-        if (!pred())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        fn();
-    });
-    timer->start(20);
-}
-
-// Runs the event loop until the program quits; a guard ends it after a minute.
-int runLoop()
-{
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-        QuitUserInterface(-77);
-    });
-    guard.start(60000);
-    return RunUserInterface();
-}
+std::string note() { return labelText("statusNote"); }
 
 // Presses Start, and Stop once records come.
 int startThenStop()
 {
-    QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+    pressLater("start");
     when([] { return tot_data.load() > 20; }, [] { buttonFor("stop")->click(); });
-    return runLoop();
+    return runWindow();
 }
 
 // Lets the event loop run until `pred` holds (up to 10 s).
@@ -141,34 +74,18 @@ std::string windowState()
     for (int id : {PANEL_COMPORT, PANEL_NUMCH, PANEL_BAUD, PANEL_STATUSBYTE, PANEL_PERIOD,
                    PANEL_DIGITAL, PANEL_COUNTER, PANEL_FORMAT})
         s += std::to_string(id) + " " + std::to_string(value(id)) + "\n";
-    auto* box = part<QCheckBox>("startAgain");
+    auto* box = child<QCheckBox>("startAgain");
     s += std::string("ticked ") + (box && box->isChecked() ? "1" : "0") + "\n";
     return s;
 }
 
-class BetweenRuns : public ::testing::Test {
+class BetweenRuns : public WindowTest {
 protected:
     void SetUp() override
     {
-        freshRunState();
-        here = fs::current_path();
-        fs::current_path(dir.path());  // data.txt and config.txt go here
-        usePrivateConfigHome();
+        WindowTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(startRunTime());
         fs::remove_all(fs::path(settingsFile()).parent_path());
-        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
-    }
-
-    void TearDown() override
-    {
-        close();
-        freshRunState();
-        tarvo::rt::resetVirtualBoard(kBoardPort);
-        fs::current_path(here);
     }
 
     // A new start of tarvo's window, as main makes it; returns how many
@@ -176,22 +93,10 @@ protected:
     int open()
     {
         close();
-        freshRunState();
         RunStatusNote("");  // the note of a previous case
-        panel = LoadPanel(0, "tarvo.uir", 1);
-        EXPECT_GT(panel, 0);
-        InstallHintFunction(panel, PANEL_PERIODHINT, periodhint);
-        const int recalled = RecallPanelSettings(panel);
-        DisplayPanel(panel);
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window()));
+        int recalled = -1;
+        showWindow(panel, &recalled);
         return recalled;
-    }
-
-    void close()
-    {
-        if (panel > 0)
-            DiscardPanel(panel);
-        panel = 0;
     }
 
     void set(std::initializer_list<std::pair<int, unsigned>> values)
@@ -199,12 +104,6 @@ protected:
         for (auto [id, v] : values)
             ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
     }
-
-    bool exists(const std::string& name) const { return fs::exists(dir.file(name)); }
-
-    TempDir dir;
-    fs::path here;
-    int panel = 0;
 };
 
 }  // namespace
@@ -234,14 +133,14 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
     EXPECT_TRUE(settle([] { return note().find("those of the last run") != std::string::npos; }))
         << note();
     // The period hint follows the values put back: three channels.
-    auto* hint = part<QLabel>("periodHint");
+    auto* hint = child<QLabel>("periodHint");
     ASSERT_NE(hint, nullptr);
     char expected[256] = {};
     periodhint(PANEL, expected, sizeof expected);
     EXPECT_EQ(hint->text().toStdString(), expected);
 
     // The way back.
-    auto* back = part<QPushButton>("panelFileValues");
+    auto* back = child<QPushButton>("panelFileValues");
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->text().toStdString(), "Panel fi&le values");
     back->click();
@@ -250,19 +149,6 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
         << note();
     // Going back changes nothing kept: the next Start keeps what it starts with.
     EXPECT_EQ(readfile(settingsFile()), kept);
-}
-
-TEST_F(BetweenRuns, AStartThatBeginsNoRunKeepsNothing)
-{
-    open();
-    set({{PANEL_NUMCH, 8}, {PANEL_PERIOD, 10}});  // far too short for eight channels
-    QTimer::singleShot(0, [] {
-        buttonFor("start")->click();
-        QuitUserInterface(0);
-    });
-    ASSERT_EQ(runLoop(), 0);
-    EXPECT_EQ(functionId, 0);
-    EXPECT_FALSE(fs::exists(settingsFile()));
 }
 
 TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
@@ -320,7 +206,7 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
 TEST_F(BetweenRuns, StopWithStartAgainTickedOpensAFreshTarvoWithTheSameSettings)
 {
     open();
-    auto* box = part<QCheckBox>("startAgain");
+    auto* box = child<QCheckBox>("startAgain");
     ASSERT_NE(box, nullptr);
     EXPECT_FALSE(box->isChecked());  // off by default
     set({{PANEL_NUMCH, 2}, {PANEL_PERIOD, 4000}, {PANEL_DIGITAL, 0}});
@@ -357,69 +243,57 @@ TEST_F(BetweenRuns, StopWithStartAgainTickedOpensAFreshTarvoWithTheSameSettings)
     EXPECT_NE(second.find("again 0\n"), std::string::npos) << second;
 }
 
-TEST_F(BetweenRuns, QuitEvenWithTheReportStartsNothingAgain)
+// Quit, even with the report, and a signal in Stop's pause end the cycle.
+// The signal comes last: a caught signal stays caught for the rest of this
+// process.
+TEST_F(BetweenRuns, QuitEvenWithTheReportOrASignalInStopsPauseStartsNothingAgain)
 {
+    std::thread signaller;
     struct Case {
         const char* name;
-        bool duringRun;
+        std::function<void()> during;  // once records come; null: no run
         bool report;
     };
     const Case cases[] = {
-        {"quit before any run", false, false},
-        {"quit during a run, stop and save the report", true, true},
+        {"quit before any run", nullptr, false},
+        {"quit during a run, stop and save the report",
+         [] {
+             // Quit asks from inside the button's click: watch first.
+             when([] { return question() != nullptr; },
+                  [] { buttonOf(question(), "Stop and save the report")->click(); });
+             buttonFor("quit")->click();
+         },
+         true},
+        {"a signal in Stop's pause",
+         [&] {
+             // Stop pauses 2.25 s before it ends the program.
+             signaller = std::thread([] {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                 ::kill(::getpid(), SIGTERM);
+             });
+             buttonFor("stop")->click();
+         },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(dir.file("config.txt"));
         const std::optional<qint64> before = tarvo::rt::lastStartedAgain();
         open();
-        part<QCheckBox>("startAgain")->setChecked(true);
-        if (c.duringRun) {
-            QTimer::singleShot(0, [] { buttonFor("start")->click(); });
-            when([] { return tot_data.load() > 20; },
-                 [] {
-                     // Quit asks from inside the button's click: watch first.
-                     when([] { return QApplication::activeModalWidget() != nullptr; },
-                          [] {
-                              auto* box =
-                                  qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                              for (QAbstractButton* b : box->buttons())
-                                  if (b->text() == "Stop and save the report")
-                                      b->click();
-                          });
-                     buttonFor("quit")->click();
-                 });
+        child<QCheckBox>("startAgain")->setChecked(true);
+        if (c.during) {
+            pressLater("start");
+            when([] { return tot_data.load() > 20; }, c.during);
         } else {
-            QTimer::singleShot(0, [] { buttonFor("quit")->click(); });
+            pressLater("quit");
         }
-        ASSERT_EQ(runLoop(), 0);
+        const int code = runWindow();
+        if (signaller.joinable())
+            signaller.join();
+        ASSERT_EQ(code, 0);
         EXPECT_EQ(exists("config.txt"), c.report);
         EXPECT_EQ(tarvo::rt::lastStartedAgain(), before);
     }
-}
-
-// Last: a caught signal stays caught for the rest of this process.
-TEST_F(BetweenRuns, ASignalDuringStopsPauseEndsTheCycle)
-{
-    const std::optional<qint64> before = tarvo::rt::lastStartedAgain();
-    open();
-    part<QCheckBox>("startAgain")->setChecked(true);
-    std::thread signaller;
-    QTimer::singleShot(0, [] { buttonFor("start")->click(); });
-    when([] { return tot_data.load() > 20; },
-         [&] {
-             // Stop pauses 2.25 s before it ends the program; the signal comes
-             // in that pause.
-             signaller = std::thread([] {
-                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                 ::kill(::getpid(), SIGTERM);
-             });
-             buttonFor("stop")->click();
-         });
-    ASSERT_EQ(runLoop(), 0);
-    signaller.join();
-    EXPECT_TRUE(exists("config.txt"));
-    EXPECT_EQ(tarvo::rt::lastStartedAgain(), before);
 }
 
 namespace {
@@ -446,17 +320,15 @@ int secondWindow(char** argv)
              say("note " + note() + "\n");
              buttonFor("start")->click();
          });
-    int again = -9;
     when([] { return tot_data.load() > 20; },
          [&] {
              say(std::string("running ") + (functionId != 0 ? "1" : "0") + "\n");
-             part<QCheckBox>("startAgain")->setChecked(false);
+             child<QCheckBox>("startAgain")->setChecked(false);
              buttonFor("stop")->click();
          });
-    runLoop();
+    runWindow();
     CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
-    again = tarvo::rt::lastStartedAgain() ? 1 : 0;
-    say("again " + std::to_string(again) + "\nend\n");
+    say(std::string("again ") + (tarvo::rt::lastStartedAgain() ? "1" : "0") + "\nend\n");
     DiscardPanel(panelHandle);
     return 0;
 }

@@ -5,102 +5,23 @@
 // silent; the period hint as the user types; the keyboard mnemonics.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QKeySequence>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTest>
-#include <QTimer>
-#include <QToolButton>
 
-#include <algorithm>
-#include <filesystem>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "ctrlids.h"
-#include "fresh_run.h"
-#include "hint.h"
-#include "pty.h"
-#include "reccost.h"
-#include "runtime.h"
-#include "serial_virtual.h"
-#include "state.h"
+#include "panel_memory.h"
+#include "real_window.h"
 
 namespace fs = std::filesystem;
+using namespace realwin;
 
 namespace {
-
-constexpr int kBoardPort = 1;  // --com 1=virtual
-
-QWidget* window()
-{
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (top->objectName() == "tarvoPanel")
-            return top;
-    return nullptr;
-}
-
-template <class T>
-T* child(const char* name)
-{
-    QWidget* w = window();
-    return w ? w->findChild<T*>(name) : nullptr;
-}
-
-QPushButton* buttonFor(const char* callback)
-{
-    if (QWidget* w = window())
-        for (QPushButton* b : w->findChildren<QPushButton*>())
-            if (b->property("callback").toString() == callback)
-                return b;
-    return nullptr;
-}
-
-std::string text(const char* label) { return child<QLabel>(label)->text().toStdString(); }
-
-std::string messageLine() { return child<QLineEdit>("message")->text().toStdString(); }
-
-// Watches not yet done when an event loop ended: they go with it.
-std::vector<QTimer*>& pending()
-{
-    static std::vector<QTimer*> timers;
-    return timers;
-}
-
-void dropPending()
-{
-    for (QTimer* t : pending())
-        delete t;
-    pending().clear();
-}
-
-// Calls `fn` from the event loop once `pred` holds (checked every 20 ms).
-void when(std::function<bool()> pred, std::function<void()> fn)
-{
-    auto* timer = new QTimer;
-    pending().push_back(timer);
-    QObject::connect(timer, &QTimer::timeout, [timer, pred, fn] {
-        if (!pred())
-            return;
-        timer->stop();
-        std::erase(pending(), timer);
-        timer->deleteLater();
-        fn();
-    });
-    timer->start(20);
-}
 
 // The settings a run is made with, by their widgets' names, Start, and the
 // way back to the panel file's values (which would change them).
@@ -168,74 +89,31 @@ private:
     QWidget* widget_;
 };
 
-class Controls : public ::testing::Test {
+class Controls : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        fresh();
-        here = fs::current_path();
-        fs::current_path(dir.path());
-    }
-
     void open(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
-        panel = LoadPanel(0, "tarvo.uir", 1);
-        ASSERT_GT(panel, 0);
-        InstallHintFunction(panel, PANEL_PERIODHINT, periodhint);
-        DisplayPanel(panel);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
-        const std::pair<int, unsigned> values[] = {
-            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2},     {PANEL_BAUD, 115200},
-            {PANEL_STATUSBYTE, 1},       {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1},
-            {PANEL_COUNTER, 1},          {PANEL_FORMAT, 1},
-        };
-        for (auto [id, v] : values)
-            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+        ASSERT_NO_FATAL_FAILURE(startRunTime(extra));
+        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
+        putRunValues(panel);
     }
-
-    void close()
-    {
-        if (panel > 0)
-            DiscardPanel(panel);
-        panel = 0;
-        fresh();
-    }
-
-    void TearDown() override
-    {
-        close();
-        tarvo::rt::resetVirtualBoard(kBoardPort);
-        fs::current_path(here);
-    }
-
-    static void fresh() { freshRunState(); }
 
     // Presses Start and runs the event loop until the program or `then`
-    // quits it (a guard ends a hang).
+    // quits it.
     int pressStart(std::function<void()> then = {})
     {
-        QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+        pressLater("start");
         if (then)
             then();
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
-        guard.start(60000);
-        const int code = RunUserInterface();
-        dropPending();
-        return code;
+        return runWindow();
     }
 
-    TempDir dir;
-    fs::path here;
-    int panel = 0;
+    // Presses Start and quits once the message line says something.
+    int pressStartUntilSaid()
+    {
+        return pressStart(
+            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
+    }
 };
 
 }  // namespace
@@ -253,6 +131,12 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         const char* message;            // the message line after Start
         const char* note;               // in the run status note; null: not checked
     };
+    // The settings a run began with are kept for the next start of tarvo,
+    // in this test program's own config folder.
+    usePrivateConfigHome();
+    const fs::path kept = tarvo::rt::rememberedSettingsPath().toStdString();
+    ASSERT_EQ(kept.string().rfind(usePrivateConfigHome(), 0), 0u) << kept;
+    fs::remove(kept);
     const Case cases[] = {
         {"period too short", [] { SetCtrlVal(PANEL, PANEL_PERIOD, 100u); },
          " ERROR: The sampling period results too short!", nullptr},
@@ -267,12 +151,11 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         c.arrange();
         EXPECT_EQ(enabledOf(allControls()), all) << "before Start";
         PaintLog shown(child<QLineEdit>("message"));
-        const int code = pressStart(
-            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
-        EXPECT_EQ(code, 0);
+        EXPECT_EQ(pressStartUntilSaid(), 0);
         EXPECT_EQ(messageLine(), c.message);  // the program's own text, unchanged
         EXPECT_EQ(functionId, 0);
         EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
+        EXPECT_FALSE(fs::exists(kept));
         // Back already when the error is on screen (a failed handshake
         // holds the window while it shows).
         const auto first = std::find_if(shown.paints.begin(), shown.paints.end(),
@@ -280,7 +163,7 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         ASSERT_NE(first, shown.paints.end());
         EXPECT_TRUE(first->settingsOn);
         if (c.note) {
-            EXPECT_EQ(text("statusNote").rfind(c.note, 0), 0u) << text("statusNote");
+            EXPECT_EQ(labelText("statusNote").rfind(c.note, 0), 0u) << labelText("statusNote");
         }
         fs::remove_all(dir.file("data.txt"));
         close();
@@ -306,6 +189,7 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
     EXPECT_EQ(GetCtrlAttribute(panel, PANEL_NUMCH, ATTR_DIMMED, &dimmed), UIE_NO_ERROR);
     EXPECT_EQ(dimmed, 1);
     EXPECT_TRUE(fs::exists(dir.file("config.txt")));
+    EXPECT_TRUE(fs::exists(kept));
 }
 
 TEST_F(Controls, AttributeCallsCheckThePanelTheControlAndTheAttribute)
@@ -354,9 +238,8 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         // An earlier Start's error stands in the note first.
         fs::remove_all(dir.file("data.txt"));
         fs::create_directories(dir.file("data.txt"));
-        pressStart(
-            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
-        ASSERT_EQ(text("statusNote").rfind("data.txt: ", 0), 0u) << text("statusNote");
+        pressStartUntilSaid();
+        ASSERT_EQ(labelText("statusNote").rfind("data.txt: ", 0), 0u) << labelText("statusNote");
         fs::remove_all(dir.file("data.txt"));
 
         SetCtrlVal(panel, PANEL_COMPORT, c.port);
@@ -367,7 +250,7 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
             // A run is ended by Stop, so data.txt is closed for the next case.
             when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
                  [&] {
-                     noteThen = text("statusNote");
+                     noteThen = labelText("statusNote");
                      if (functionId != 0)
                          buttonFor("stop")->click();
                      else
@@ -375,19 +258,16 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
                  });
         });
         // A Start that fails ends the program itself, after its pause.
-        EXPECT_EQ(noteThen.value_or(text("statusNote")), c.after);
+        EXPECT_EQ(noteThen.value_or(labelText("statusNote")), c.after);
         // Painted during the handshake (no run yet), on a label with room
         // for it; the earlier error is gone from then on.
-        std::size_t first = log.paints.size();
-        for (std::size_t i = 0; i < log.paints.size() && first == log.paints.size(); ++i) {
-            const auto& p = log.paints[i];
-            if (p.text == c.checking && !p.running && p.height > 0)
-                first = i;
-        }
-        ASSERT_LT(first, log.paints.size()) << "not painted during the handshake: " << c.checking;
-        for (std::size_t i = first; i < log.paints.size(); ++i)
-            EXPECT_EQ(log.paints[i].text.find("data.txt: "), std::string::npos)
-                << "the earlier error stood: " << log.paints[i].text;
+        auto p = std::find_if(log.paints.begin(), log.paints.end(), [&](const auto& p) {
+            return p.text == c.checking && !p.running && p.height > 0;
+        });
+        ASSERT_NE(p, log.paints.end()) << "not painted during the handshake: " << c.checking;
+        for (; p != log.paints.end(); ++p)
+            EXPECT_EQ(p->text.find("data.txt: "), std::string::npos)
+                << "the earlier error stood: " << p->text;
         close();
     }
 }
@@ -432,12 +312,15 @@ TEST_F(Controls, ASilentBoardIsSaidWithTheTimeSinceTheLastRecord)
     open();
     std::string flowing, silent;
     const int code = pressStart([&] {
-        when([] { return tot_data.load() > 50; }, [&] { flowing = text("statusRate"); });
-        when([] { return QString::fromStdString(text("statusRate")).startsWith("last record"); },
-             [&] {
-                 silent = text("statusRate");
-                 buttonFor("stop")->click();
-             });
+        when([] { return tot_data.load() > 50; }, [&] { flowing = labelText("statusRate"); });
+        when(
+            [] {
+                return QString::fromStdString(labelText("statusRate")).startsWith("last record");
+            },
+            [&] {
+                silent = labelText("statusRate");
+                buttonFor("stop")->click();
+            });
     });
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(QString::fromStdString(flowing).endsWith(" records/s")) << flowing;
@@ -451,11 +334,17 @@ TEST_F(Controls, ASilentBoardIsSaidWithTheTimeSinceTheLastRecord)
 // ---------------------------------------------------------------------------
 // The period hint
 
-TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloor)
+// The hint's text, and room for all of it without widening the settings'
+// column or the window.
+TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloorInItsColumn)
 {
     open();
     QLabel* hint = child<QLabel>("periodHint");
-    ASSERT_NE(hint, nullptr);
+    QWidget* column = child<QWidget>("acquisitionGroup");
+    ASSERT_TRUE(hint && column);
+    QApplication::processEvents();
+    const int width = column->width();
+    const int windowWidth = window()->width();
     struct Case {
         unsigned ch, status, baud, period;
         const char* text;
@@ -472,6 +361,8 @@ TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloor)
         // 10 bytes at 9600 bit/s: 110 bits, 11458.3 µs, where the table allows 3.4 ms.
         {6, 1, 9600, 20000, "3415 µs to 167.8 s; at 9600 bit/s the line needs 11.5 ms"},
         {6, 1, 9600, 3000, "3415 µs to 167.8 s: too short; at 9600 bit/s the line needs 11.5 ms"},
+        // The longest text, shorter ones after it: 13 bytes, 143 bits: 14895.8 µs.
+        {8, 1, 9600, 2000, "4441 µs to 167.8 s: too short; at 9600 bit/s the line needs 14.9 ms"},
         // 2 bytes, 22 bits: 2291.7 µs; 13 bytes at 19200, 143 bits: 7447.9 µs.
         {1, 0, 9600, 2000, "693 µs to 167.8 s; at 9600 bit/s the line needs 2292 µs"},
         {8, 1, 19200, 5000, "4441 µs to 167.8 s; at 19200 bit/s the line needs 7448 µs"},
@@ -485,6 +376,11 @@ TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloor)
         ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, c.baud), UIE_NO_ERROR);
         ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, c.period), UIE_NO_ERROR);
         EXPECT_EQ(hint->text().toStdString(), c.text);
+        QApplication::processEvents();
+        EXPECT_EQ(column->width(), width);
+        EXPECT_EQ(window()->width(), windowWidth);
+        // The whole text stays on screen, wrapped where it must be.
+        EXPECT_GE(hint->height(), hint->heightForWidth(hint->width()));
     }
 }
 
@@ -516,31 +412,6 @@ TEST_F(Controls, ThePeriodHintFollowsThePeriodAsItIsTyped)
     QTest::keyClick(period, Qt::Key_Return);
     EXPECT_EQ(period->value(), 15000);
     EXPECT_EQ(hint->text().toStdString(), "1505 µs to 167.8 s");
-}
-
-TEST_F(Controls, TheHintsTextLeavesTheSettingsColumnsWidthAlone)
-{
-    open();
-    QWidget* column = child<QWidget>("acquisitionGroup");
-    ASSERT_NE(column, nullptr);
-    QApplication::processEvents();
-    const int width = column->width();
-    const int windowWidth = window()->width();
-    const std::pair<unsigned, unsigned> settings[] = {
-        {9600, 8},    // the longest text: the line's note
-        {115200, 1},  // a short one
-        {19200, 8},
-    };
-    for (auto [baud, ch] : settings) {
-        SetCtrlVal(panel, PANEL_BAUD, baud);
-        SetCtrlVal(panel, PANEL_NUMCH, ch);
-        QApplication::processEvents();
-        EXPECT_EQ(column->width(), width) << baud << " " << ch;
-        EXPECT_EQ(window()->width(), windowWidth) << baud << " " << ch;
-        QLabel* hint = child<QLabel>("periodHint");
-        // The whole text stays on screen, wrapped where it must be.
-        EXPECT_GE(hint->height(), hint->heightForWidth(hint->width())) << baud << " " << ch;
-    }
 }
 
 // Alt+letter: each label and button of the window has its own letter, and

@@ -4,158 +4,50 @@
 // termination signal withdraws the question and ends the run as always.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include <unistd.h>
 
-#include "../support/config_home.h"
-#include "ctrlids.h"
-#include "fresh_run.h"
-#include "hint.h"
 #include "panel_internal.h"
-#include "pty.h"
-#include "runtime.h"
-#include "serial_virtual.h"
-#include "state.h"
+#include "real_window.h"
 
-namespace fs = std::filesystem;
+using namespace realwin;
 
 namespace {
 
-constexpr int kBoardPort = 1;  // --com 1=virtual
 const char kTitle[] = "A run is in progress";
 const char kStop[] = "Stop and save the report";
 const char kQuit[] = "Quit without the report";
 const char kCancel[] = "Cancel";
 
-QWidget* window()
-{
-    for (QWidget* top : QApplication::topLevelWidgets())
-        if (top->objectName() == "tarvoPanel")
-            return top;
-    return nullptr;
-}
-
-QPushButton* buttonFor(const char* callback)
-{
-    if (QWidget* w = window())
-        for (QPushButton* b : w->findChildren<QPushButton*>())
-            if (b->property("callback").toString() == callback)
-                return b;
-    return nullptr;
-}
-
-std::string messageLine()
-{
-    QWidget* w = window();
-    auto* line = w ? w->findChild<QLineEdit*>("message") : nullptr;
-    return line ? line->text().toStdString() : std::string();
-}
-
-// Calls `fn` from the event loop once `pred` holds (checked every 20 ms).
-void when(std::function<bool()> pred, std::function<void()> fn)
-{
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, pred, fn] {
-        if (!pred())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        fn();
-    });
-    timer->start(20);
-}
-
-QMessageBox* question() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
-
-QAbstractButton* buttonOf(QMessageBox* box, const char* text)
-{
-    for (QAbstractButton* b : box->buttons())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
-class WindowRun : public ::testing::Test {
+class WindowRun : public WindowTest {
 protected:
     void SetUp() override
     {
-        fresh();
-        here = fs::current_path();
-        fs::current_path(dir.path());  // data.txt and config.txt go here
-        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        usePrivateConfigHome();
-        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
-    }
-
-    void open()
-    {
-        panel = LoadPanel(0, "tarvo.uir", 1);
-        ASSERT_GT(panel, 0);
-        InstallHintFunction(panel, PANEL_PERIODHINT, periodhint);
-        DisplayPanel(panel);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
-        const std::pair<int, unsigned> values[] = {
-            {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2},     {PANEL_BAUD, 115200},
-            {PANEL_STATUSBYTE, 1},       {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1},
-            {PANEL_COUNTER, 1},          {PANEL_FORMAT, 1},
-        };
-        for (auto [id, v] : values)
-            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+        WindowTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(startRunTime());
     }
 
     void TearDown() override
     {
-        if (panel > 0)
-            DiscardPanel(panel);
-        fresh();
         tarvo::rt::setControlRequirements(nullptr, 0);
-        tarvo::rt::resetVirtualBoard(kBoardPort);
-        fs::current_path(here);
+        WindowTest::TearDown();
     }
 
-    // What a new process starts with: one run per process.
-    static void fresh() { freshRunState(); }
+    void open()
+    {
+        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
+        putRunValues(panel);
+    }
 
     // Presses Start, then calls `during` from the event loop once records
     // come; runs the event loop until the program quits.
     int runWith(std::function<void()> during)
     {
-        QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+        pressLater("start");
         when([] { return tot_data.load() > 50; }, during);
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] {
-            if (QWidget* modal = QApplication::activeModalWidget())
-                modal->close();
-            QuitUserInterface(-77);
-        });
-        guard.start(60000);
-        return RunUserInterface();
+        return runWindow();
     }
-
-    bool exists(const char* name) const { return fs::exists(dir.file(name)); }
-
-    TempDir dir;
-    fs::path here;
-    int panel = 0;
 };
 
 enum class Trigger { CloseWindow, QuitButton };
@@ -186,9 +78,9 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fresh();
-        fs::remove(dir.file("data.txt"));
-        fs::remove(dir.file("config.txt"));
+        close();
+        std::filesystem::remove(dir.file("data.txt"));
+        std::filesystem::remove(dir.file("config.txt"));
         open();
         std::string title;
         std::vector<std::string> buttons;
@@ -237,8 +129,6 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
         if (c.report) {
             EXPECT_EQ(messageLine(), "Data recorded in DATA.TXT, config parameter in CONFIG.TXT");
         }
-        DiscardPanel(panel);
-        panel = 0;
     }
 }
 
@@ -275,11 +165,7 @@ TEST_F(WindowRun, QuitBeforeAnyRunAsksNothing)
              asked = true;
              question()->close();
          });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
-    guard.start(30000);
-    EXPECT_EQ(RunUserInterface(), 0);
+    EXPECT_EQ(runWindow(30), 0);
     EXPECT_FALSE(asked);
     EXPECT_FALSE(exists("data.txt"));
 }
@@ -295,18 +181,14 @@ TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
     open();
     ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, 999999999u), UIE_NO_ERROR);
     ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, 100000u), UIE_NO_ERROR);
-    QTimer::singleShot(0, [] { buttonFor("start")->click(); });
+    pressLater("start");
     std::string shown;
     when([] { return !messageLine().empty(); },
          [&] {
              shown = messageLine();
              QuitUserInterface(0);
          });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QuitUserInterface(-77); });
-    guard.start(30000);
-    EXPECT_EQ(RunUserInterface(), 0);
+    EXPECT_EQ(runWindow(30), 0);
     EXPECT_EQ(shown, " ERROR: The panel's settings are out of range!");
     EXPECT_EQ(functionId, 0);
     EXPECT_EQ(fout, nullptr);
