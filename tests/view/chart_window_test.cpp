@@ -18,6 +18,7 @@
 #include "board_model.h"
 #include "chart.h"
 #include "live_feed.h"
+#include "pixels.h"
 #include "proc.h"
 #include "trace_colours.h"
 
@@ -73,22 +74,6 @@ protected:
         return chart->grab().toImage();
     }
 
-    // Pixels near `colour` inside `area` of `image`.
-    static int pixelsOf(const QImage& image, QColor colour, QRect area)
-    {
-        int n = 0;
-        area = area.intersected(image.rect());
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x) {
-                const QColor p = image.pixelColor(x, y);
-                if (std::abs(p.red() - colour.red()) < 24 &&
-                    std::abs(p.green() - colour.green()) < 24 &&
-                    std::abs(p.blue() - colour.blue()) < 24)
-                    ++n;
-            }
-        return n;
-    }
-
     QColor colourOf(int ch) const
     {
         return tarvo::traceColour(chart->palette(), ch, tarvo::rt::kChartChannels);
@@ -107,7 +92,7 @@ protected:
         const QRect band = legend();
         for (int y = band.top(); y <= band.bottom(); ++y)
             for (int x = band.left(); x < band.right() / 2; ++x)
-                if (pixelsOf(image, c, QRect(x, y, 1, 1)))
+                if (alike(image.pixelColor(x, y), c))
                     return {x + 3, y};
         return {-1, -1};
     }
