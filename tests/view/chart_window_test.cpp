@@ -224,17 +224,18 @@ TEST_F(ChartWindow, AClickOnALegendEntryHidesItsTraceAndAnotherShowsIt)
         SCOPED_TRACE(c.what);
         const QPoint at = swatchOf(c.entry);
         ASSERT_GE(at.x(), 0) << "no legend entry";
+        const QColor colour = c.entry == tarvo::rt::kLinesBit ? lines : colourOf(c.entry);
         auto drawn = [&] {
-            return c.entry == tarvo::rt::kLinesBit ? pixelsOf(picture(), lines, lanes)
-                                                   : pixelsOf(picture(), colourOf(c.entry), plot());
+            return pixelsOf(picture(), colour, c.entry == tarvo::rt::kLinesBit ? lanes : plot());
         };
         const int shown = drawn();
         EXPECT_GT(shown, 100);
+        const int swatch = pixelsOf(picture(), colour, legend());
         QTest::mouseClick(chart.get(), Qt::LeftButton, {}, at);
         EXPECT_EQ(chart->hidden(), c.mask);
         EXPECT_LT(drawn(), 5) << "hidden";
         EXPECT_GT(pixelsOf(picture(), colourOf(1), plot()), 100) << "the others stay";
-        // The entry says so: its swatch is hollow (fewer pixels of its colour).
+        EXPECT_LT(pixelsOf(picture(), colour, legend()), swatch) << "the entry's swatch is hollow";
         QTest::mouseClick(chart.get(), Qt::LeftButton, {}, at);
         EXPECT_EQ(chart->hidden(), 0u);
         EXPECT_GT(drawn(), shown / 2);
