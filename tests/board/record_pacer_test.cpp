@@ -129,6 +129,22 @@ namespace {
 
 const Bytes kBlock3420 = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
 
+// The 3420 us stream on a line of `baud` from t0; `line` holds what has arrived.
+struct OnALine {
+    explicit OnALine(long baud, const tarvo::board::Faults& faults = {})
+        : b(streamingBoard(kBlock3420, faults))
+    {
+        pacer.setLine(baud);
+        pacer.start(t0);
+    }
+    void paceTo(std::chrono::nanoseconds t) { pacer.pace(b, &line, 0, t0 + t); }
+
+    BoardModel b;
+    RecordPacer pacer{8 * 1024};
+    const RecordPacer::Clock::time_point t0 = RecordPacer::Clock::now();
+    Bytes line;
+};
+
 // The record numbers of records in a row, from their counters (the status
 // byte's low nibble), taking every gap as less than 16 records.
 std::vector<uint64_t> numbersOf(const Bytes& line, unsigned recLen)
@@ -169,29 +185,6 @@ TEST(RecordPacer, ALineCarriesItsBaudRateOverItsBitsPerByteInBytes)
     }
 }
 
-TEST(RecordPacer, ARecordArrivesOnceItsLastByteIsAcrossTheLine)
-{
-    BoardModel b = streamingBoard(kBlock3420);
-    ASSERT_EQ(b.config().periodUs, 3420u);
-    RecordPacer pacer(8 * 1024);
-    pacer.setLine(9600);
-    const auto t0 = RecordPacer::Clock::now();
-    pacer.start(t0);
-    Bytes line;
-    // Record 1 takes 110 bit times, 11.458 ms; record 2, due at 3.42 ms,
-    // waits behind it and arrives at 2 x 11.458 = 22.917 ms.
-    pacer.pace(b, &line, 0, t0 + 11458us);
-    EXPECT_TRUE(line.empty());
-    EXPECT_TRUE(pacer.inFlight());
-    EXPECT_EQ(pacer.nextArrival(), t0 + 11'458'333ns);
-    pacer.pace(b, &line, 0, t0 + 11459us);
-    EXPECT_EQ(line, recordBytes(b, 1, 1));
-    pacer.pace(b, &line, 0, t0 + 22916us);
-    EXPECT_EQ(line, recordBytes(b, 1, 1));
-    pacer.pace(b, &line, 0, t0 + 22917us);
-    EXPECT_EQ(line, recordBytes(b, 1, 2));
-}
-
 TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
 {
     // 10 s of the 3420 us stream, read every millisecond: 2924 records fall
@@ -209,14 +202,10 @@ TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.baud) + " bit/s");
-        BoardModel b = streamingBoard(kBlock3420);
-        RecordPacer pacer(8 * 1024);
-        pacer.setLine(c.baud);
-        const auto t0 = RecordPacer::Clock::now();
-        pacer.start(t0);
-        Bytes line;
+        OnALine s(c.baud);
         for (auto t = 1ms; t <= 10s; t += 1ms)
-            pacer.pace(b, &line, 0, t0 + t);
+            s.paceTo(t);
+        const auto& [b, pacer, t0, line] = s;
         ASSERT_EQ(b.recordNumber(), 2924u);
         const uint64_t received = line.size() / 10;
         // The line is busy to the end: the last record or two are still on it.
@@ -255,28 +244,40 @@ TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
     }
 }
 
-TEST(RecordPacer, TheStreamEndsWhereItWouldAndWhatIsOnTheLineStillArrives)
+// At 9600 bit/s a record takes 110 bit times, 11.458 ms: record 1 arrives
+// then; record 2, due at 3.42 ms, waits behind it and arrives at 22.917 ms;
+// 3 and 4 find the line full. A hang-up after record 4 (or the silence after
+// it) comes all the same, and records 1 and 2 arrive after it.
+TEST(RecordPacer, ARecordArrivesOnceItsLastByteIsAcrossTheLineEvenAfterTheStreamEnds)
 {
-    // At 9600 records 1 and 2 go, 3 and 4 find the line full; the hang-up
-    // after record 4 (or the silence after it) comes all the same, and
-    // records 1 and 2 arrive after it, at 11.458 and 22.917 ms.
-    for (auto field : {&tarvo::board::Faults::hangupAfter, &tarvo::board::Faults::silenceAfter}) {
-        BoardModel b = streamingBoard(kBlock3420, tarvo::board::test::faultsWith(field, 4));
-        RecordPacer pacer(8 * 1024);
-        pacer.setLine(9600);
-        const auto t0 = RecordPacer::Clock::now();
-        pacer.start(t0);
-        Bytes line;
-        pacer.pace(b, &line, 0, t0 + 20ms);
-        EXPECT_NE(b.state(), BoardModel::State::Streaming);
-        EXPECT_EQ(b.recordNumber(), 4u);
-        EXPECT_EQ(pacer.lineLost(), 2u);
-        EXPECT_EQ(line, recordBytes(b, 1, 1));
-        pacer.pace(b, &line, 0, t0 + 22ms);
-        EXPECT_EQ(line, recordBytes(b, 1, 1));
-        pacer.pace(b, &line, 0, t0 + 23ms);
-        Bytes expected = recordBytes(b, 1, 2);
-        EXPECT_EQ(line, expected);
-        EXPECT_FALSE(pacer.inFlight());
+    ASSERT_EQ(streamingBoard(kBlock3420).config().periodUs, 3420u);
+    using tarvo::board::Faults;
+    const struct {
+        const char* what;
+        uint64_t Faults::*endAfter4;
+        std::chrono::nanoseconds next;  // the arrival the line waits for after the first step
+        // The times paced to, and the records arrived by each.
+        std::vector<std::pair<std::chrono::microseconds, uint64_t>> arrived;
+    } cases[] = {
+        {"no end", nullptr, 11'458'333ns, {{11458us, 0}, {11459us, 1}, {22916us, 1}, {22917us, 2}}},
+        {"a hang-up", &Faults::hangupAfter, 22'916'666ns, {{20ms, 1}, {22ms, 1}, {23ms, 2}}},
+        {"silence", &Faults::silenceAfter, 22'916'666ns, {{20ms, 1}, {22ms, 1}, {23ms, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OnALine s(9600, c.endAfter4 ? tarvo::board::test::faultsWith(c.endAfter4, 4) : Faults{});
+        for (std::size_t i = 0; i < c.arrived.size(); ++i) {
+            const auto [t, records] = c.arrived[i];
+            s.paceTo(t);
+            EXPECT_EQ(s.line, recordBytes(s.b, 1, records)) << t.count() << " us";
+            if (i == 0) {
+                EXPECT_EQ(s.b.recordNumber(), 4u);
+                EXPECT_EQ(s.pacer.lineLost(), 2u);
+                EXPECT_EQ(s.b.state() == BoardModel::State::Streaming, !c.endAfter4);
+                EXPECT_TRUE(s.pacer.inFlight());
+                EXPECT_EQ(s.pacer.nextArrival(), s.t0 + c.next);
+            }
+        }
+        EXPECT_EQ(s.pacer.inFlight(), !c.endAfter4) << "nothing more on the line after the end";
     }
 }

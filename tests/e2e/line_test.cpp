@@ -3,23 +3,9 @@
 // count, the counter column of data.txt and the board's own records agree.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "recorder.h"
-
-namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-}  // namespace
 
 TEST(Line, AVirtualBoardTooFastForItsLineLosesWhatTheLineCannotCarry)
 {
@@ -59,7 +45,7 @@ TEST(Line, AVirtualBoardTooFastForItsLineLosesWhatTheLineCannotCarry)
         }
 
         // tarvo counted as lost exactly the records missing from data.txt.
-        const std::string info = readFile(rec.work() + "/run.json");
+        const std::string info = readfile(rec.work() + "/run.json");
         std::smatch lost;
         ASSERT_TRUE(std::regex_search(info, lost, std::regex("\"lost\": (\\d+)"))) << info;
         EXPECT_EQ(std::stoull(lost[1]), gaps) << info;

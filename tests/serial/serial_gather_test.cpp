@@ -57,51 +57,46 @@ TEST(ReadGathering, TheLongestGatherKeepsTheLineWithinHalfTheKernelQueue)
 
 TEST(ReadGathering, ShortWhileAReplyMayComeLongOnceTheLineTrickles)
 {
-    // Each step: what happened, and the gather the next read makes when it
-    // finds nothing. A read brings its bytes after the gather it was given.
-    enum Event { Read, Reply };
+    // Each step: the bytes a read brought after the gather it was given (or
+    // a reply awaited: a write, a break or a flush), and the gather the next
+    // read makes when it finds nothing.
+    constexpr long kReply = -1;
     const struct {
         const char* name;
         long baud;
-        std::vector<std::pair<Event, std::size_t>> steps;
-        std::vector<long long> gathers;
+        std::vector<std::pair<long, long long>> steps;
     } cases[] = {
-        {"a new port reads at once", 115200, {}, {}},
+        {"a new port reads at once", 115200, {}},
         {"records at the board's own pace: short, then steady",
          115200,
-         {{Read, 13}, {Read, 65}, {Read, 78}, {Read, 65}, {Read, 260}, {Read, 13}},
-         {10, 10, 10, 40, 40, 40}},
+         {{13, 10}, {65, 10}, {78, 10}, {65, 40}, {260, 40}, {13, 40}}},
         {"a flood reads at once, and trickles again from the start",
          115200,
-         {{Read, 13}, {Read, 13}, {Read, 13}, {Read, 13}, {Read, 4095}, {Read, 255}, {Read, 256}},
-         {10, 10, 10, 40, 0, 10, 0}},
+         {{13, 10}, {13, 10}, {13, 10}, {13, 40}, {4095, 0}, {255, 10}, {256, 0}}},
         {"after the long gather, the same rate ends the trickle",
          115200,
-         {{Read, 13}, {Read, 65}, {Read, 65}, {Read, 65}, {Read, 1023}, {Read, 1024}, {Read, 13}},
-         {10, 10, 10, 40, 40, 0, 10}},
+         {{13, 10}, {65, 10}, {65, 10}, {65, 40}, {1023, 40}, {1024, 0}, {13, 10}}},
         {"a write, a break or a flush: the reply is read at once",
          19200,
-         {{Read, 14}, {Reply, 0}, {Read, 1}, {Read, 13}, {Read, 13}, {Read, 13}, {Reply, 0}},
-         {10, 0, 10, 10, 10, 40, 0}},
+         {{14, 10}, {kReply, 0}, {1, 10}, {13, 10}, {13, 10}, {13, 40}, {kReply, 0}}},
         {"a fast line gathers no longer than its ceiling, even at first",
          4000000,
-         {{Read, 100}, {Read, 100}, {Read, 100}, {Read, 100}, {Read, 128}},
-         {5, 5, 5, 5, 5}},
+         {{100, 5}, {100, 5}, {100, 5}, {100, 5}, {128, 5}}},
         {"a line too fast for a whole millisecond never gathers",
          30000000,
-         {{Read, 13}, {Read, 13}, {Read, 13}, {Read, 13}},
-         {0, 0, 0, 0}},
+         {{13, 0}, {13, 0}, {13, 0}, {13, 0}}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ReadGathering g(c.baud);
-        EXPECT_EQ(g.next().count(), 0) << c.name;
-        ASSERT_EQ(c.steps.size(), c.gathers.size()) << c.name;
+        EXPECT_EQ(g.next().count(), 0);
         for (std::size_t i = 0; i < c.steps.size(); i++) {
-            if (c.steps[i].first == Read)
-                g.read(c.steps[i].second, g.next());
-            else
+            const auto [bytes, gather] = c.steps[i];
+            if (bytes == kReply)
                 g.awaitReply();
-            EXPECT_EQ(g.next().count(), c.gathers[i]) << c.name << ", step " << i;
+            else
+                g.read(std::size_t(bytes), g.next());
+            EXPECT_EQ(g.next().count(), gather) << "step " << i;
         }
     }
 }

@@ -65,6 +65,9 @@ void expectColumn(const ChartColumns& c, const Kept& k)
     EXPECT_EQ(col->first[2], 0) << "a channel the run does not record";
 }
 
+// A column whose records all held `v` on channel 1, without lines.
+Kept flat(std::int64_t id, std::uint16_t v) { return {id, v, v, v, v, 0, 0, 0, 0}; }
+
 }  // namespace
 
 TEST(ChartColumns, EachRecordGoesIntoTheColumnOfItsTime)
@@ -264,95 +267,48 @@ TEST(ChartColumns, TheMeasuredRateSetsHowManyRecordsTheRunPassesOver)
 // columns whenever a record or the clock goes past its right edge.
 TEST(ChartColumns, EachWindowHasItsOwnColumnWidthAndTheWholeRunDoublesAsItGrows)
 {
-    struct Case {
-        const char* what;
-        double window;  // seconds, 0: the whole run
-        std::vector<ChartPoint> points;
-        double reachUs;  // the clock, after the records (-1: not moved)
-        double columnUs;
-        int coarsenings;
-        std::vector<Kept> kept;
-        std::int64_t latest;
-    };
-    const Case cases[] = {
-        {"30 s: 60000 us a column, 30 records each",
-         30,
-         {point(1, 100), point(30, 200), point(31, 300)},
-         -1,
-         60000,
-         0,
-         {{0, 100, 100, 200, 200, 0, 0, 0, 0}, {1, 300, 300, 300, 300, 0, 0, 0, 0}},
-         1},
-        {"10 min: 1.2 s a column, record 601 (1.2 s in) starts the second",
-         600,
-         {point(600, 7), point(601, 8)},
-         -1,
-         1.2e6,
-         0,
-         {{0, 7, 7, 7, 7, 0, 0, 0, 0}, {1, 8, 8, 8, 8, 0, 0, 0, 0}},
-         1},
-        {"the whole run within its first 5 s: 10000 us a column",
-         0,
-         {point(1, 10), point(2500, 20)},
-         -1,
-         10000,
-         0,
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {499, 20, 20, 20, 20, 0, 0, 0, 0}},
-         499},
-        {"a record at 5 s doubles the columns: neighbours merge",
-         0,
-         {point(1, 500, 0, 0x80), point(5, 100, 0, 0x80), point(6, 900, 0, 0x00),
-          point(10, 300, 0, 0x40), point(2501, 40)},
-         -1,
-         20000,
-         1,
-         {{0, 500, 100, 900, 300, 0x80, 0x00, 0xC0, 0x40}, {250, 40, 40, 40, 40, 0, 0, 0, 0}},
-         250},
-        {"a record at 25 s doubles them three times at once",
-         0,
-         {point(1, 10), point(12501, 50)},
-         -1,
-         80000,
-         3,
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {312, 50, 50, 50, 50, 0, 0, 0, 0}},
-         312},
-        {"a silent board: the clock at 20 s doubles them too",
-         0,
-         {point(1, 10), point(6, 20)},
-         20e6,
-         80000,
-         3,
-         {{0, 10, 10, 20, 20, 0, 0, 0, 0}},
-         0},
-        {"the clock does not change a window's columns",
-         30,
-         {point(1, 10)},
-         600e6,
-         60000,
-         0,
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}},
-         0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    // A window of `window` s (0: the whole run) takes `points`, then the clock
+    // reaches `reachUs` (-1: not moved): its columns' width, how often they
+    // doubled, columns it keeps and its newest column.
+    const auto expect = [](const char* what, double window, const std::vector<ChartPoint>& points,
+                           double reachUs, double columnUs, int coarsenings,
+                           const std::vector<Kept>& kept, std::int64_t latest) {
+        SCOPED_TRACE(what);
         ChartColumns got;
-        got.setWindow(c.window);
+        got.setWindow(window);
         got.rebin(500);
         got.restart(kTwoChannels, 0);
-        for (const ChartPoint& p : c.points)
+        for (const ChartPoint& p : points)
             got.take(p);
-        if (c.reachUs >= 0)
-            got.reach(c.reachUs);
-        EXPECT_EQ(got.wholeRun(), c.window == 0);
-        EXPECT_DOUBLE_EQ(got.columnUs(), c.columnUs);
-        EXPECT_EQ(got.coarsenings(), c.coarsenings);
-        for (const Kept& k : c.kept)
+        if (reachUs >= 0)
+            got.reach(reachUs);
+        EXPECT_EQ(got.wholeRun(), window == 0);
+        EXPECT_DOUBLE_EQ(got.columnUs(), columnUs);
+        EXPECT_EQ(got.coarsenings(), coarsenings);
+        for (const Kept& k : kept)
             expectColumn(got, k);
-        EXPECT_EQ(got.latest(), c.latest);
-        if (c.coarsenings > 0) {
+        EXPECT_EQ(got.latest(), latest);
+        if (coarsenings > 0) {
             EXPECT_EQ(got.oldestChanged(), 0) << "every column moved";
         }
-    }
+    };
+    expect("30 s: 60000 us a column, 30 records each", 30,
+           {point(1, 100), point(30, 200), point(31, 300)}, -1, 60000, 0,
+           {{0, 100, 100, 200, 200, 0, 0, 0, 0}, flat(1, 300)}, 1);
+    expect("10 min: 1.2 s a column, record 601 (1.2 s in) starts the second", 600,
+           {point(600, 7), point(601, 8)}, -1, 1.2e6, 0, {flat(0, 7), flat(1, 8)}, 1);
+    expect("the whole run within its first 5 s: 10000 us a column", 0,
+           {point(1, 10), point(2500, 20)}, -1, 10000, 0, {flat(0, 10), flat(499, 20)}, 499);
+    expect("a record at 5 s doubles the columns: neighbours merge", 0,
+           {point(1, 500, 0, 0x80), point(5, 100, 0, 0x80), point(6, 900, 0, 0x00),
+            point(10, 300, 0, 0x40), point(2501, 40)},
+           -1, 20000, 1, {{0, 500, 100, 900, 300, 0x80, 0x00, 0xC0, 0x40}, flat(250, 40)}, 250);
+    expect("a record at 25 s doubles them three times at once", 0, {point(1, 10), point(12501, 50)},
+           -1, 80000, 3, {flat(0, 10), flat(312, 50)}, 312);
+    expect("a silent board: the clock at 20 s doubles them too", 0, {point(1, 10), point(6, 20)},
+           20e6, 80000, 3, {{0, 10, 10, 20, 20, 0, 0, 0, 0}}, 0);
+    expect("the clock does not change a window's columns", 30, {point(1, 10)}, 600e6, 60000, 0,
+           {flat(0, 10)}, 0);
 }
 
 TEST(ChartColumns, AResizeOfTheWholeRunKeepsTheNarrowestDoublingThatHoldsIt)
@@ -378,8 +334,8 @@ TEST(ChartColumns, AResizeOfTheWholeRunKeepsTheNarrowestDoublingThatHoldsIt)
         c.rebin(k.width);
         EXPECT_DOUBLE_EQ(c.columnUs(), k.columnUs);
         EXPECT_EQ(c.latest(), k.newest);
-        expectColumn(c, {k.newest, 40, 40, 40, 40, 0, 0, 0, 0});
-        expectColumn(c, {0, 10, 10, 10, 10, 0, 0, 0, 0});
+        expectColumn(c, flat(k.newest, 40));
+        expectColumn(c, flat(0, 10));
     }
     // A new run starts again at 5 s.
     c.restart(kTwoChannels, 0);

@@ -1,9 +1,5 @@
 // The live chart as a user works it, offscreen: the real widget on a feed of
-// its own, fed the board model's records as the sampling thread would. Pause
-// and P freeze the picture while records go on; each time window shows the
-// run through its own columns; a click on a legend entry hides the trace;
-// the mouse gives a readout; a silent board lets the time axis go on with
-// the clock; a record every 10 s is a dot; a dark palette makes a dark chart.
+// its own, fed the board model's records as the sampling thread would.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -18,6 +14,7 @@
 #include "board_model.h"
 #include "chart.h"
 #include "live_feed.h"
+#include "pixels.h"
 #include "proc.h"
 #include "trace_colours.h"
 
@@ -73,22 +70,6 @@ protected:
         return chart->grab().toImage();
     }
 
-    // Pixels near `colour` inside `area` of `image`.
-    static int pixelsOf(const QImage& image, QColor colour, QRect area)
-    {
-        int n = 0;
-        area = area.intersected(image.rect());
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x) {
-                const QColor p = image.pixelColor(x, y);
-                if (std::abs(p.red() - colour.red()) < 24 &&
-                    std::abs(p.green() - colour.green()) < 24 &&
-                    std::abs(p.blue() - colour.blue()) < 24)
-                    ++n;
-            }
-        return n;
-    }
-
     QColor colourOf(int ch) const
     {
         return tarvo::traceColour(chart->palette(), ch, tarvo::rt::kChartChannels);
@@ -107,7 +88,7 @@ protected:
         const QRect band = legend();
         for (int y = band.top(); y <= band.bottom(); ++y)
             for (int x = band.left(); x < band.right() / 2; ++x)
-                if (pixelsOf(image, c, QRect(x, y, 1, 1)))
+                if (alike(image.pixelColor(x, y), c))
                     return {x + 3, y};
         return {-1, -1};
     }
@@ -168,30 +149,41 @@ TEST_F(ChartWindow, PauseAndTheKeyFreezeThePictureWhileTheRecordsGoOn)
     }
 }
 
-// 40 s of a run at 20 ms a record (2000 records), seen through each window
-// the chart offers, picked as a user picks it: the window's span of columns
-// over the plot's width, and the traces drawn.
+// Each window the chart offers, picked as a user picks it, over two runs:
+// 40 s at 20 ms a record, and four records 10 s apart, each a dot of about
+// 20 pixels. The window's span of columns over the plot's width, and the
+// traces drawn.
 TEST_F(ChartWindow, EachTimeWindowShowsTheRunThroughItsOwnColumns)
 {
-    begin(20000);
-    send(1, 2000);
     QComboBox* window = chart->findChild<QComboBox*>("chartWindow");
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(window->count(), 5);
     EXPECT_EQ(window->currentText(), "5 s") << "the default";
-    const double width = chart->columns().width();
+    const struct {
+        unsigned periodUs, records;
+        int channels;
+        int pastPlot;  // pixels of Ch 1 beyond the plot's right edge: half the newest dot
+    } runs[] = {{20000, 2000, kChannels, 0}, {10'000'000, 4, 1, 4}};
     struct Case {
+        int run;  // 0: 40 s of 2000 records; 1: records at 0, 10, 20 and 30 s
         const char* item;
-        double spanS;  // the columns' span; the whole run: 5 s doubled until it holds 40 s
-        int pixelsAtLeast;
+        double spanS;       // the columns' span; the whole run: 5 s doubled until it holds 40 s
+        int pixelsAtLeast;  // of Ch 1's colour; a dot is 8 or more
     };
     const Case cases[] = {
-        {"30 s", 30, 400},      {"2 min", 120, 200}, {"10 min", 600, 40},
-        {"Whole run", 40, 400}, {"5 s", 5, 400},
+        {0, "30 s", 30, 401},      {0, "2 min", 120, 201},      {0, "10 min", 600, 41},
+        {0, "Whole run", 40, 401}, {0, "5 s", 5, 401},          {1, "30 s", 30, 3 * 8},
+        {1, "2 min", 120, 4 * 8},  {1, "Whole run", 40, 4 * 8}, {1, "5 s", 5, 8},
     };
-    int at = 0;
+    int at = 0, run = -1;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.item);
+        SCOPED_TRACE(testing::Message() << "run " << c.run << ", " << c.item);
+        const auto& r = runs[c.run];
+        if (c.run != run) {
+            run = c.run;
+            begin(r.periodUs, r.channels);
+            send(1, r.records);
+        }
         const int target = window->findText(c.item);
         ASSERT_GE(target, 0);
         while (at != target) {
@@ -199,15 +191,16 @@ TEST_F(ChartWindow, EachTimeWindowShowsTheRunThroughItsOwnColumns)
             at += target > at ? 1 : -1;
         }
         EXPECT_EQ(chart->timeWindow(), target);
-        const double span = chart->columns().columnUs() * width / 1e6;
+        const double span = chart->columns().columnUs() * chart->columns().width() / 1e6;
         if (c.spanS == 40)
             // 5 s doubled three times holds 40 s; once the clock is past it,
             // four times.
             EXPECT_TRUE(std::abs(span - 40) < 1e-6 || std::abs(span - 80) < 1e-6) << span;
         else
             EXPECT_DOUBLE_EQ(span, c.spanS);
-        EXPECT_EQ(chart->columns().lastIndex(), 2000u) << "every window has every record";
-        EXPECT_GT(pixelsOf(picture(), colourOf(0), plot()), c.pixelsAtLeast);
+        EXPECT_EQ(chart->columns().lastIndex(), r.records) << "every window has every record";
+        EXPECT_GE(pixelsOf(picture(), colourOf(0), plot().adjusted(0, 0, r.pastPlot, 0)),
+                  c.pixelsAtLeast);
     }
 }
 
@@ -231,17 +224,18 @@ TEST_F(ChartWindow, AClickOnALegendEntryHidesItsTraceAndAnotherShowsIt)
         SCOPED_TRACE(c.what);
         const QPoint at = swatchOf(c.entry);
         ASSERT_GE(at.x(), 0) << "no legend entry";
+        const QColor colour = c.entry == tarvo::rt::kLinesBit ? lines : colourOf(c.entry);
         auto drawn = [&] {
-            return c.entry == tarvo::rt::kLinesBit ? pixelsOf(picture(), lines, lanes)
-                                                   : pixelsOf(picture(), colourOf(c.entry), plot());
+            return pixelsOf(picture(), colour, c.entry == tarvo::rt::kLinesBit ? lanes : plot());
         };
         const int shown = drawn();
         EXPECT_GT(shown, 100);
+        const int swatch = pixelsOf(picture(), colour, legend());
         QTest::mouseClick(chart.get(), Qt::LeftButton, {}, at);
         EXPECT_EQ(chart->hidden(), c.mask);
         EXPECT_LT(drawn(), 5) << "hidden";
         EXPECT_GT(pixelsOf(picture(), colourOf(1), plot()), 100) << "the others stay";
-        // The entry says so: its swatch is hollow (fewer pixels of its colour).
+        EXPECT_LT(pixelsOf(picture(), colour, legend()), swatch) << "the entry's swatch is hollow";
         QTest::mouseClick(chart.get(), Qt::LeftButton, {}, at);
         EXPECT_EQ(chart->hidden(), 0u);
         EXPECT_GT(drawn(), shown / 2);
@@ -342,24 +336,6 @@ TEST_F(ChartWindow, AnUnchangedPictureIsNotDrawnAgain)
     EXPECT_EQ(chart->frames(), drawn);
     send(251, 300);
     EXPECT_TRUE(settle([&] { return chart->frames() > drawn; })) << "new records are drawn";
-}
-
-// A record every 10 s: each one is a dot, in every window.
-TEST_F(ChartWindow, RecordsTenSecondsApartAreEachADot)
-{
-    begin(10'000'000, 1);
-    send(1, 4);  // 0, 10, 20 and 30 s
-    struct Case {
-        int window;
-        int dots;  // records in the window
-    };
-    const Case cases[] = {{1, 3}, {2, 4}, {4, 4}, {0, 1}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "window " << c.window);
-        chart->setTimeWindow(c.window);
-        const int pixels = pixelsOf(picture(), colourOf(0), plot().adjusted(0, 0, 4, 0));
-        EXPECT_GE(pixels, c.dots * 8) << "a dot of about 20 pixels a record";
-    }
 }
 
 // A dark palette: a dark ground and grid, light labels, the traces' lighter set.

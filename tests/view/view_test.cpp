@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -33,6 +32,7 @@
 #include "ctrlids.h"
 #include "hint.h"
 #include "live_feed.h"
+#include "pixels.h"
 #include "pty.h"
 #include "reccost.h"
 #include "run_status.h"
@@ -164,20 +164,6 @@ protected:
     {
         StripChart* c = chart();
         return c ? c->grab().toImage() : QImage();
-    }
-
-    static int pixelsOf(const QImage& image, QColor colour)
-    {
-        int n = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor p = image.pixelColor(x, y);
-                if (std::abs(p.red() - colour.red()) < 24 &&
-                    std::abs(p.green() - colour.green()) < 24 &&
-                    std::abs(p.blue() - colour.blue()) < 24)
-                    ++n;
-            }
-        return n;
     }
 
     int panel = 0;
