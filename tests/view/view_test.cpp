@@ -27,8 +27,8 @@
 #include "chart.h"
 #include "com_table.h"
 #include "../panel/fresh_run.h"
+#include "../panel/real_window.h"
 #include "../panel/window_user.h"
-#include "../support/config_home.h"
 #include "ctrlids.h"
 #include "hint.h"
 #include "live_feed.h"
@@ -81,20 +81,8 @@ class LiveView : public ::testing::Test {
 protected:
     void open(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args = {"tarvo", "-platform", "offscreen", "--com", "1=virtual"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        usePrivateConfigHome();
-        ASSERT_EQ(InitRunTime(nullptr, argv.data(), nullptr), 1);
-        panel = LoadPanel(0, "tarvo.uir", 1);
-        ASSERT_GT(panel, 0);
-        // As main does.
-        ASSERT_EQ(InstallHintFunction(panel, PANEL_PERIODHINT, periodhint), UIE_NO_ERROR);
-        DisplayPanel(panel);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(child<QWidget>("tarvoPanel")));
+        ASSERT_NO_FATAL_FAILURE(realwin::startRunTime(std::move(extra)));
+        ASSERT_NO_FATAL_FAILURE(realwin::showWindow(panel));
     }
 
     void TearDown() override
