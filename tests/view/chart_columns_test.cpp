@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <vector>
 
 #include "chart_columns.h"
@@ -32,9 +33,12 @@ ChartPoint point(std::uint32_t index, std::uint16_t ch1, std::uint16_t ch2 = 0,
     return p;
 }
 
-ChartColumns columnsOf(const std::vector<ChartPoint>& points, int width = 500)
+// `window` in s (0: the whole run; left at its default when negative).
+ChartColumns columnsOf(const std::vector<ChartPoint>& points, int width = 500, double window = -1)
 {
     ChartColumns c;
+    if (window >= 0)
+        c.setWindow(window);
     c.rebin(width);
     c.restart(kTwoChannels, 0);
     for (const ChartPoint& p : points)
@@ -47,102 +51,73 @@ struct Kept {
     std::int64_t id;
     std::uint16_t first, lo, hi, last;
     std::uint8_t linesFirst, linesAnd, linesOr, linesLast;
+    bool operator==(const Kept&) const = default;
 };
+
+void PrintTo(const Kept& k, std::ostream* os)
+{
+    *os << "column " << k.id << " {" << k.first << ", " << k.lo << ", " << k.hi << ", " << k.last
+        << "} lines {" << int(k.linesFirst) << ", " << int(k.linesAnd) << ", " << int(k.linesOr)
+        << ", " << int(k.linesLast) << "}";
+}
 
 void expectColumn(const ChartColumns& c, const Kept& k)
 {
     const ChartColumn* col = c.column(k.id);
     ASSERT_NE(col, nullptr) << "column " << k.id;
-    EXPECT_EQ(col->id, k.id);
-    EXPECT_EQ(col->first[0], k.first) << "column " << k.id;
-    EXPECT_EQ(col->lo[0], k.lo) << "column " << k.id;
-    EXPECT_EQ(col->hi[0], k.hi) << "column " << k.id;
-    EXPECT_EQ(col->last[0], k.last) << "column " << k.id;
-    EXPECT_EQ(col->linesFirst, k.linesFirst) << "column " << k.id;
-    EXPECT_EQ(col->linesLo, k.linesAnd) << "column " << k.id;
-    EXPECT_EQ(col->linesHi, k.linesOr) << "column " << k.id;
-    EXPECT_EQ(col->linesLast, k.linesLast) << "column " << k.id;
+    EXPECT_EQ((Kept{col->id, col->first[0], col->lo[0], col->hi[0], col->last[0], col->linesFirst,
+                    col->linesLo, col->linesHi, col->linesLast}),
+              k);
     EXPECT_EQ(col->first[2], 0) << "a channel the run does not record";
 }
 
 // A column whose records all held `v` on channel 1, without lines.
 Kept flat(std::int64_t id, std::uint16_t v) { return {id, v, v, v, v, 0, 0, 0, 0}; }
 
+// The columns `got` keeps, those that hold nothing, and its newest.
+void expectColumns(const ChartColumns& got, const std::vector<Kept>& kept,
+                   const std::vector<std::int64_t>& empty, std::int64_t latest)
+{
+    for (const Kept& k : kept)
+        expectColumn(got, k);
+    for (std::int64_t id : empty)
+        EXPECT_EQ(got.column(id), nullptr) << "column " << id;
+    EXPECT_EQ(got.latest(), latest);
+}
+
 }  // namespace
 
 TEST(ChartColumns, EachRecordGoesIntoTheColumnOfItsTime)
 {
-    struct Case {
-        const char* what;
-        std::vector<ChartPoint> points;
-        std::vector<Kept> kept;
-        std::vector<std::int64_t> empty;  // columns that hold nothing
-        std::int64_t latest, oldestChanged;
-        std::uint32_t lastIndex;
+    const auto expect = [](const char* what, const std::vector<ChartPoint>& points,
+                           const std::vector<Kept>& kept, const std::vector<std::int64_t>& empty,
+                           std::int64_t latest, std::int64_t oldestChanged,
+                           std::uint32_t lastIndex) {
+        SCOPED_TRACE(what);
+        const ChartColumns got = columnsOf(points);
+        expectColumns(got, kept, empty, latest);
+        EXPECT_EQ(got.oldestChanged(), oldestChanged);
+        EXPECT_EQ(got.lastIndex(), lastIndex);
     };
-    const Case cases[] = {
-        {"one record fills its column",
-         {point(1, 100, 7, 0xF0)},
-         {{0, 100, 100, 100, 100, 0xF0, 0xF0, 0xF0, 0xF0}},
-         {1},
-         0,
-         0,
-         1},
-        {"a column keeps the first, least, greatest and last of its records, and the AND and OR of the lines",
-         {point(1, 500, 0, 0x80), point(2, 100, 0, 0x40), point(3, 900, 0, 0xC0),
-          point(4, 300, 0, 0x00), point(5, 400, 0, 0x10)},
-         {{0, 500, 100, 900, 400, 0x80, 0x00, 0xD0, 0x10}},
-         {1},
-         0,
-         0,
-         5},
-        {"the sixth record starts the next column",
-         {point(5, 10), point(6, 20)},
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {1, 20, 20, 20, 20, 0, 0, 0, 0}},
-         {2},
-         1,
-         0,
-         6},
-        {"a lost record leaves its column empty",
-         {point(1, 10), point(11, 30)},
-         {{0, 10, 10, 10, 10, 0, 0, 0, 0}, {2, 30, 30, 30, 30, 0, 0, 0, 0}},
-         {1},
-         2,
-         0,
-         11},
-        {"a late record still in the window goes into its column",
-         {point(11, 30), point(6, 20)},
-         {{1, 20, 20, 20, 20, 0, 0, 0, 0}, {2, 30, 30, 30, 30, 0, 0, 0, 0}},
-         {0},
-         2,
-         1,
-         6},
-        {"the newest column takes the slot of the one a window before it",
-         {point(1, 10), point(2501, 40)},
-         {{500, 40, 40, 40, 40, 0, 0, 0, 0}},
-         {0},
-         500,
-         0,
-         2501},
-        {"a record older than the window is left out",
-         {point(2501, 40), point(2, 10), point(6, 20)},
-         {{1, 20, 20, 20, 20, 0, 0, 0, 0}, {500, 40, 40, 40, 40, 0, 0, 0, 0}},
-         {0},
-         500,
-         1,
-         6},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const ChartColumns got = columnsOf(c.points);
-        for (const Kept& k : c.kept)
-            expectColumn(got, k);
-        for (std::int64_t id : c.empty)
-            EXPECT_EQ(got.column(id), nullptr) << "column " << id;
-        EXPECT_EQ(got.latest(), c.latest);
-        EXPECT_EQ(got.oldestChanged(), c.oldestChanged);
-        EXPECT_EQ(got.lastIndex(), c.lastIndex);
-    }
+    expect("one record fills its column", {point(1, 100, 7, 0xF0)},
+           {{0, 100, 100, 100, 100, 0xF0, 0xF0, 0xF0, 0xF0}}, {1}, 0, 0, 1);
+    expect(
+        "a column keeps the first, least, greatest and last of its records, and the AND and "
+        "OR of the lines",
+        {point(1, 500, 0, 0x80), point(2, 100, 0, 0x40), point(3, 900, 0, 0xC0),
+         point(4, 300, 0, 0x00), point(5, 400, 0, 0x10)},
+        {{0, 500, 100, 900, 400, 0x80, 0x00, 0xD0, 0x10}}, {1}, 0, 0, 5);
+    expect("the sixth record starts the next column", {point(5, 10), point(6, 20)},
+           {flat(0, 10), flat(1, 20)}, {2}, 1, 0, 6);
+    expect("a lost record leaves its column empty", {point(1, 10), point(11, 30)},
+           {flat(0, 10), flat(2, 30)}, {1}, 2, 0, 11);
+    expect("a late record still in the window goes into its column", {point(11, 30), point(6, 20)},
+           {flat(1, 20), flat(2, 30)}, {0}, 2, 1, 6);
+    expect("the newest column takes the slot of the one a window before it",
+           {point(1, 10), point(2501, 40)}, {flat(500, 40)}, {0}, 500, 0, 2501);
+    expect("a record older than the window is left out",
+           {point(2501, 40), point(2, 10), point(6, 20)}, {flat(1, 20), flat(500, 40)}, {0}, 500, 1,
+           6);
 }
 
 TEST(ChartColumns, TheSecondChannelAndANewRunAreKeptApart)
@@ -165,8 +140,8 @@ TEST(ChartColumns, TheSecondChannelAndANewRunAreKeptApart)
     c.take(point(10, 5));
     c.take(point(11, 6));
     EXPECT_TRUE(c.changed());
-    expectColumn(c, {0, 5, 5, 5, 5, 0, 0, 0, 0});
-    expectColumn(c, {1, 6, 6, 6, 6, 0, 0, 0, 0});
+    expectColumn(c, flat(0, 5));
+    expectColumn(c, flat(1, 6));
 }
 
 TEST(ChartColumns, AResizeMergesOrSpreadsTheColumnsOverTheSameWindow)
@@ -213,15 +188,10 @@ TEST(ChartColumns, AResizeMergesOrSpreadsTheColumnsOverTheSameWindow)
         got.rebin(c.width);
         EXPECT_EQ(got.width(), c.width);
         EXPECT_DOUBLE_EQ(got.columnUs(), c.columnUs);
-        for (const Kept& k : c.kept)
-            expectColumn(got, k);
-        for (std::int64_t id : c.empty)
-            EXPECT_EQ(got.column(id), nullptr) << "column " << id;
-        EXPECT_EQ(got.latest(), c.latest);
+        expectColumns(got, c.kept, c.empty, c.latest);
         // Records that come next go into the new columns.
         got.take(point(31, 1234));
-        expectColumn(got,
-                     {std::int64_t(30 * 2000 / c.columnUs), 1234, 1234, 1234, 1234, 0, 0, 0, 0});
+        expectColumn(got, flat(std::int64_t(30 * 2000 / c.columnUs), 1234));
     }
     // An empty chart stays empty.
     ChartColumns none = columnsOf({});
@@ -274,20 +244,13 @@ TEST(ChartColumns, EachWindowHasItsOwnColumnWidthAndTheWholeRunDoublesAsItGrows)
                            double reachUs, double columnUs, int coarsenings,
                            const std::vector<Kept>& kept, std::int64_t latest) {
         SCOPED_TRACE(what);
-        ChartColumns got;
-        got.setWindow(window);
-        got.rebin(500);
-        got.restart(kTwoChannels, 0);
-        for (const ChartPoint& p : points)
-            got.take(p);
+        ChartColumns got = columnsOf(points, 500, window);
         if (reachUs >= 0)
             got.reach(reachUs);
         EXPECT_EQ(got.wholeRun(), window == 0);
         EXPECT_DOUBLE_EQ(got.columnUs(), columnUs);
         EXPECT_EQ(got.coarsenings(), coarsenings);
-        for (const Kept& k : kept)
-            expectColumn(got, k);
-        EXPECT_EQ(got.latest(), latest);
+        expectColumns(got, kept, {}, latest);
         if (coarsenings > 0) {
             EXPECT_EQ(got.oldestChanged(), 0) << "every column moved";
         }
@@ -314,12 +277,7 @@ TEST(ChartColumns, EachWindowHasItsOwnColumnWidthAndTheWholeRunDoublesAsItGrows)
 TEST(ChartColumns, AResizeOfTheWholeRunKeepsTheNarrowestDoublingThatHoldsIt)
 {
     // 5.02 s of run at 20000 us a column over 500 columns.
-    ChartColumns c;
-    c.setWindow(0);
-    c.rebin(500);
-    c.restart(kTwoChannels, 0);
-    c.take(point(1, 10));
-    c.take(point(2501, 40));
+    ChartColumns c = columnsOf({point(1, 10), point(2501, 40)}, 500, 0);
     ASSERT_DOUBLE_EQ(c.columnUs(), 20000);
     struct Case {
         int width;
