@@ -11,11 +11,8 @@
 
 using namespace std::chrono_literals;
 using tarvo::rt::ReadGathering;
-using ms = std::chrono::milliseconds;
 
 namespace {
-
-void sleepMs(int n) { std::this_thread::sleep_for(std::chrono::milliseconds(n)); }
 
 // Record-sized bursts, every byte numbered so that a lost, repeated or
 // reordered byte shows.
@@ -46,7 +43,7 @@ TEST(ReadGathering, TheLongestGatherKeepsTheLineWithinHalfTheKernelQueue)
         {20480001, 0}, {0, 10},       {-1, 10},
     };
     for (const auto& c : cases) {
-        const ms ceiling = ReadGathering::ceilingFor(c.baud);
+        const auto ceiling = ReadGathering::ceilingFor(c.baud);
         EXPECT_EQ(ceiling.count(), c.ms) << c.baud;
         if (c.baud > 0) {
             // Whatever the board sends, a gather lets no more than this come.
@@ -130,7 +127,7 @@ TEST_F(PtyPort, BurstsAtALowRateAndAFloodAmongThemArriveWholeAndInOrder)
         std::thread board([&] {
             for (const auto& b : sent) {
                 pty.write(b);
-                sleepMs(3);
+                std::this_thread::sleep_for(3ms);
             }
         });
         std::vector<uint8_t> got;
@@ -157,20 +154,23 @@ TEST_F(PtyPort, BurstsAtALowRateAndAFloodAmongThemArriveWholeAndInOrder)
 
 TEST_F(PtyPort, CancelEndsAReadOnATrickleLineLongBeforeItsTimeOut)
 {
+    // Bursts read as they come.
+    const auto trickle = [&](const std::vector<std::size_t>& sizes) {
+        for (const auto& b : bursts(sizes)) {
+            pty.write(b);
+            for (std::size_t i = 0; i < b.size(); i++)
+                ASSERT_EQ(ComRdByte(kPort), b[i]);
+        }
+    };
     ASSERT_EQ(open(115200), 0);
     ASSERT_EQ(SetComTime(kPort, 60.0), 0);
-    // A steady trickle first, read as it comes.
-    for (const auto& b : bursts({13, 13, 26, 13, 39, 13})) {
-        pty.write(b);
-        for (std::size_t i = 0; i < b.size(); i++)
-            ASSERT_EQ(ComRdByte(kPort), b[i]);
-    }
+    ASSERT_NO_FATAL_FAILURE(trickle({13, 13, 26, 13, 39, 13}));
     // The next read gathers, then waits for the silent line: a cancel ends
     // it, wherever it waits.
     for (int attempt = 0; attempt < 2; attempt++) {
         auto reader = std::async(std::launch::async, [] { return ComRdByte(kPort); });
         if (attempt == 1)
-            sleepMs(300);  // past the gather, into the wait for the line
+            std::this_thread::sleep_for(300ms);  // past the gather, into the wait for the line
         ASSERT_EQ(CancelComRd(kPort), 0);
         ASSERT_EQ(reader.wait_for(30s), std::future_status::ready);
         EXPECT_EQ(reader.get(), COM_ERR_CANCELLED);
@@ -179,10 +179,6 @@ TEST_F(PtyPort, CancelEndsAReadOnATrickleLineLongBeforeItsTimeOut)
         ASSERT_EQ(SetComTime(kPort, 60.0), 0);
         pty.write({42});
         EXPECT_EQ(ComRdByte(kPort), 42);
-        for (const auto& b : bursts({13, 13, 13, 13, 13})) {
-            pty.write(b);
-            for (std::size_t i = 0; i < b.size(); i++)
-                ASSERT_EQ(ComRdByte(kPort), b[i]);
-        }
+        ASSERT_NO_FATAL_FAILURE(trickle({13, 13, 13, 13, 13}));
     }
 }
