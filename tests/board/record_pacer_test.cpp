@@ -22,6 +22,24 @@ using tarvo::board::test::streamingBoard;
 namespace {
 
 const Bytes kBlock2000 = tarvo::board::test::bytes(tarvo::board::test::k6ch2000);
+const Bytes kBlock3420 = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
+
+// The stream of `block` from t0, on a line of `baud` (0: none); `line` holds
+// what has arrived.
+struct Paced {
+    explicit Paced(const Bytes& block, long baud = 0, const tarvo::board::Faults& faults = {})
+        : b(streamingBoard(block, faults))
+    {
+        pacer.setLine(baud);
+        pacer.start(t0);
+    }
+    void paceTo(std::chrono::nanoseconds t) { pacer.pace(b, &line, 0, t0 + t); }
+
+    BoardModel b;
+    RecordPacer pacer{8 * 1024};
+    const RecordPacer::Clock::time_point t0 = RecordPacer::Clock::now();
+    Bytes line;
+};
 
 }  // namespace
 
@@ -70,12 +88,9 @@ TEST(RecordPacer, WhatDoesNotFitBehindTheBacklogIsLost)
 
 TEST(RecordPacer, AReaderThatFallsBehindLosesTheOldestDueRecordsAndTheOverrunIsLoggedOnce)
 {
-    BoardModel b = streamingBoard(kBlock2000);
+    Paced s(kBlock2000);
+    auto& [b, pacer, t0, line] = s;
     ASSERT_EQ(b.config().recLen, 10u);
-    RecordPacer pacer(8 * 1024);
-    const auto t0 = RecordPacer::Clock::now();
-    pacer.start(t0);
-    Bytes line;
 
     pacer.pace(b, &line, 0, t0);
     EXPECT_EQ(line, recordBytes(b, 1, 1));
@@ -126,24 +141,6 @@ TEST(RecordPacer, NothingIsSentBeforeTheStreamStartsOrAfterItStops)
 // --- the line ----------------------------------------------------------------
 
 namespace {
-
-const Bytes kBlock3420 = tarvo::board::test::bytes(tarvo::board::test::k6ch3420);
-
-// The 3420 us stream on a line of `baud` from t0; `line` holds what has arrived.
-struct OnALine {
-    explicit OnALine(long baud, const tarvo::board::Faults& faults = {})
-        : b(streamingBoard(kBlock3420, faults))
-    {
-        pacer.setLine(baud);
-        pacer.start(t0);
-    }
-    void paceTo(std::chrono::nanoseconds t) { pacer.pace(b, &line, 0, t0 + t); }
-
-    BoardModel b;
-    RecordPacer pacer{8 * 1024};
-    const RecordPacer::Clock::time_point t0 = RecordPacer::Clock::now();
-    Bytes line;
-};
 
 // The record numbers of records in a row, from their counters (the status
 // byte's low nibble), taking every gap as less than 16 records.
@@ -202,7 +199,7 @@ TEST(RecordPacer, RecordsTheLineCannotCarryAreNotSentAndTheCounterShowsTheGap)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.baud) + " bit/s");
-        OnALine s(c.baud);
+        Paced s(kBlock3420, c.baud);
         for (auto t = 1ms; t <= 10s; t += 1ms)
             s.paceTo(t);
         const auto& [b, pacer, t0, line] = s;
@@ -265,7 +262,8 @@ TEST(RecordPacer, ARecordArrivesOnceItsLastByteIsAcrossTheLineEvenAfterTheStream
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        OnALine s(9600, c.endAfter4 ? tarvo::board::test::faultsWith(c.endAfter4, 4) : Faults{});
+        Paced s(kBlock3420, 9600,
+                c.endAfter4 ? tarvo::board::test::faultsWith(c.endAfter4, 4) : Faults{});
         for (std::size_t i = 0; i < c.arrived.size(); ++i) {
             const auto [t, records] = c.arrived[i];
             s.paceTo(t);
