@@ -36,11 +36,13 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(chart.get()));
     }
 
-    // A run of `channels` channels (with the digital lines) at `periodUs`.
-    void begin(unsigned periodUs, int channels = kChannels)
+    // A run of `channels` channels (with the digital lines) at `periodUs`,
+    // its records 1..`records` taken.
+    void run(unsigned periodUs, unsigned records, int channels = kChannels)
     {
         feed.begin(channels, 1, periodUs);
         channels_ = channels;
+        send(1, records);
     }
 
     // Records first..last as the board makes them, then waits for the chart
@@ -74,6 +76,12 @@ protected:
     {
         return tarvo::traceColour(chart->palette(), ch, tarvo::rt::kChartChannels);
     }
+    // A legend entry's colour: a channel's, or the digital lines'.
+    QColor entryColour(int entry) const
+    {
+        return entry < tarvo::rt::kChartChannels ? colourOf(entry)
+                                                 : tarvo::traceColour(chart->palette(), entry, 0);
+    }
     QRect plot() const { return chart->parts().plot; }
     QRect legend() const { return QRect(0, 0, chart->width(), plot().top() - 4); }
 
@@ -82,9 +90,7 @@ protected:
     QPoint swatchOf(int ch)
     {
         const QImage image = picture();
-        const QColor c = ch < tarvo::rt::kChartChannels
-                             ? colourOf(ch)
-                             : tarvo::traceColour(chart->palette(), ch, 0);
+        const QColor c = entryColour(ch);
         const QRect band = legend();
         for (int y = band.top(); y <= band.bottom(); ++y)
             for (int x = band.left(); x < band.right() / 2; ++x)
@@ -102,8 +108,7 @@ protected:
 
 TEST_F(ChartWindow, PauseAndTheKeyFreezeThePictureWhileTheRecordsGoOn)
 {
-    begin(2000);
-    send(1, 1000);  // 2 s of run
+    run(2000, 1000);  // 2 s of run
     QToolButton* pause = chart->findChild<QToolButton*>("chartPause");
     ASSERT_NE(pause, nullptr);
     EXPECT_EQ(pause->text(), "Pause");
@@ -181,8 +186,7 @@ TEST_F(ChartWindow, EachTimeWindowShowsTheRunThroughItsOwnColumns)
         const auto& r = runs[c.run];
         if (c.run != run) {
             run = c.run;
-            begin(r.periodUs, r.channels);
-            send(1, r.records);
+            this->run(r.periodUs, r.records, r.channels);
         }
         const int target = window->findText(c.item);
         ASSERT_GE(target, 0);
@@ -206,10 +210,8 @@ TEST_F(ChartWindow, EachTimeWindowShowsTheRunThroughItsOwnColumns)
 
 TEST_F(ChartWindow, AClickOnALegendEntryHidesItsTraceAndAnotherShowsIt)
 {
-    begin(2000);
-    send(1, 1500);
+    run(2000, 1500);
     const QRect lanes = chart->parts().lanes;
-    const QColor lines = tarvo::traceColour(chart->palette(), tarvo::rt::kChartChannels, 0);
     struct Case {
         const char* what;
         int entry;  // a channel, or the digital lines
@@ -224,7 +226,7 @@ TEST_F(ChartWindow, AClickOnALegendEntryHidesItsTraceAndAnotherShowsIt)
         SCOPED_TRACE(c.what);
         const QPoint at = swatchOf(c.entry);
         ASSERT_GE(at.x(), 0) << "no legend entry";
-        const QColor colour = c.entry == tarvo::rt::kLinesBit ? lines : colourOf(c.entry);
+        const QColor colour = entryColour(c.entry);
         auto drawn = [&] {
             return pixelsOf(picture(), colour, c.entry == tarvo::rt::kLinesBit ? lanes : plot());
         };
@@ -248,8 +250,7 @@ TEST_F(ChartWindow, AClickOnALegendEntryHidesItsTraceAndAnotherShowsIt)
 // and a record comes every 20 ms).
 TEST_F(ChartWindow, TheReadoutGivesTheTimeAndTheValuesUnderTheMouse)
 {
-    begin(20000);
-    send(1, 400);  // 8 s: the window shows records 151..400
+    run(20000, 400);  // 8 s: the window shows records 151..400
     QTest::mouseClick(chart->findChild<QToolButton*>("chartPause"), Qt::LeftButton);
     ASSERT_TRUE(chart->paused());
     const double columnS = chart->columns().columnUs() / 1e6;
@@ -301,8 +302,7 @@ TEST_F(ChartWindow, TheReadoutGivesTheTimeAndTheValuesUnderTheMouse)
 // traces stop where the records stopped: the right end of the plot is empty.
 TEST_F(ChartWindow, WhenTheBoardFallsSilentTheTracesStopAndTheAxisGoesOn)
 {
-    begin(2000);
-    send(1, 1000);
+    run(2000, 1000);
     const std::int64_t newest = chart->columns().latest();
     ASSERT_TRUE(settle([&] { return chart->rightEdge() >= newest + 100; }))
         << "the right edge stays at the last record";
@@ -325,8 +325,7 @@ TEST_F(ChartWindow, WhenTheBoardFallsSilentTheTracesStopAndTheAxisGoesOn)
 // drawn for an unchanged picture.
 TEST_F(ChartWindow, AnUnchangedPictureIsNotDrawnAgain)
 {
-    begin(2000);
-    send(1, 250);  // half a second: the whole run's first 5 s hold it
+    run(2000, 250);  // half a second: the whole run's first 5 s hold it
     chart->setTimeWindow(4);
     ASSERT_TRUE(chart->columns().wholeRun());
     const std::uint64_t before = chart->frames();
@@ -347,8 +346,7 @@ TEST_F(ChartWindow, ADarkPaletteMakesADarkChartWithReadableLegendAndTraces)
     dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
     dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
     chart->setPalette(dark);
-    begin(2000);
-    send(1, 1000);
+    run(2000, 1000);
     const QImage image = picture();
     const QRect p = plot();
     // The grid line at 2048 and the ground beside the traces are dark.
