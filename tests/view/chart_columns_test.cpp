@@ -150,49 +150,30 @@ TEST(ChartColumns, AResizeMergesOrSpreadsTheColumnsOverTheSameWindow)
     const std::vector<ChartPoint> points = {point(1, 500, 0, 0x80), point(5, 600, 0, 0x80),
                                             point(6, 100, 0, 0x00), point(10, 300, 0, 0x40),
                                             point(16, 900, 0, 0x10)};
-    struct Case {
-        int width;
-        double columnUs;
-        std::vector<Kept> kept;
-        std::vector<std::int64_t> empty;
-        std::int64_t latest;
-    };
-    const Case cases[] = {
-        // Half as many: columns 0 and 1 become 0, column 3 becomes 1.
-        {250,
-         20000,
-         {{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40},
-          {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
-         {2},
-         1},
-        // Twice as many: each column goes to the first of its two.
-        {1000,
-         5000,
-         {{0, 500, 500, 600, 600, 0x80, 0x80, 0x80, 0x80},
-          {2, 100, 100, 300, 300, 0x00, 0x00, 0x40, 0x40},
-          {6, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
-         {1, 3, 4, 5},
-         6},
-        // A third as many (166.67 columns' worth stays 10000 * 3 = 30000 us):
-        // columns 0, 1 into 0 and column 3 into 1.
-        {167,
-         5e6 / 167,
-         {{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40},
-          {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
-         {2},
-         1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "to " << c.width << " columns");
+    const auto expect = [&](const char* what, int width, double columnUs,
+                            const std::vector<Kept>& kept, const std::vector<std::int64_t>& empty,
+                            std::int64_t latest) {
+        SCOPED_TRACE(what);
         ChartColumns got = columnsOf(points);
-        got.rebin(c.width);
-        EXPECT_EQ(got.width(), c.width);
-        EXPECT_DOUBLE_EQ(got.columnUs(), c.columnUs);
-        expectColumns(got, c.kept, c.empty, c.latest);
+        got.rebin(width);
+        EXPECT_EQ(got.width(), width);
+        EXPECT_DOUBLE_EQ(got.columnUs(), columnUs);
+        expectColumns(got, kept, empty, latest);
         // Records that come next go into the new columns.
         got.take(point(31, 1234));
-        expectColumn(got, flat(std::int64_t(30 * 2000 / c.columnUs), 1234));
-    }
+        expectColumn(got, flat(std::int64_t(30 * 2000 / columnUs), 1234));
+    };
+    const Kept merged{0, 500, 100, 600, 300, 0x80, 0x00, 0xC0, 0x40};  // columns 0 and 1
+    expect("half as many: columns 0 and 1 become 0, column 3 becomes 1", 250, 20000,
+           {merged, {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}}, {2}, 1);
+    expect("twice as many: each column goes to the first of its two", 1000, 5000,
+           {{0, 500, 500, 600, 600, 0x80, 0x80, 0x80, 0x80},
+            {2, 100, 100, 300, 300, 0x00, 0x00, 0x40, 0x40},
+            {6, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}},
+           {1, 3, 4, 5}, 6);
+    // 166.67 columns' worth stays 10000 * 3 = 30000 us.
+    expect("a third as many: columns 0, 1 into 0 and column 3 into 1", 167, 5e6 / 167,
+           {merged, {1, 900, 900, 900, 900, 0x10, 0x10, 0x10, 0x10}}, {2}, 1);
     // An empty chart stays empty.
     ChartColumns none = columnsOf({});
     none.rebin(100);
