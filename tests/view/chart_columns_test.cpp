@@ -125,10 +125,9 @@ TEST(ChartColumns, TheSecondChannelAndANewRunAreKeptApart)
     ChartColumns c = columnsOf({point(1, 100, 3000), point(2, 200, 1000)});
     const ChartColumn* col = c.column(0);
     ASSERT_NE(col, nullptr);
-    EXPECT_EQ(col->first[1], 3000);
-    EXPECT_EQ(col->lo[1], 1000);
-    EXPECT_EQ(col->hi[1], 3000);
-    EXPECT_EQ(col->last[1], 1000);
+    EXPECT_EQ((std::vector<int>{col->first[1], col->lo[1], col->hi[1], col->last[1]}),
+              (std::vector<int>{3000, 1000, 3000, 1000}))
+        << "first, least, greatest, last";
 
     c.clearChanged();
     EXPECT_FALSE(c.changed());
