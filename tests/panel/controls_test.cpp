@@ -94,25 +94,7 @@ protected:
     void open(std::vector<std::string> extra = {})
     {
         ASSERT_NO_FATAL_FAILURE(startRunTime(extra));
-        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
-        putRunValues(panel);
-    }
-
-    // Presses Start and runs the event loop until the program or `then`
-    // quits it.
-    int pressStart(std::function<void()> then = {})
-    {
-        pressLater("start");
-        if (then)
-            then();
-        return runWindow();
-    }
-
-    // Presses Start and quits once the message line says something.
-    int pressStartUntilSaid()
-    {
-        return pressStart(
-            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
+        openForRun();
     }
 };
 
@@ -151,8 +133,7 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         c.arrange();
         EXPECT_EQ(enabledOf(allControls()), all) << "before Start";
         PaintLog shown(child<QLineEdit>("message"));
-        EXPECT_EQ(pressStartUntilSaid(), 0);
-        EXPECT_EQ(messageLine(), c.message);  // the program's own text, unchanged
+        EXPECT_EQ(startUntilSaid(), c.message);  // the program's own text, unchanged
         EXPECT_EQ(functionId, 0);
         EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
         EXPECT_FALSE(fs::exists(kept));
@@ -173,16 +154,14 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
     open();
     std::set<std::string> during;
     bool sixWhileGreyed = false;
-    const int code = pressStart([&] {
-        when([] { return tot_data.load() > 50; },
-             [&] {
-                 during = enabledOf(allControls());
-                 // The program may still set a greyed control.
-                 sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
-                 buttonFor("stop")->click();
-             });
-    });
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(runStarted(50,
+                         [&] {
+                             during = enabledOf(allControls());
+                             // The program may still set a greyed control.
+                             sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
+                             buttonFor("stop")->click();
+                         }),
+              0);
     EXPECT_EQ(during, duringRun);
     EXPECT_TRUE(sixWhileGreyed);
     int dimmed = -1;
@@ -238,7 +217,7 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         // An earlier Start's error stands in the note first.
         fs::remove_all(dir.file("data.txt"));
         fs::create_directories(dir.file("data.txt"));
-        pressStartUntilSaid();
+        startUntilSaid();
         ASSERT_EQ(labelText("statusNote").rfind("data.txt: ", 0), 0u) << labelText("statusNote");
         fs::remove_all(dir.file("data.txt"));
 
@@ -246,17 +225,17 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         PaintLog log(child<QLabel>("statusNote"));
         SetCtrlVal(panel, PANEL_MESSAGE, "");
         std::optional<std::string> noteThen;
-        pressStart([&] {
-            // A run is ended by Stop, so data.txt is closed for the next case.
-            when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
-                 [&] {
-                     noteThen = labelText("statusNote");
-                     if (functionId != 0)
-                         buttonFor("stop")->click();
-                     else
-                         QuitUserInterface(0);
-                 });
-        });
+        pressLater("start");
+        // A run is ended by Stop, so data.txt is closed for the next case.
+        when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
+             [&] {
+                 noteThen = labelText("statusNote");
+                 if (functionId != 0)
+                     buttonFor("stop")->click();
+                 else
+                     QuitUserInterface(0);
+             });
+        runWindow();
         // A Start that fails ends the program itself, after its pause.
         EXPECT_EQ(noteThen.value_or(labelText("statusNote")), c.after);
         // Painted during the handshake (no run yet), on a label with room
@@ -278,15 +257,11 @@ TEST_F(Controls, AfterStopTheRunStatusShowsTheCountsOfDataTxtAndTheReport)
 {
     open();
     PaintLog records(child<QLabel>("statusRecords"));
-    const int code = pressStart(
-        [] { when([] { return tot_data.load() > 400; }, [] { buttonFor("stop")->click(); }); });
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(stopAfter(400), 0);
     std::vector<std::string> lines;
-    {
-        std::istringstream in(readfile(dir.file("data.txt")));
-        for (std::string l; std::getline(in, l);)
-            lines.push_back(l);
-    }
+    std::istringstream in(readfile(dir.file("data.txt")));
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l);
     const std::string report = readfile(dir.file("config.txt"));
     const std::string count = report.substr(report.rfind("  ") + 2);
     ASSERT_GT(lines.size(), 400u);
@@ -295,10 +270,8 @@ TEST_F(Controls, AfterStopTheRunStatusShowsTheCountsOfDataTxtAndTheReport)
     ASSERT_FALSE(records.paints.empty());
     // The last picture the window got before the program ended.
     const std::string shown = records.paints.back().text;
-    std::string digits;
-    for (char ch : shown)
-        if (ch >= '0' && ch <= '9')
-            digits += ch;
+    std::string digits = shown;
+    std::erase_if(digits, [](char ch) { return ch < '0' || ch > '9'; });
     EXPECT_EQ(digits, count) << shown;
 }
 
@@ -311,18 +284,12 @@ TEST_F(Controls, ASilentBoardIsSaidWithTheTimeSinceTheLastRecord)
     tarvo::rt::resetVirtualBoard(kBoardPort, faults);
     open();
     std::string flowing, silent;
-    const int code = pressStart([&] {
-        when([] { return tot_data.load() > 50; }, [&] { flowing = labelText("statusRate"); });
-        when(
-            [] {
-                return QString::fromStdString(labelText("statusRate")).startsWith("last record");
-            },
-            [&] {
-                silent = labelText("statusRate");
-                buttonFor("stop")->click();
-            });
-    });
-    EXPECT_EQ(code, 0);
+    when([] { return QString::fromStdString(labelText("statusRate")).startsWith("last record"); },
+         [&] {
+             silent = labelText("statusRate");
+             buttonFor("stop")->click();
+         });
+    EXPECT_EQ(runStarted(50, [&] { flowing = labelText("statusRate"); }), 0);
     EXPECT_TRUE(QString::fromStdString(flowing).endsWith(" records/s")) << flowing;
     const QRegularExpressionMatch m =
         QRegularExpression("^last record (\\d+) s ago$").match(QString::fromStdString(silent));

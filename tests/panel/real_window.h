@@ -164,6 +164,30 @@ inline int runWindow(int seconds = 60)
     return code;
 }
 
+// Presses Start, calls `during` from the event loop once more than `records`
+// records came, and runs the event loop until the program quits it.
+inline int runStarted(unsigned records, std::function<void()> during)
+{
+    pressLater("start");
+    when([records] { return tot_data.load() > records; }, std::move(during));
+    return runWindow();
+}
+
+inline int stopAfter(unsigned records)
+{
+    return runStarted(records, [] { buttonFor("stop")->click(); });
+}
+
+// Presses Start, quits once the message line says something (expecting the
+// loop to end with 0, not the guard's code) and returns what it says.
+inline std::string startUntilSaid(int seconds = 60)
+{
+    pressLater("start");
+    when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); });
+    EXPECT_EQ(runWindow(seconds), 0);
+    return messageLine();
+}
+
 // A test in a folder of its own, where data.txt and config.txt go, with the
 // run state of a new process at either end and the window discarded.
 class WindowTest : public ::testing::Test {
@@ -188,6 +212,13 @@ protected:
             DiscardPanel(panel);
         panel = 0;
         freshRunState();
+    }
+
+    // Shows the window with the settings of putRunValues.
+    void openForRun()
+    {
+        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
+        putRunValues(panel);
     }
 
     bool exists(const std::string& name) const { return std::filesystem::exists(dir.file(name)); }

@@ -33,21 +33,6 @@ protected:
         tarvo::rt::setControlRequirements(nullptr, 0);
         WindowTest::TearDown();
     }
-
-    void open()
-    {
-        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
-        putRunValues(panel);
-    }
-
-    // Presses Start, then calls `during` from the event loop once records
-    // come; runs the event loop until the program quits.
-    int runWith(std::function<void()> during)
-    {
-        pressLater("start");
-        when([] { return tot_data.load() > 50; }, during);
-        return runWindow();
-    }
 };
 
 enum class Trigger { CloseWindow, QuitButton };
@@ -81,11 +66,11 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
         close();
         std::filesystem::remove(dir.file("data.txt"));
         std::filesystem::remove(dir.file("config.txt"));
-        open();
+        openForRun();
         std::string title;
         std::vector<std::string> buttons;
         bool wentOn = false, asked = false;
-        const int code = runWith([&] {
+        const int code = runStarted(50, [&] {
             // Quit asks from inside the button's click: watch first.
             when([] { return question() != nullptr; },
                  [&] {
@@ -136,9 +121,9 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
 // machine shuts down): nobody answers, the run ends without the report.
 TEST_F(WindowRun, ASignalWithdrawsTheQuestionAndEndsTheRun)
 {
-    open();
+    openForRun();
     bool asked = false;
-    const int code = runWith([&] {
+    const int code = runStarted(50, [&] {
         when([] { return question() != nullptr; },
              [&] {
                  asked = true;
@@ -157,7 +142,7 @@ TEST_F(WindowRun, ASignalWithdrawsTheQuestionAndEndsTheRun)
 // Before a run, and for Start and Stop, nothing asks: Quit ends the program.
 TEST_F(WindowRun, QuitBeforeAnyRunAsksNothing)
 {
-    open();
+    openForRun();
     bool asked = false;
     QTimer::singleShot(0, [] { window()->close(); });
     when([] { return question() != nullptr; },
@@ -178,18 +163,10 @@ TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
 {
     static const ControlRequirement none[] = {{0, 0, nullptr, 0, 0}};
     tarvo::rt::setControlRequirements(none, 0);
-    open();
+    openForRun();
     ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, 999999999u), UIE_NO_ERROR);
     ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, 100000u), UIE_NO_ERROR);
-    pressLater("start");
-    std::string shown;
-    when([] { return !messageLine().empty(); },
-         [&] {
-             shown = messageLine();
-             QuitUserInterface(0);
-         });
-    EXPECT_EQ(runWindow(30), 0);
-    EXPECT_EQ(shown, " ERROR: The panel's settings are out of range!");
+    EXPECT_EQ(startUntilSaid(30), " ERROR: The panel's settings are out of range!");
     EXPECT_EQ(functionId, 0);
     EXPECT_EQ(fout, nullptr);
     EXPECT_FALSE(exists("data.txt"));
