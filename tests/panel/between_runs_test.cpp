@@ -98,12 +98,6 @@ protected:
         showWindow(panel, &recalled);
         return recalled;
     }
-
-    void set(std::initializer_list<std::pair<int, unsigned>> values)
-    {
-        for (auto [id, v] : values)
-            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
-    }
 };
 
 }  // namespace
@@ -114,7 +108,8 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
     const std::string panelFile = windowState();
     EXPECT_EQ(values({PANEL_NUMCH, PANEL_PERIOD}), (std::vector<unsigned>{6, 2000}));
 
-    set({{PANEL_NUMCH, 3}, {PANEL_PERIOD, 5000}, {PANEL_FORMAT, 0}, {PANEL_COUNTER, 0}});
+    setValues(panel,
+              {{PANEL_NUMCH, 3}, {PANEL_PERIOD, 5000}, {PANEL_FORMAT, 0}, {PANEL_COUNTER, 0}});
     ASSERT_EQ(stopAfter(20), 0);
     ASSERT_TRUE(exists("config.txt"));
     const std::string kept = readfile(settingsFile());
@@ -152,7 +147,7 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
 {
     // A file the program wrote itself, for the panel line of this panel file.
     open();
-    set({{PANEL_NUMCH, 2}});
+    setValues(panel, {{PANEL_NUMCH, 2}});
     ASSERT_EQ(stopAfter(20), 0);
     const std::string panelOk = panelLine(readfile(settingsFile()));
     ASSERT_FALSE(panelOk.empty());
@@ -205,7 +200,7 @@ TEST_F(BetweenRuns, StopWithStartAgainTickedOpensAFreshTarvoWithTheSameSettings)
     auto* box = child<QCheckBox>("startAgain");
     ASSERT_NE(box, nullptr);
     EXPECT_FALSE(box->isChecked());  // off by default
-    set({{PANEL_NUMCH, 2}, {PANEL_PERIOD, 4000}, {PANEL_DIGITAL, 0}});
+    setValues(panel, {{PANEL_NUMCH, 2}, {PANEL_PERIOD, 4000}, {PANEL_DIGITAL, 0}});
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     ASSERT_TRUE(box->isChecked());
     const std::string first = windowState();

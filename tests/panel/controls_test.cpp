@@ -338,10 +338,10 @@ TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloorInItsColumn
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.ch << " ch, status " << c.status << ", " << c.baud << " at " << c.period);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_NUMCH, c.ch), UIE_NO_ERROR);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_STATUSBYTE, c.status), UIE_NO_ERROR);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, c.baud), UIE_NO_ERROR);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, c.period), UIE_NO_ERROR);
+        ASSERT_NO_FATAL_FAILURE(setValues(panel, {{PANEL_NUMCH, c.ch},
+                                                  {PANEL_STATUSBYTE, c.status},
+                                                  {PANEL_BAUD, c.baud},
+                                                  {PANEL_PERIOD, c.period}}));
         EXPECT_EQ(hint->text().toStdString(), c.text);
         QApplication::processEvents();
         EXPECT_EQ(column->width(), width);

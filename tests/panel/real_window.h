@@ -77,17 +77,23 @@ inline void showWindow(int& panel, int* recalled = nullptr)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
 }
 
+// Sets each control `id` to its value `v`, as the program would.
+inline void setValues(int panel, std::initializer_list<std::pair<int, unsigned>> values)
+{
+    for (auto [id, v] : values)
+        ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+}
+
 // Two channels with the status byte, 2000 us, digital lines and counter,
 // integer columns, at 115200 bit/s on the virtual board.
 inline void putRunValues(int panel)
 {
-    const std::pair<int, unsigned> values[] = {
+    const std::initializer_list<std::pair<int, unsigned>> values = {
         {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2},     {PANEL_BAUD, 115200},
         {PANEL_STATUSBYTE, 1},       {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1},
         {PANEL_COUNTER, 1},          {PANEL_FORMAT, 1},
     };
-    for (auto [id, v] : values)
-        ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+    setValues(panel, values);
 }
 
 inline std::string labelText(const char* name)

@@ -87,14 +87,11 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
                          return;
                      // After the answer the run goes on: more records, the file open.
                      const unsigned records = tot_data.load();
-                     when([] { return question() == nullptr; },
-                          [&, records] {
-                              when([records] { return tot_data.load() > records + 100; },
-                                   [&] {
-                                       wentOn = fout != nullptr && stopp.load() == 1 &&
-                                                window()->isVisible();
-                                       buttonFor("stop")->click();  // Stop asks nothing
-                                   });
+                     when([records] { return !question() && tot_data.load() > records + 100; },
+                          [&] {
+                              wentOn =
+                                  fout != nullptr && stopp.load() == 1 && window()->isVisible();
+                              buttonFor("stop")->click();  // Stop asks nothing
                           });
                  });
             pull(c.trigger);
@@ -164,8 +161,7 @@ TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
     static const ControlRequirement none[] = {{0, 0, nullptr, 0, 0}};
     tarvo::rt::setControlRequirements(none, 0);
     openForRun();
-    ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, 999999999u), UIE_NO_ERROR);
-    ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, 100000u), UIE_NO_ERROR);
+    ASSERT_NO_FATAL_FAILURE(setValues(panel, {{PANEL_BAUD, 999999999}, {PANEL_PERIOD, 100000}}));
     EXPECT_EQ(startUntilSaid(30), " ERROR: The panel's settings are out of range!");
     EXPECT_EQ(functionId, 0);
     EXPECT_EQ(fout, nullptr);
