@@ -13,7 +13,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include "panel_memory.h"
 #include "real_window.h"
@@ -25,35 +24,25 @@ namespace {
 
 // The settings a run is made with, by their widgets' names, Start, and the
 // way back to the panel file's values (which would change them).
-const char* const kSettings[] = {"comPort",       "refreshPorts", "baudRate",       "channels",
-                                 "period",        "statusByte",   "fileFormat",     "recordDigital",
-                                 "recordCounter", "startButton",  "panelFileValues"};
+const std::set<std::string> kSettings = {
+    "comPort",    "refreshPorts",  "baudRate",      "channels",    "period",         "statusByte",
+    "fileFormat", "recordDigital", "recordCounter", "startButton", "panelFileValues"};
 // What stays usable during a run ("Start again after Stop" is meant for it).
-const char* const kAlwaysOn[] = {"stopButton", "quitButton", "viewRunsButton", "startAgain"};
+const std::set<std::string> kAlwaysOn = {"stopButton", "quitButton", "viewRunsButton",
+                                         "startAgain"};
 
-// Names of the widgets among `names` that are enabled.
-std::set<std::string> enabledOf(const std::vector<const char*>& names)
+// Those of kSettings and kAlwaysOn that are enabled.
+std::set<std::string> enabledControls()
 {
     std::set<std::string> on;
-    for (const char* n : names) {
-        QWidget* w = child<QWidget>(n);
-        EXPECT_NE(w, nullptr) << n;
-        if (w && w->isEnabled())
-            on.insert(n);
-    }
+    for (const auto& names : {kSettings, kAlwaysOn})
+        for (const std::string& n : names) {
+            QWidget* w = child<QWidget>(n.c_str());
+            EXPECT_NE(w, nullptr) << n;
+            if (w && w->isEnabled())
+                on.insert(n);
+        }
     return on;
-}
-
-std::vector<const char*> allControls()
-{
-    std::vector<const char*> all(std::begin(kSettings), std::end(kSettings));
-    all.insert(all.end(), std::begin(kAlwaysOn), std::end(kAlwaysOn));
-    return all;
-}
-
-std::set<std::string> named(std::vector<const char*> names)
-{
-    return std::set<std::string>(names.begin(), names.end());
 }
 
 // Records the text of a label (or line) each time it is painted, with what
@@ -74,14 +63,9 @@ protected:
     {
         if (o != widget_ || e->type() != QEvent::Paint)
             return false;
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(widget_))
-            text = label->text();
-        else if (auto* line = qobject_cast<QLineEdit*>(widget_))
-            text = line->text();
         QWidget* channels = widget_->window()->findChild<QWidget*>("channels");
-        paints.push_back({text.toStdString(), functionId != 0, widget_->height(),
-                          channels && channels->isEnabled()});
+        paints.push_back({widget_->property("text").toString().toStdString(), functionId != 0,
+                          widget_->height(), channels && channels->isEnabled()});
         return false;
     }
 
@@ -105,8 +89,8 @@ protected:
 
 TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
 {
-    const std::set<std::string> all = named(allControls());
-    const std::set<std::string> duringRun = named({std::begin(kAlwaysOn), std::end(kAlwaysOn)});
+    std::set<std::string> all = kSettings;
+    all.insert(kAlwaysOn.begin(), kAlwaysOn.end());
     struct Case {
         const char* name;
         std::function<void()> arrange;  // after the window is open
@@ -131,11 +115,11 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         SCOPED_TRACE(c.name);
         open({"--com", "2=/nonexistent/ttyTARVO"});
         c.arrange();
-        EXPECT_EQ(enabledOf(allControls()), all) << "before Start";
+        EXPECT_EQ(enabledControls(), all) << "before Start";
         PaintLog shown(child<QLineEdit>("message"));
         EXPECT_EQ(startUntilSaid(), c.message);  // the program's own text, unchanged
         EXPECT_EQ(functionId, 0);
-        EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
+        EXPECT_EQ(enabledControls(), all) << "after a Start that did not begin a run";
         EXPECT_FALSE(fs::exists(kept));
         // Back already when the error is on screen (a failed handshake
         // holds the window while it shows).
@@ -156,13 +140,13 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
     bool sixWhileGreyed = false;
     EXPECT_EQ(runStarted(50,
                          [&] {
-                             during = enabledOf(allControls());
+                             during = enabledControls();
                              // The program may still set a greyed control.
                              sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
                              buttonFor("stop")->click();
                          }),
               0);
-    EXPECT_EQ(during, duringRun);
+    EXPECT_EQ(during, kAlwaysOn);
     EXPECT_TRUE(sixWhileGreyed);
     int dimmed = -1;
     EXPECT_EQ(GetCtrlAttribute(panel, PANEL_NUMCH, ATTR_DIMMED, &dimmed), UIE_NO_ERROR);
@@ -258,15 +242,13 @@ TEST_F(Controls, AfterStopTheRunStatusShowsTheCountsOfDataTxtAndTheReport)
     open();
     PaintLog records(child<QLabel>("statusRecords"));
     EXPECT_EQ(stopAfter(400), 0);
-    std::vector<std::string> lines;
-    std::istringstream in(readfile(dir.file("data.txt")));
-    for (std::string l; std::getline(in, l);)
-        lines.push_back(l);
+    const std::string data = readfile(dir.file("data.txt"));
+    const auto lines = static_cast<unsigned long long>(std::ranges::count(data, '\n'));
     const std::string report = readfile(dir.file("config.txt"));
     const std::string count = report.substr(report.rfind("  ") + 2);
-    ASSERT_GT(lines.size(), 400u);
-    EXPECT_EQ(count, std::to_string(lines.size()));
-    EXPECT_EQ(child<QLabel>("statusRecords")->property("value").toULongLong(), lines.size());
+    ASSERT_GT(lines, 400u);
+    EXPECT_EQ(count, std::to_string(lines));
+    EXPECT_EQ(child<QLabel>("statusRecords")->property("value").toULongLong(), lines);
     ASSERT_FALSE(records.paints.empty());
     // The last picture the window got before the program ended.
     const std::string shown = records.paints.back().text;

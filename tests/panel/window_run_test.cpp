@@ -35,31 +35,22 @@ protected:
     }
 };
 
-enum class Trigger { CloseWindow, QuitButton };
-void pull(Trigger t)
-{
-    if (t == Trigger::CloseWindow)
-        window()->close();
-    else
-        buttonFor("quit")->click();
-}
-
 }  // namespace
 
 TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
 {
     struct Case {
         const char* name;
-        Trigger trigger;
+        bool closes;         // closes the window; false: presses Quit
         const char* answer;  // a button's text; null: the Escape key
         bool goesOn;         // the run goes on (then Stop ends it)
         bool report;         // config.txt at the end
     };
     const Case cases[] = {
-        {"close, stop and save", Trigger::CloseWindow, kStop, false, true},
-        {"quit, quit without the report", Trigger::QuitButton, kQuit, false, false},
-        {"close, cancel", Trigger::CloseWindow, kCancel, true, true},
-        {"quit, escape", Trigger::QuitButton, nullptr, true, true},
+        {"close, stop and save", true, kStop, false, true},
+        {"quit, quit without the report", false, kQuit, false, false},
+        {"close, cancel", true, kCancel, true, true},
+        {"quit, escape", false, nullptr, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -94,7 +85,10 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
                               buttonFor("stop")->click();  // Stop asks nothing
                           });
                  });
-            pull(c.trigger);
+            if (c.closes)
+                window()->close();
+            else
+                buttonFor("quit")->click();
         });
         EXPECT_EQ(code, 0);
         EXPECT_TRUE(asked);
@@ -126,7 +120,7 @@ TEST_F(WindowRun, ASignalWithdrawsTheQuestionAndEndsTheRun)
                  asked = true;
                  std::raise(SIGTERM);
              });
-        pull(Trigger::CloseWindow);
+        window()->close();
     });
     EXPECT_EQ(code, 0);  // not the guard's: the question did not wait for an answer
     EXPECT_TRUE(asked);
