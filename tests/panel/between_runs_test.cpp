@@ -54,12 +54,6 @@ bool settle(const std::function<bool()>& pred)
 
 std::string settingsFile() { return tarvo::rt::rememberedSettingsPath().toStdString(); }
 
-void writeSettings(const std::string& text)
-{
-    fs::create_directories(fs::path(settingsFile()).parent_path());
-    std::ofstream(settingsFile(), std::ios::binary) << text;
-}
-
 // The panel line of a settings file the program wrote itself.
 std::string panelLine(const std::string& text)
 {
@@ -125,13 +119,10 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
     EXPECT_TRUE(settle([] { return note().find("those of the last run") != std::string::npos; }))
         << note();
     // The period hint follows the values put back: three channels.
-    auto* hint = child<QLabel>("periodHint");
-    ASSERT_NE(hint, nullptr);
     char expected[256] = {};
     periodhint(PANEL, expected, sizeof expected);
-    EXPECT_EQ(hint->text().toStdString(), expected);
+    EXPECT_EQ(labelText("periodHint"), expected);
 
-    // The way back.
     auto* back = child<QPushButton>("panelFileValues");
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->text().toStdString(), "Panel fi&le values");
@@ -179,12 +170,13 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(settingsFile());
+        fs::create_directories(fs::path(settingsFile()).parent_path());
         if (c.place == Folder)
             fs::create_directories(settingsFile());
         else if (c.place == Fifo)
             ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
         else
-            writeSettings(c.text);
+            std::ofstream(settingsFile(), std::ios::binary) << c.text;
         EXPECT_EQ(open(), c.applied);
         EXPECT_EQ(values({PANEL_NUMCH, PANEL_PERIOD, PANEL_COMPORT}),
                   (std::vector<unsigned>{c.channels, c.period, c.port}));
