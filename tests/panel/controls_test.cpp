@@ -138,14 +138,13 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
     open();
     std::set<std::string> during;
     bool sixWhileGreyed = false;
-    EXPECT_EQ(runStarted(50,
-                         [&] {
-                             during = enabledControls();
-                             // The program may still set a greyed control.
-                             sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
-                             buttonFor("stop")->click();
-                         }),
-              0);
+    const int code = runStarted(50, [&] {
+        during = enabledControls();
+        // The program may still set a greyed control.
+        sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
+        buttonFor("stop")->click();
+    });
+    EXPECT_EQ(code, 0);
     EXPECT_EQ(during, kAlwaysOn);
     EXPECT_TRUE(sixWhileGreyed);
     int dimmed = -1;
@@ -188,12 +187,11 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         unsigned port;
         std::string checking;  // painted during the handshake
         std::string after;     // the note after Start
-        const char* message;
     };
     const Case cases[] = {
-        {"virtual board", 1, "Checking the virtual board...", "", "Sampling..."},
+        {"virtual board", 1, "Checking the virtual board...", ""},
         {"a line with no board", 3, "Checking the board on " + silent.slavePath() + "...",
-         "No answer from the board on " + silent.slavePath(), " ERROR: Unknown device!"},
+         "No answer from the board on " + silent.slavePath()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
