@@ -61,9 +61,9 @@ TEST(BetweenRuns, AScriptRunNeitherReadsNorWritesTheKeptSettings)
         ProcResult p = r.run("press start\nwait 1\npress stop\n");
         EXPECT_EQ(p.status, 0) << p.err;
         const std::string config = r.config();
-        EXPECT_NE(config.find("Colums of int..."), std::string::npos) << config;
-        EXPECT_NE(config.find("Number of Analogical channels:  6"), std::string::npos) << config;
-        EXPECT_NE(config.find("with a sample period of [us]:  2000"), std::string::npos) << config;
+        for (const char* line : {"Colums of int...", "Number of Analogical channels:  6",
+                                 "with a sample period of [us]:  2000"})
+            EXPECT_NE(config.find(line), std::string::npos) << line << " in\n" << config;
         EXPECT_EQ(p.err.find("settings"), std::string::npos) << p.err;
         if (c.kept)
             EXPECT_EQ(readfile(keptFile(r)), *c.kept);

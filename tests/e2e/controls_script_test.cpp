@@ -12,17 +12,9 @@ TEST(Script, SetsAndPressesOfGreyedControlsDuringARunAreRefusedAndTheRunGoesOn)
 {
     Recording rec;  // the virtual board
     ProcResult r = rec.run(
-        "set 2 1\n"
-        "set 6 6\n"
-        "set 10 2000\n"
-        "set 13 1\n"
-        "press start\n"
-        "wait 1\n"
-        "set 6 8\n"      // line 7
-        "set 10 5000\n"  // line 8
-        "press start\n"  // line 9
-        "wait 1\n"
-        "press stop\n");
+        "set 2 1\nset 6 6\nset 10 2000\nset 13 1\npress start\nwait 1\n"
+        "set 6 8\nset 10 5000\npress start\n"  // lines 7 to 9
+        "wait 1\npress stop\n");
     ASSERT_EQ(r.status, 0) << r.err;
     const char* const refused[] = {
         ":7: control 6 is greyed out; not set\n",
@@ -35,8 +27,9 @@ TEST(Script, SetsAndPressesOfGreyedControlsDuringARunAreRefusedAndTheRunGoesOn)
     EXPECT_EQ(r.err.find(":2: "), std::string::npos) << r.err;
     // The run is the one begun: six channels every 2000 us.
     const std::string report = rec.config();
-    EXPECT_NE(report.find("Number of Analogical channels:  6"), std::string::npos) << report;
-    EXPECT_NE(report.find("with a sample period of [us]:  2000"), std::string::npos) << report;
+    for (const char* line :
+         {"Number of Analogical channels:  6", "with a sample period of [us]:  2000"})
+        EXPECT_NE(report.find(line), std::string::npos) << line << " in\n" << report;
     const std::vector<std::string> lines = splitlines(rec.data());
     ASSERT_GT(lines.size(), 200u);
     const auto columns = std::count(lines.front().begin(), lines.front().end(), ',');

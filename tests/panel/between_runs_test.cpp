@@ -36,15 +36,15 @@ unsigned value(int control)
     return v;
 }
 
-std::string note() { return labelText("statusNote"); }
-
-// Presses Start, and Stop once records come.
-int startThenStop()
+std::vector<unsigned> values(std::initializer_list<int> controls)
 {
-    pressLater("start");
-    when([] { return tot_data.load() > 20; }, [] { buttonFor("stop")->click(); });
-    return runWindow();
+    std::vector<unsigned> v;
+    for (int id : controls)
+        v.push_back(value(id));
+    return v;
 }
+
+std::string note() { return labelText("statusNote"); }
 
 // Lets the event loop run until `pred` holds (up to 10 s).
 bool settle(const std::function<bool()>& pred)
@@ -53,12 +53,6 @@ bool settle(const std::function<bool()>& pred)
 }
 
 std::string settingsFile() { return tarvo::rt::rememberedSettingsPath().toStdString(); }
-
-void writeSettings(const std::string& text)
-{
-    fs::create_directories(fs::path(settingsFile()).parent_path());
-    std::ofstream(settingsFile(), std::ios::binary) << text;
-}
 
 // The panel line of a settings file the program wrote itself.
 std::string panelLine(const std::string& text)
@@ -98,12 +92,6 @@ protected:
         showWindow(panel, &recalled);
         return recalled;
     }
-
-    void set(std::initializer_list<std::pair<int, unsigned>> values)
-    {
-        for (auto [id, v] : values)
-            ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
-    }
 };
 
 }  // namespace
@@ -112,11 +100,11 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
 {
     EXPECT_EQ(open(), 0);  // nothing remembered yet: the panel file's values
     const std::string panelFile = windowState();
-    EXPECT_EQ(value(PANEL_NUMCH), 6u);
-    EXPECT_EQ(value(PANEL_PERIOD), 2000u);
+    EXPECT_EQ(values({PANEL_NUMCH, PANEL_PERIOD}), (std::vector<unsigned>{6, 2000}));
 
-    set({{PANEL_NUMCH, 3}, {PANEL_PERIOD, 5000}, {PANEL_FORMAT, 0}, {PANEL_COUNTER, 0}});
-    ASSERT_EQ(startThenStop(), 0);
+    setValues(panel,
+              {{PANEL_NUMCH, 3}, {PANEL_PERIOD, 5000}, {PANEL_FORMAT, 0}, {PANEL_COUNTER, 0}});
+    ASSERT_EQ(stopAfter(20), 0);
     ASSERT_TRUE(exists("config.txt"));
     const std::string kept = readfile(settingsFile());
     for (const char* line : {"\n2 1\n", "\n6 3\n", "\n8 115200\n", "\n9 1\n", "\n10 5000\n",
@@ -126,20 +114,15 @@ TEST_F(BetweenRuns, TheSettingsARunBeganWithComeBackAndPanelFileValuesGoesBack)
 
     // The next start of tarvo offers them.
     EXPECT_EQ(open(), 8);
-    EXPECT_EQ(value(PANEL_NUMCH), 3u);
-    EXPECT_EQ(value(PANEL_PERIOD), 5000u);
-    EXPECT_EQ(value(PANEL_FORMAT), 0u);
-    EXPECT_EQ(value(PANEL_COUNTER), 0u);
+    EXPECT_EQ(values({PANEL_NUMCH, PANEL_PERIOD, PANEL_FORMAT, PANEL_COUNTER}),
+              (std::vector<unsigned>{3, 5000, 0, 0}));
     EXPECT_TRUE(settle([] { return note().find("those of the last run") != std::string::npos; }))
         << note();
     // The period hint follows the values put back: three channels.
-    auto* hint = child<QLabel>("periodHint");
-    ASSERT_NE(hint, nullptr);
     char expected[256] = {};
     periodhint(PANEL, expected, sizeof expected);
-    EXPECT_EQ(hint->text().toStdString(), expected);
+    EXPECT_EQ(labelText("periodHint"), expected);
 
-    // The way back.
     auto* back = child<QPushButton>("panelFileValues");
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->text().toStdString(), "Panel fi&le values");
@@ -155,8 +138,8 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
 {
     // A file the program wrote itself, for the panel line of this panel file.
     open();
-    set({{PANEL_NUMCH, 2}});
-    ASSERT_EQ(startThenStop(), 0);
+    setValues(panel, {{PANEL_NUMCH, 2}});
+    ASSERT_EQ(stopAfter(20), 0);
     const std::string panelOk = panelLine(readfile(settingsFile()));
     ASSERT_FALSE(panelOk.empty());
 
@@ -187,16 +170,16 @@ TEST_F(BetweenRuns, WhatThePanelDoesNotTakeIsLeftOutWithANote)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(settingsFile());
+        fs::create_directories(fs::path(settingsFile()).parent_path());
         if (c.place == Folder)
             fs::create_directories(settingsFile());
         else if (c.place == Fifo)
             ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
         else
-            writeSettings(c.text);
+            std::ofstream(settingsFile(), std::ios::binary) << c.text;
         EXPECT_EQ(open(), c.applied);
-        EXPECT_EQ(value(PANEL_NUMCH), c.channels);
-        EXPECT_EQ(value(PANEL_PERIOD), c.period);
-        EXPECT_EQ(value(PANEL_COMPORT), c.port);
+        EXPECT_EQ(values({PANEL_NUMCH, PANEL_PERIOD, PANEL_COMPORT}),
+                  (std::vector<unsigned>{c.channels, c.period, c.port}));
         EXPECT_TRUE(settle([&] { return note().find(c.noteHas) != std::string::npos; }))
             << "note: " << note();
     }
@@ -209,11 +192,11 @@ TEST_F(BetweenRuns, StopWithStartAgainTickedOpensAFreshTarvoWithTheSameSettings)
     auto* box = child<QCheckBox>("startAgain");
     ASSERT_NE(box, nullptr);
     EXPECT_FALSE(box->isChecked());  // off by default
-    set({{PANEL_NUMCH, 2}, {PANEL_PERIOD, 4000}, {PANEL_DIGITAL, 0}});
+    setValues(panel, {{PANEL_NUMCH, 2}, {PANEL_PERIOD, 4000}, {PANEL_DIGITAL, 0}});
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
     ASSERT_TRUE(box->isChecked());
     const std::string first = windowState();
-    ASSERT_EQ(startThenStop(), 0);
+    ASSERT_EQ(stopAfter(20), 0);
     ASSERT_TRUE(exists("config.txt"));
     const std::optional<qint64> pid = tarvo::rt::lastStartedAgain();
     ASSERT_TRUE(pid.has_value());
@@ -281,13 +264,9 @@ TEST_F(BetweenRuns, QuitEvenWithTheReportOrASignalInStopsPauseStartsNothingAgain
         const std::optional<qint64> before = tarvo::rt::lastStartedAgain();
         open();
         child<QCheckBox>("startAgain")->setChecked(true);
-        if (c.during) {
-            pressLater("start");
-            when([] { return tot_data.load() > 20; }, c.during);
-        } else {
+        if (!c.during)
             pressLater("quit");
-        }
-        const int code = runWindow();
+        const int code = c.during ? runStarted(20, c.during) : runWindow();
         if (signaller.joinable())
             signaller.join();
         ASSERT_EQ(code, 0);

@@ -13,7 +13,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 
 #include "panel_memory.h"
 #include "real_window.h"
@@ -25,35 +24,25 @@ namespace {
 
 // The settings a run is made with, by their widgets' names, Start, and the
 // way back to the panel file's values (which would change them).
-const char* const kSettings[] = {"comPort",       "refreshPorts", "baudRate",       "channels",
-                                 "period",        "statusByte",   "fileFormat",     "recordDigital",
-                                 "recordCounter", "startButton",  "panelFileValues"};
+const std::set<std::string> kSettings = {
+    "comPort",    "refreshPorts",  "baudRate",      "channels",    "period",         "statusByte",
+    "fileFormat", "recordDigital", "recordCounter", "startButton", "panelFileValues"};
 // What stays usable during a run ("Start again after Stop" is meant for it).
-const char* const kAlwaysOn[] = {"stopButton", "quitButton", "viewRunsButton", "startAgain"};
+const std::set<std::string> kAlwaysOn = {"stopButton", "quitButton", "viewRunsButton",
+                                         "startAgain"};
 
-// Names of the widgets among `names` that are enabled.
-std::set<std::string> enabledOf(const std::vector<const char*>& names)
+// Those of kSettings and kAlwaysOn that are enabled.
+std::set<std::string> enabledControls()
 {
     std::set<std::string> on;
-    for (const char* n : names) {
-        QWidget* w = child<QWidget>(n);
-        EXPECT_NE(w, nullptr) << n;
-        if (w && w->isEnabled())
-            on.insert(n);
-    }
+    for (const auto& names : {kSettings, kAlwaysOn})
+        for (const std::string& n : names) {
+            QWidget* w = child<QWidget>(n.c_str());
+            EXPECT_NE(w, nullptr) << n;
+            if (w && w->isEnabled())
+                on.insert(n);
+        }
     return on;
-}
-
-std::vector<const char*> allControls()
-{
-    std::vector<const char*> all(std::begin(kSettings), std::end(kSettings));
-    all.insert(all.end(), std::begin(kAlwaysOn), std::end(kAlwaysOn));
-    return all;
-}
-
-std::set<std::string> named(std::vector<const char*> names)
-{
-    return std::set<std::string>(names.begin(), names.end());
 }
 
 // Records the text of a label (or line) each time it is painted, with what
@@ -74,14 +63,9 @@ protected:
     {
         if (o != widget_ || e->type() != QEvent::Paint)
             return false;
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(widget_))
-            text = label->text();
-        else if (auto* line = qobject_cast<QLineEdit*>(widget_))
-            text = line->text();
         QWidget* channels = widget_->window()->findChild<QWidget*>("channels");
-        paints.push_back({text.toStdString(), functionId != 0, widget_->height(),
-                          channels && channels->isEnabled()});
+        paints.push_back({widget_->property("text").toString().toStdString(), functionId != 0,
+                          widget_->height(), channels && channels->isEnabled()});
         return false;
     }
 
@@ -94,25 +78,7 @@ protected:
     void open(std::vector<std::string> extra = {})
     {
         ASSERT_NO_FATAL_FAILURE(startRunTime(extra));
-        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
-        putRunValues(panel);
-    }
-
-    // Presses Start and runs the event loop until the program or `then`
-    // quits it.
-    int pressStart(std::function<void()> then = {})
-    {
-        pressLater("start");
-        if (then)
-            then();
-        return runWindow();
-    }
-
-    // Presses Start and quits once the message line says something.
-    int pressStartUntilSaid()
-    {
-        return pressStart(
-            [] { when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); }); });
+        openForRun();
     }
 };
 
@@ -123,8 +89,8 @@ protected:
 
 TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
 {
-    const std::set<std::string> all = named(allControls());
-    const std::set<std::string> duringRun = named({std::begin(kAlwaysOn), std::end(kAlwaysOn)});
+    std::set<std::string> all = kSettings;
+    all.insert(kAlwaysOn.begin(), kAlwaysOn.end());
     struct Case {
         const char* name;
         std::function<void()> arrange;  // after the window is open
@@ -149,12 +115,11 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
         SCOPED_TRACE(c.name);
         open({"--com", "2=/nonexistent/ttyTARVO"});
         c.arrange();
-        EXPECT_EQ(enabledOf(allControls()), all) << "before Start";
+        EXPECT_EQ(enabledControls(), all) << "before Start";
         PaintLog shown(child<QLineEdit>("message"));
-        EXPECT_EQ(pressStartUntilSaid(), 0);
-        EXPECT_EQ(messageLine(), c.message);  // the program's own text, unchanged
+        EXPECT_EQ(startUntilSaid(), c.message);  // the program's own text, unchanged
         EXPECT_EQ(functionId, 0);
-        EXPECT_EQ(enabledOf(allControls()), all) << "after a Start that did not begin a run";
+        EXPECT_EQ(enabledControls(), all) << "after a Start that did not begin a run";
         EXPECT_FALSE(fs::exists(kept));
         // Back already when the error is on screen (a failed handshake
         // holds the window while it shows).
@@ -173,17 +138,14 @@ TEST_F(Controls, TheSettingsAreGreyedForTheRunAndComeBackWhenItDoesNotBegin)
     open();
     std::set<std::string> during;
     bool sixWhileGreyed = false;
-    const int code = pressStart([&] {
-        when([] { return tot_data.load() > 50; },
-             [&] {
-                 during = enabledOf(allControls());
-                 // The program may still set a greyed control.
-                 sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
-                 buttonFor("stop")->click();
-             });
+    const int code = runStarted(50, [&] {
+        during = enabledControls();
+        // The program may still set a greyed control.
+        sixWhileGreyed = SetCtrlVal(panel, PANEL_NUMCH, 2u) == UIE_NO_ERROR;
+        buttonFor("stop")->click();
     });
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(during, duringRun);
+    EXPECT_EQ(during, kAlwaysOn);
     EXPECT_TRUE(sixWhileGreyed);
     int dimmed = -1;
     EXPECT_EQ(GetCtrlAttribute(panel, PANEL_NUMCH, ATTR_DIMMED, &dimmed), UIE_NO_ERROR);
@@ -225,12 +187,11 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         unsigned port;
         std::string checking;  // painted during the handshake
         std::string after;     // the note after Start
-        const char* message;
     };
     const Case cases[] = {
-        {"virtual board", 1, "Checking the virtual board...", "", "Sampling..."},
+        {"virtual board", 1, "Checking the virtual board...", ""},
         {"a line with no board", 3, "Checking the board on " + silent.slavePath() + "...",
-         "No answer from the board on " + silent.slavePath(), " ERROR: Unknown device!"},
+         "No answer from the board on " + silent.slavePath()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,7 +199,7 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         // An earlier Start's error stands in the note first.
         fs::remove_all(dir.file("data.txt"));
         fs::create_directories(dir.file("data.txt"));
-        pressStartUntilSaid();
+        startUntilSaid();
         ASSERT_EQ(labelText("statusNote").rfind("data.txt: ", 0), 0u) << labelText("statusNote");
         fs::remove_all(dir.file("data.txt"));
 
@@ -246,17 +207,17 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         PaintLog log(child<QLabel>("statusNote"));
         SetCtrlVal(panel, PANEL_MESSAGE, "");
         std::optional<std::string> noteThen;
-        pressStart([&] {
-            // A run is ended by Stop, so data.txt is closed for the next case.
-            when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
-                 [&] {
-                     noteThen = labelText("statusNote");
-                     if (functionId != 0)
-                         buttonFor("stop")->click();
-                     else
-                         QuitUserInterface(0);
-                 });
-        });
+        pressLater("start");
+        // A run is ended by Stop, so data.txt is closed for the next case.
+        when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
+             [&] {
+                 noteThen = labelText("statusNote");
+                 if (functionId != 0)
+                     buttonFor("stop")->click();
+                 else
+                     QuitUserInterface(0);
+             });
+        runWindow();
         // A Start that fails ends the program itself, after its pause.
         EXPECT_EQ(noteThen.value_or(labelText("statusNote")), c.after);
         // Painted during the handshake (no run yet), on a label with room
@@ -278,27 +239,19 @@ TEST_F(Controls, AfterStopTheRunStatusShowsTheCountsOfDataTxtAndTheReport)
 {
     open();
     PaintLog records(child<QLabel>("statusRecords"));
-    const int code = pressStart(
-        [] { when([] { return tot_data.load() > 400; }, [] { buttonFor("stop")->click(); }); });
-    EXPECT_EQ(code, 0);
-    std::vector<std::string> lines;
-    {
-        std::istringstream in(readfile(dir.file("data.txt")));
-        for (std::string l; std::getline(in, l);)
-            lines.push_back(l);
-    }
+    EXPECT_EQ(stopAfter(400), 0);
+    const std::string data = readfile(dir.file("data.txt"));
+    const auto lines = static_cast<unsigned long long>(std::ranges::count(data, '\n'));
     const std::string report = readfile(dir.file("config.txt"));
     const std::string count = report.substr(report.rfind("  ") + 2);
-    ASSERT_GT(lines.size(), 400u);
-    EXPECT_EQ(count, std::to_string(lines.size()));
-    EXPECT_EQ(child<QLabel>("statusRecords")->property("value").toULongLong(), lines.size());
+    ASSERT_GT(lines, 400u);
+    EXPECT_EQ(count, std::to_string(lines));
+    EXPECT_EQ(child<QLabel>("statusRecords")->property("value").toULongLong(), lines);
     ASSERT_FALSE(records.paints.empty());
     // The last picture the window got before the program ended.
     const std::string shown = records.paints.back().text;
-    std::string digits;
-    for (char ch : shown)
-        if (ch >= '0' && ch <= '9')
-            digits += ch;
+    std::string digits = shown;
+    std::erase_if(digits, [](char ch) { return ch < '0' || ch > '9'; });
     EXPECT_EQ(digits, count) << shown;
 }
 
@@ -311,18 +264,12 @@ TEST_F(Controls, ASilentBoardIsSaidWithTheTimeSinceTheLastRecord)
     tarvo::rt::resetVirtualBoard(kBoardPort, faults);
     open();
     std::string flowing, silent;
-    const int code = pressStart([&] {
-        when([] { return tot_data.load() > 50; }, [&] { flowing = labelText("statusRate"); });
-        when(
-            [] {
-                return QString::fromStdString(labelText("statusRate")).startsWith("last record");
-            },
-            [&] {
-                silent = labelText("statusRate");
-                buttonFor("stop")->click();
-            });
-    });
-    EXPECT_EQ(code, 0);
+    when([] { return QString::fromStdString(labelText("statusRate")).startsWith("last record"); },
+         [&] {
+             silent = labelText("statusRate");
+             buttonFor("stop")->click();
+         });
+    EXPECT_EQ(runStarted(50, [&] { flowing = labelText("statusRate"); }), 0);
     EXPECT_TRUE(QString::fromStdString(flowing).endsWith(" records/s")) << flowing;
     const QRegularExpressionMatch m =
         QRegularExpression("^last record (\\d+) s ago$").match(QString::fromStdString(silent));
@@ -371,10 +318,10 @@ TEST_F(Controls, ThePeriodHintGivesTheRangeTheVerdictAndTheLinesFloorInItsColumn
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.ch << " ch, status " << c.status << ", " << c.baud << " at " << c.period);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_NUMCH, c.ch), UIE_NO_ERROR);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_STATUSBYTE, c.status), UIE_NO_ERROR);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, c.baud), UIE_NO_ERROR);
-        ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, c.period), UIE_NO_ERROR);
+        ASSERT_NO_FATAL_FAILURE(setValues(panel, {{PANEL_NUMCH, c.ch},
+                                                  {PANEL_STATUSBYTE, c.status},
+                                                  {PANEL_BAUD, c.baud},
+                                                  {PANEL_PERIOD, c.period}}));
         EXPECT_EQ(hint->text().toStdString(), c.text);
         QApplication::processEvents();
         EXPECT_EQ(column->width(), width);

@@ -77,17 +77,23 @@ inline void showWindow(int& panel, int* recalled = nullptr)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window()));
 }
 
+// Sets each control `id` to its value `v`, as the program would.
+inline void setValues(int panel, std::initializer_list<std::pair<int, unsigned>> values)
+{
+    for (auto [id, v] : values)
+        ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+}
+
 // Two channels with the status byte, 2000 us, digital lines and counter,
 // integer columns, at 115200 bit/s on the virtual board.
 inline void putRunValues(int panel)
 {
-    const std::pair<int, unsigned> values[] = {
+    const std::initializer_list<std::pair<int, unsigned>> values = {
         {PANEL_COMPORT, kBoardPort}, {PANEL_NUMCH, 2},     {PANEL_BAUD, 115200},
         {PANEL_STATUSBYTE, 1},       {PANEL_PERIOD, 2000}, {PANEL_DIGITAL, 1},
         {PANEL_COUNTER, 1},          {PANEL_FORMAT, 1},
     };
-    for (auto [id, v] : values)
-        ASSERT_EQ(SetCtrlVal(panel, id, v), UIE_NO_ERROR) << id;
+    setValues(panel, values);
 }
 
 inline std::string labelText(const char* name)
@@ -164,6 +170,30 @@ inline int runWindow(int seconds = 60)
     return code;
 }
 
+// Presses Start, calls `during` from the event loop once more than `records`
+// records came, and runs the event loop until the program quits it.
+inline int runStarted(unsigned records, std::function<void()> during)
+{
+    pressLater("start");
+    when([records] { return tot_data.load() > records; }, std::move(during));
+    return runWindow();
+}
+
+inline int stopAfter(unsigned records)
+{
+    return runStarted(records, [] { buttonFor("stop")->click(); });
+}
+
+// Presses Start, quits once the message line says something (expecting the
+// loop to end with 0, not the guard's code) and returns what it says.
+inline std::string startUntilSaid(int seconds = 60)
+{
+    pressLater("start");
+    when([] { return !messageLine().empty(); }, [] { QuitUserInterface(0); });
+    EXPECT_EQ(runWindow(seconds), 0);
+    return messageLine();
+}
+
 // A test in a folder of its own, where data.txt and config.txt go, with the
 // run state of a new process at either end and the window discarded.
 class WindowTest : public ::testing::Test {
@@ -188,6 +218,13 @@ protected:
             DiscardPanel(panel);
         panel = 0;
         freshRunState();
+    }
+
+    // Shows the window with the settings of putRunValues.
+    void openForRun()
+    {
+        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
+        putRunValues(panel);
     }
 
     bool exists(const std::string& name) const { return std::filesystem::exists(dir.file(name)); }

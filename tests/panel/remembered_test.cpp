@@ -29,16 +29,17 @@ TEST(KeptSettingsFile, ReadsWhatItWritesAndWhatAPersonMightEdit)
          {{8, -2147483648LL}}},
         {"only the panel", "panel ff\n", "ff", {}},
     };
+    auto found = [](const RememberedRead& r) {
+        return std::pair(r.settings.panel, r.settings.values);
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const RememberedRead r = parseRemembered(c.text);
         ASSERT_TRUE(r.ok) << r.error;
-        EXPECT_EQ(r.settings.panel, c.panel);
-        EXPECT_EQ(r.settings.values, c.values);
+        EXPECT_EQ(found(r), std::pair(c.panel, c.values));
         const RememberedRead again = parseRemembered(formatRemembered(r.settings));
         ASSERT_TRUE(again.ok) << again.error;
-        EXPECT_EQ(again.settings.values, c.values);
-        EXPECT_EQ(again.settings.panel, c.panel);
+        EXPECT_EQ(found(again), std::pair(c.panel, c.values));
     }
     EXPECT_EQ(formatRemembered({"3f2a", {{6, 3}, {2, 99}}}),
               "# tarvo: the settings the window last started a run with\n"

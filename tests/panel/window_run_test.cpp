@@ -33,31 +33,7 @@ protected:
         tarvo::rt::setControlRequirements(nullptr, 0);
         WindowTest::TearDown();
     }
-
-    void open()
-    {
-        ASSERT_NO_FATAL_FAILURE(showWindow(panel));
-        putRunValues(panel);
-    }
-
-    // Presses Start, then calls `during` from the event loop once records
-    // come; runs the event loop until the program quits.
-    int runWith(std::function<void()> during)
-    {
-        pressLater("start");
-        when([] { return tot_data.load() > 50; }, during);
-        return runWindow();
-    }
 };
-
-enum class Trigger { CloseWindow, QuitButton };
-void pull(Trigger t)
-{
-    if (t == Trigger::CloseWindow)
-        window()->close();
-    else
-        buttonFor("quit")->click();
-}
 
 }  // namespace
 
@@ -65,27 +41,30 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
 {
     struct Case {
         const char* name;
-        Trigger trigger;
-        const char* answer;  // a button's text; null: the Escape key
+        bool closes;         // closes the window; false: presses Quit
+        const char* answer;  // a button's text, "Escape" (the key) or "SIGTERM"
         bool goesOn;         // the run goes on (then Stop ends it)
         bool report;         // config.txt at the end
     };
     const Case cases[] = {
-        {"close, stop and save", Trigger::CloseWindow, kStop, false, true},
-        {"quit, quit without the report", Trigger::QuitButton, kQuit, false, false},
-        {"close, cancel", Trigger::CloseWindow, kCancel, true, true},
-        {"quit, escape", Trigger::QuitButton, nullptr, true, true},
+        {"close, stop and save", true, kStop, false, true},
+        {"quit, quit without the report", false, kQuit, false, false},
+        {"close, cancel", true, kCancel, true, true},
+        {"quit, escape", false, "Escape", true, true},
+        // Nobody answers: the terminal closed, the machine shuts down. Last,
+        // since a caught signal stays caught for the rest of this process.
+        {"close, a termination signal", true, "SIGTERM", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         close();
         std::filesystem::remove(dir.file("data.txt"));
         std::filesystem::remove(dir.file("config.txt"));
-        open();
+        openForRun();
         std::string title;
         std::vector<std::string> buttons;
         bool wentOn = false, asked = false;
-        const int code = runWith([&] {
+        const int code = runStarted(50, [&] {
             // Quit asks from inside the button's click: watch first.
             when([] { return question() != nullptr; },
                  [&] {
@@ -94,32 +73,38 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
                      title = box->windowTitle().toStdString();
                      for (QAbstractButton* b : box->buttons())
                          buttons.push_back(b->text().toStdString());
-                     if (c.answer)
-                         buttonOf(box, c.answer)->click();
-                     else
+                     if (c.answer == std::string("Escape"))
                          QTest::keyClick(box, Qt::Key_Escape);
+                     else if (c.answer == std::string("SIGTERM"))
+                         std::raise(SIGTERM);
+                     else
+                         buttonOf(box, c.answer)->click();
                      if (!c.goesOn)
                          return;
                      // After the answer the run goes on: more records, the file open.
                      const unsigned records = tot_data.load();
-                     when([] { return question() == nullptr; },
-                          [&, records] {
-                              when([records] { return tot_data.load() > records + 100; },
-                                   [&] {
-                                       wentOn = fout != nullptr && stopp.load() == 1 &&
-                                                window()->isVisible();
-                                       buttonFor("stop")->click();  // Stop asks nothing
-                                   });
+                     when([records] { return !question() && tot_data.load() > records + 100; },
+                          [&] {
+                              wentOn =
+                                  fout != nullptr && stopp.load() == 1 && window()->isVisible();
+                              buttonFor("stop")->click();  // Stop asks nothing
                           });
                  });
-            pull(c.trigger);
+            if (c.closes)
+                window()->close();
+            else
+                buttonFor("quit")->click();
         });
-        EXPECT_EQ(code, 0);
+        EXPECT_EQ(code, 0);  // not the guard's: the question did not wait for ever
         EXPECT_TRUE(asked);
+        EXPECT_EQ(question(), nullptr);
         EXPECT_EQ(title, kTitle);
         std::sort(buttons.begin(), buttons.end());
         EXPECT_EQ(buttons, (std::vector<std::string>{kCancel, kQuit, kStop}));
         EXPECT_EQ(wentOn, c.goesOn);
+        if (c.answer == std::string("SIGTERM")) {
+            EXPECT_EQ(fout, nullptr) << "data.txt still open when the program ended";
+        }
         CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, functionId, 0);
         EXPECT_EQ(fout, nullptr) << "data.txt was left open";
         const std::string data = readfile(dir.file("data.txt"));
@@ -132,32 +117,10 @@ TEST_F(WindowRun, QuittingDuringARunAsksAndEachAnswerDoesWhatItSays)
     }
 }
 
-// A termination signal while the question is open (the terminal closed, the
-// machine shuts down): nobody answers, the run ends without the report.
-TEST_F(WindowRun, ASignalWithdrawsTheQuestionAndEndsTheRun)
-{
-    open();
-    bool asked = false;
-    const int code = runWith([&] {
-        when([] { return question() != nullptr; },
-             [&] {
-                 asked = true;
-                 std::raise(SIGTERM);
-             });
-        pull(Trigger::CloseWindow);
-    });
-    EXPECT_EQ(code, 0);  // not the guard's: the question did not wait for an answer
-    EXPECT_TRUE(asked);
-    EXPECT_EQ(question(), nullptr);
-    EXPECT_EQ(fout, nullptr);
-    EXPECT_FALSE(readfile(dir.file("data.txt")).empty());
-    EXPECT_FALSE(exists("config.txt"));
-}
-
 // Before a run, and for Start and Stop, nothing asks: Quit ends the program.
 TEST_F(WindowRun, QuitBeforeAnyRunAsksNothing)
 {
-    open();
+    openForRun();
     bool asked = false;
     QTimer::singleShot(0, [] { window()->close(); });
     when([] { return question() != nullptr; },
@@ -178,18 +141,9 @@ TEST_F(WindowRun, SettingsOutOfRangeStopStartEvenWithThePanelCheckSetAside)
 {
     static const ControlRequirement none[] = {{0, 0, nullptr, 0, 0}};
     tarvo::rt::setControlRequirements(none, 0);
-    open();
-    ASSERT_EQ(SetCtrlVal(panel, PANEL_BAUD, 999999999u), UIE_NO_ERROR);
-    ASSERT_EQ(SetCtrlVal(panel, PANEL_PERIOD, 100000u), UIE_NO_ERROR);
-    pressLater("start");
-    std::string shown;
-    when([] { return !messageLine().empty(); },
-         [&] {
-             shown = messageLine();
-             QuitUserInterface(0);
-         });
-    EXPECT_EQ(runWindow(30), 0);
-    EXPECT_EQ(shown, " ERROR: The panel's settings are out of range!");
+    openForRun();
+    ASSERT_NO_FATAL_FAILURE(setValues(panel, {{PANEL_BAUD, 999999999}, {PANEL_PERIOD, 100000}}));
+    EXPECT_EQ(startUntilSaid(30), " ERROR: The panel's settings are out of range!");
     EXPECT_EQ(functionId, 0);
     EXPECT_EQ(fout, nullptr);
     EXPECT_FALSE(exists("data.txt"));
