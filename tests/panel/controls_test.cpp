@@ -187,11 +187,12 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         unsigned port;
         std::string checking;  // painted during the handshake
         std::string after;     // the note after Start
+        const char* message;   // the message line then
     };
     const Case cases[] = {
-        {"virtual board", 1, "Checking the virtual board...", ""},
+        {"virtual board", 1, "Checking the virtual board...", "", "Sampling..."},
         {"a line with no board", 3, "Checking the board on " + silent.slavePath() + "...",
-         "No answer from the board on " + silent.slavePath()},
+         "No answer from the board on " + silent.slavePath(), " ERROR: Unknown device!"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,11 +208,13 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         PaintLog log(child<QLabel>("statusNote"));
         SetCtrlVal(panel, PANEL_MESSAGE, "");
         std::optional<std::string> noteThen;
+        std::optional<std::string> messageThen;
         pressLater("start");
         // A run is ended by Stop, so data.txt is closed for the next case.
         when([] { return tot_data.load() > 20 || messageLine() == " ERROR: Unknown device!"; },
              [&] {
                  noteThen = labelText("statusNote");
+                 messageThen = messageLine();
                  if (functionId != 0)
                      buttonFor("stop")->click();
                  else
@@ -220,6 +223,7 @@ TEST_F(Controls, TheHandshakeIsSaidOnTheRunStatusWhileItHoldsTheWindow)
         runWindow();
         // A Start that fails ends the program itself, after its pause.
         EXPECT_EQ(noteThen.value_or(labelText("statusNote")), c.after);
+        EXPECT_EQ(messageThen.value_or(messageLine()), c.message);
         // Painted during the handshake (no run yet), on a label with room
         // for it; the earlier error is gone from then on.
         auto p = std::find_if(log.paints.begin(), log.paints.end(), [&](const auto& p) {
